@@ -1,0 +1,26 @@
+// The subcommands of qvrepair-cli. Each takes the arguments after its name and returns the exit
+// status: 0 success, 1 failure, 2 bad usage.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace qv::cli {
+
+using Args = std::vector<std::string>;
+
+struct Command {
+  const char* name;
+  const char* usage;    // argument synopsis
+  const char* summary;  // one line
+  int (*run)(const Args& args);
+};
+
+int RunEncode(const Args& args);
+int RunDecode(const Args& args);
+int RunPreferred(const Args& args);
+
+// Prints "qvrepair-cli: <text>" on standard error and returns 2.
+int UsageError(const std::string& text);
+
+}  // namespace qv::cli

@@ -1,0 +1,47 @@
+// Typed exceptions of the program. Each carries its message text exactly as the user will see it;
+// the driver turns them into reports, library code only raises them.
+#pragma once
+
+#include <exception>
+#include <string>
+#include <utility>
+
+namespace qv {
+
+class Exception : public std::exception {
+ public:
+  explicit Exception(std::string message) : message_(std::move(message)) {}
+  const char* what() const noexcept override { return message_.c_str(); }
+  const std::string& Message() const noexcept { return message_; }
+
+ private:
+  std::string message_;
+};
+
+#define QV_DECLARE_EXCEPTION(Name, Base) \
+  class Name : public Base {             \
+   public:                               \
+    using Base::Base;                    \
+  };
+
+QV_DECLARE_EXCEPTION(EStreamError, Exception)
+QV_DECLARE_EXCEPTION(EFilerError, EStreamError)
+QV_DECLARE_EXCEPTION(EReadError, EFilerError)
+QV_DECLARE_EXCEPTION(EWriteError, EFilerError)
+QV_DECLARE_EXCEPTION(EFOpenError, EStreamError)
+QV_DECLARE_EXCEPTION(EFCreateError, EStreamError)
+QV_DECLARE_EXCEPTION(EComponentError, Exception)
+QV_DECLARE_EXCEPTION(EConvertError, Exception)
+QV_DECLARE_EXCEPTION(EListError, Exception)
+
+#undef QV_DECLARE_EXCEPTION
+
+// Message texts shared by several units.
+inline constexpr const char* kStreamReadError = "Stream read error";
+inline constexpr const char* kStreamWriteError = "Stream write error";
+inline constexpr const char* kListIndexError = "List index out of bounds (%d)";
+inline constexpr const char* kAssignError = "Cannot assign a %s to a %s";
+inline constexpr const char* kFOpenError = "Cannot open file \"%s\". %s";
+inline constexpr const char* kFCreateError = "Cannot create file \"%s\". %s";
+
+}  // namespace qv

@@ -1,0 +1,187 @@
+#include "base/Stream.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "base/Errors.h"
+#include "base/StringUtils.h"
+
+namespace qv {
+
+std::int64_t TStream::Size() {
+  const std::int64_t pos = Seek(0, SeekOrigin::Current);
+  const std::int64_t size = Seek(0, SeekOrigin::End);
+  Seek(pos, SeekOrigin::Begin);
+  return size;
+}
+
+void TStream::ReadBuffer(void* buffer, std::size_t n) {
+  if (n != 0 && Read(buffer, n) != n) throw EReadError(kStreamReadError);
+}
+
+void TStream::WriteBuffer(const void* buffer, std::size_t n) {
+  if (n != 0 && Write(buffer, n) != n) throw EWriteError(kStreamWriteError);
+}
+
+std::int64_t TStream::CopyFrom(TStream& source, std::int64_t count) {
+  if (count == 0) {
+    source.SetPosition(0);
+    count = source.Size();
+  }
+  const std::int64_t total = count;
+  char buf[65536];
+  while (count > 0) {
+    const auto n = static_cast<std::size_t>(std::min<std::int64_t>(count, sizeof buf));
+    source.ReadBuffer(buf, n);
+    WriteBuffer(buf, n);
+    count -= static_cast<std::int64_t>(n);
+  }
+  return total;
+}
+
+std::string TStream::ReadRest() {
+  const std::int64_t pos = Position();
+  const std::int64_t size = Size();
+  std::string r;
+  if (size > pos) {
+    r.resize(static_cast<std::size_t>(size - pos));
+    r.resize(Read(r.data(), r.size()));
+  }
+  return r;
+}
+
+// --- memory stream -------------------------------------------------------------------------
+
+std::size_t TMemoryStream::Read(void* buffer, std::size_t n) {
+  if (pos_ >= data_.size()) return 0;
+  n = std::min(n, data_.size() - pos_);
+  std::memcpy(buffer, data_.data() + pos_, n);
+  pos_ += n;
+  return n;
+}
+
+std::size_t TMemoryStream::Write(const void* buffer, std::size_t n) {
+  if (n == 0) return 0;
+  if (pos_ == data_.size()) {
+    data_.append(static_cast<const char*>(buffer), n);
+  } else {
+    if (pos_ + n > data_.size()) data_.resize(pos_ + n);
+    std::memcpy(data_.data() + pos_, buffer, n);
+  }
+  pos_ += n;
+  return n;
+}
+
+std::int64_t TMemoryStream::Seek(std::int64_t offset, SeekOrigin origin) {
+  std::int64_t base = 0;
+  if (origin == SeekOrigin::Current) base = static_cast<std::int64_t>(pos_);
+  if (origin == SeekOrigin::End) base = static_cast<std::int64_t>(data_.size());
+  const std::int64_t p = base + offset;
+  pos_ = p < 0 ? 0 : static_cast<std::size_t>(p);
+  return static_cast<std::int64_t>(pos_);
+}
+
+void TMemoryStream::SetSize(std::int64_t size) {
+  const auto n = static_cast<std::size_t>(std::max<std::int64_t>(size, 0));
+  data_.resize(n);
+  if (pos_ > n) pos_ = n;
+}
+
+// --- view stream ---------------------------------------------------------------------------
+
+std::size_t TViewStream::Read(void* buffer, std::size_t n) {
+  if (pos_ >= data_.size()) return 0;
+  n = std::min(n, data_.size() - pos_);
+  std::memcpy(buffer, data_.data() + pos_, n);
+  pos_ += n;
+  return n;
+}
+
+std::int64_t TViewStream::Seek(std::int64_t offset, SeekOrigin origin) {
+  std::int64_t base = 0;
+  if (origin == SeekOrigin::Current) base = static_cast<std::int64_t>(pos_);
+  if (origin == SeekOrigin::End) base = static_cast<std::int64_t>(data_.size());
+  const std::int64_t p = base + offset;
+  pos_ = p < 0 ? 0 : static_cast<std::size_t>(p);
+  return static_cast<std::int64_t>(pos_);
+}
+
+void TViewStream::SetSize(std::int64_t) { throw EWriteError(kStreamWriteError); }
+
+// --- file stream ---------------------------------------------------------------------------
+
+TFileStream::TFileStream(const std::string& fileName, FileMode mode) : name_(fileName) {
+  const char* how = mode == FileMode::OpenRead ? "rb" : mode == FileMode::OpenReadWrite ? "r+b" : "w+b";
+  file_ = std::fopen(fileName.c_str(), how);
+  if (!file_) {
+    const std::string reason = std::strerror(errno);
+    if (mode == FileMode::Create)
+      throw EFCreateError(FormatMessage(kFCreateError, {fileName, reason}));
+    throw EFOpenError(FormatMessage(kFOpenError, {fileName, reason}));
+  }
+}
+
+TFileStream::~TFileStream() {
+  if (file_) std::fclose(file_);
+}
+
+std::size_t TFileStream::Read(void* buffer, std::size_t n) {
+  if (!file_ || n == 0) return 0;
+  if (last_was_write_) {
+    std::fflush(file_);
+    last_was_write_ = false;
+  }
+  return std::fread(buffer, 1, n, file_);
+}
+
+std::size_t TFileStream::Write(const void* buffer, std::size_t n) {
+  if (!file_ || n == 0) return 0;
+  if (!last_was_write_) {
+    // Switching from reading to writing needs a positioning call on a C stream.
+    std::fseek(file_, 0, SEEK_CUR);
+    last_was_write_ = true;
+  }
+  return std::fwrite(buffer, 1, n, file_);
+}
+
+std::int64_t TFileStream::Seek(std::int64_t offset, SeekOrigin origin) {
+  if (!file_) return 0;
+  const int whence = origin == SeekOrigin::Begin ? SEEK_SET : origin == SeekOrigin::Current ? SEEK_CUR : SEEK_END;
+  if (!(origin == SeekOrigin::Current && offset == 0)) {
+    if (std::fseek(file_, static_cast<long>(offset), whence) != 0) return std::ftell(file_);
+    last_was_write_ = false;
+  }
+  return static_cast<std::int64_t>(std::ftell(file_));
+}
+
+std::int64_t TFileStream::Size() {
+  if (!file_) return 0;
+  std::fflush(file_);
+  const long pos = std::ftell(file_);
+  std::fseek(file_, 0, SEEK_END);
+  const long size = std::ftell(file_);
+  std::fseek(file_, pos, SEEK_SET);
+  last_was_write_ = false;
+  return size;
+}
+
+void TFileStream::SetSize(std::int64_t size) {
+  // Growing is done by writing; truncating a C stream needs the operating system, which the
+  // platform layer provides. Only a size equal to the current one is accepted here.
+  if (size != Size()) throw EWriteError(kStreamWriteError);
+}
+
+void TFileStream::Flush() {
+  if (file_ && std::fflush(file_) != 0) throw EWriteError(kStreamWriteError);
+}
+
+void TFileStream::Close() {
+  if (!file_) return;
+  const bool flushed = std::fflush(file_) == 0;
+  const bool closed = std::fclose(file_) == 0;
+  file_ = nullptr;
+  if (!flushed || !closed) throw EWriteError(kStreamWriteError);
+}
+
+}  // namespace qv

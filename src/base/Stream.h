@@ -1,0 +1,127 @@
+// Byte streams: one small interface with memory and file implementations.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace qv {
+
+enum class SeekOrigin { Begin, Current, End };
+
+class TStream {
+ public:
+  virtual ~TStream() = default;
+  TStream() = default;
+  TStream(const TStream&) = delete;
+  TStream& operator=(const TStream&) = delete;
+
+  // Reads up to n bytes; returns how many were read (0 at the end).
+  virtual std::size_t Read(void* buffer, std::size_t n) = 0;
+  // Writes up to n bytes; returns how many were written.
+  virtual std::size_t Write(const void* buffer, std::size_t n) = 0;
+  // Moves the position and returns the new one.
+  virtual std::int64_t Seek(std::int64_t offset, SeekOrigin origin) = 0;
+  virtual std::int64_t Size();
+  virtual void SetSize(std::int64_t size) = 0;
+
+  std::int64_t Position() { return Seek(0, SeekOrigin::Current); }
+  void SetPosition(std::int64_t pos) { Seek(pos, SeekOrigin::Begin); }
+
+  // As Read and Write, but a short transfer fails with "Stream read error" (EReadError) or
+  // "Stream write error" (EWriteError).
+  void ReadBuffer(void* buffer, std::size_t n);
+  void WriteBuffer(const void* buffer, std::size_t n);
+  void WriteString(std::string_view s) { WriteBuffer(s.data(), s.size()); }
+
+  // Copies count bytes from source's current position; count 0 copies the whole source from its
+  // start. Returns the number of bytes copied.
+  std::int64_t CopyFrom(TStream& source, std::int64_t count);
+
+  // The bytes from the current position to the end.
+  std::string ReadRest();
+};
+
+// A stream over a growable block of memory. Writing past the end extends it.
+class TMemoryStream : public TStream {
+ public:
+  TMemoryStream() = default;
+  explicit TMemoryStream(std::string data) : data_(std::move(data)) {}
+
+  std::size_t Read(void* buffer, std::size_t n) override;
+  std::size_t Write(const void* buffer, std::size_t n) override;
+  std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override;
+  std::int64_t Size() override { return static_cast<std::int64_t>(data_.size()); }
+  void SetSize(std::int64_t size) override;
+
+  void Clear() {
+    data_.clear();
+    pos_ = 0;
+  }
+  const char* Memory() const noexcept { return data_.data(); }
+  // The whole content as a byte string (the stream's "data string").
+  const std::string& DataString() const noexcept { return data_; }
+  // Hands the content over, leaving the stream empty.
+  std::string TakeData() noexcept {
+    pos_ = 0;
+    return std::move(data_);
+  }
+  void Reserve(std::size_t n) { data_.reserve(n); }
+
+ private:
+  std::string data_;
+  std::size_t pos_ = 0;
+};
+
+// The string stream of the toolkit is a memory stream built from a text.
+using TStringStream = TMemoryStream;
+
+// A read-only stream over bytes owned elsewhere; they must outlive the stream.
+class TViewStream : public TStream {
+ public:
+  explicit TViewStream(std::string_view data) : data_(data) {}
+  std::size_t Read(void* buffer, std::size_t n) override;
+  std::size_t Write(const void*, std::size_t) override { return 0; }
+  std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override;
+  std::int64_t Size() override { return static_cast<std::int64_t>(data_.size()); }
+  void SetSize(std::int64_t) override;
+
+ private:
+  std::string_view data_;
+  std::size_t pos_ = 0;
+};
+
+enum class FileMode {
+  OpenRead,       // existing file, reading
+  OpenReadWrite,  // existing file, reading and writing
+  Create,         // create, or truncate an existing file, for writing (and reading)
+};
+
+// A stream over a file. Opening fails with "Cannot open file "%s". %s" (EFOpenError) or
+// "Cannot create file "%s". %s" (EFCreateError) carrying the system's error text.
+class TFileStream : public TStream {
+ public:
+  TFileStream(const std::string& fileName, FileMode mode);
+  ~TFileStream() override;
+
+  std::size_t Read(void* buffer, std::size_t n) override;
+  std::size_t Write(const void* buffer, std::size_t n) override;
+  std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override;
+  std::int64_t Size() override;
+  void SetSize(std::int64_t size) override;
+
+  // Hands buffered bytes to the operating system; fails with "Stream write error".
+  void Flush();
+  // Flushes and closes; a failure of either fails with "Stream write error". The destructor
+  // closes silently.
+  void Close();
+  const std::string& FileName() const noexcept { return name_; }
+
+ private:
+  std::FILE* file_ = nullptr;
+  std::string name_;
+  bool last_was_write_ = false;
+};
+
+}  // namespace qv

@@ -1,0 +1,70 @@
+// TclEncoder: content-transfer encodings of Internet mail (quoted-printable, Base64, uuencode)
+// from stream to stream, with string forms and a choice of encoding for given data.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "base/Errors.h"
+#include "base/Stream.h"
+
+namespace qv {
+
+enum TclEncodeMethod : std::uint8_t {
+  cmNone = 0,
+  cmMIMEQuotedPrintable = 1,
+  cmMIMEBase64 = 2,
+  cmUUEncode = 3,
+  cm8Bit = 4,
+};
+
+class EclEncoderError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+inline constexpr const char* kUnsupportedFormat = "Unsupported format.";
+inline constexpr const char* kWrongBase64Symbols = "Wrong symbols in source stream.";
+inline constexpr const char* kWrongQuotedPrintable = "Wrong quoted-printed symbols.";
+
+class TclEncoder;
+// Sender, bytes processed so far, total bytes.
+using TclEncoderProgressEvent = std::function<void(TclEncoder& sender, int bytesProceed, int totalBytes)>;
+
+class TclEncoder {
+ public:
+  TclEncoder() = default;
+  virtual ~TclEncoder() = default;
+
+  int CharsPerLine() const noexcept { return chars_per_line_; }
+  void SetCharsPerLine(int v) noexcept { chars_per_line_ = v; }
+  bool SuppressCrlf() const noexcept { return suppress_crlf_; }
+  void SetSuppressCrlf(bool v) noexcept { suppress_crlf_ = v; }
+  TclEncoderProgressEvent OnProgress;
+
+  // Encode/Decode read the source from its start to its end.
+  void Encode(TStream& source, TStream& destination, TclEncodeMethod method);
+  void Decode(TStream& source, TStream& destination, TclEncodeMethod method);
+  std::string EncodeString(std::string_view text, TclEncodeMethod method);
+  std::string DecodeString(std::string_view text, TclEncodeMethod method);
+
+  static TclEncodeMethod GetPreferredEncoding(std::string_view text);
+  // Reads from the stream's current position to its end.
+  static TclEncodeMethod GetPreferredEncoding(TStream& source);
+
+ protected:
+  virtual void DoProgress(int bytesProceed, int totalBytes);
+
+ private:
+  int chars_per_line_ = 76;
+  bool suppress_crlf_ = false;
+  // Per-call state.
+  TclEncodeMethod method_ = cmNone;
+  bool first_line_ = false;
+  bool pending_escape_ = false;
+  bool string_mode_ = false;
+};
+
+}  // namespace qv

@@ -1,0 +1,64 @@
+// The real services on a POSIX system.
+#pragma once
+
+#include <string>
+
+#include "platform/Platform.h"
+
+namespace qv::platform {
+
+class PosixFileSystem : public FileSystem {
+ public:
+  std::int64_t FileAge(const std::string& path) override;
+  std::int64_t FileSize(const std::string& path) override;
+  bool DeleteFile(const std::string& path, std::string* error) override;
+  bool MoveFile(const std::string& from, const std::string& to, std::string* error) override;
+  bool ReplaceFile(const std::string& from, const std::string& to, std::string* error) override;
+  bool SyncFile(const std::string& path, std::string* error) override;
+  bool SyncFolder(const std::string& path, std::string* error) override;
+  std::string ProgramPath() override;
+};
+
+// Local time by the C library's zone rules (the TZ variable, else the system's zone).
+class SystemClock : public Clock {
+ public:
+  TDateTime Now() override;
+  TDateTime UtcToLocal(TDateTime utc) override;
+};
+
+// Day and month names of the C library's LC_TIME locale, converted to the ANSI code page.
+// Read once, when the object is made.
+class CLocale : public Locale {
+ public:
+  CLocale();
+  const LocaleNames& Names() override { return names_; }
+
+ private:
+  LocaleNames names_;
+};
+
+// A named mutex "N" is the file "N.lock" in $XDG_RUNTIME_DIR (else the temporary folder); it
+// exists while some process holds an flock on that file. The probe creates nothing.
+class LockFileProbe : public InstanceProbe {
+ public:
+  bool MutexExists(const std::string& name) override;
+  static std::string LockFilePath(const std::string& name);
+};
+
+// Rings the terminal bell on the controlling terminal, when there is one.
+class TerminalBeeper : public Beeper {
+ public:
+  void ErrorBeep() override;
+};
+
+// All real services in one object, for the programs.
+struct PosixPlatform {
+  PosixFileSystem files;
+  SystemClock clock;
+  CLocale locale;
+  LockFileProbe probe;
+  TerminalBeeper beeper;
+  Services services() { return {files, clock, locale, probe, beeper}; }
+};
+
+}  // namespace qv::platform
