@@ -18,7 +18,8 @@ const Command kCommands[] = {
 
 void PrintHelp(std::FILE* out) {
   std::fprintf(out, "usage: qvrepair-cli COMMAND [ARGS]\n\ncommands:\n");
-  for (const auto& c : kCommands) std::fprintf(out, "  %s %s\n      %s\n", c.name, c.usage, c.summary);
+  for (const auto& c : kCommands)
+    std::fprintf(out, "  %s %s\n      %s\n", c.name, c.usage, c.summary);
   std::fprintf(out,
                "\nMETHOD is one of none, quoted-printable, base64, uuencode, 8bit.\n"
                "Exit status: 0 success, 1 failure, 2 bad usage.\n");

@@ -79,7 +79,8 @@ bool TryEncodeTime(int hour, int min, int sec, int msec, TDateTime& out) noexcep
   if (hour < 0 || hour >= 24 || min < 0 || min >= 60 || sec < 0 || sec >= 60 || msec < 0 ||
       msec >= 1000)
     return false;
-  out = (static_cast<double>(hour) * 3600000.0 + min * 60000.0 + sec * 1000.0 + msec) / kMSecsPerDay;
+  out =
+      (static_cast<double>(hour) * 3600000.0 + min * 60000.0 + sec * 1000.0 + msec) / kMSecsPerDay;
   return true;
 }
 
@@ -91,7 +92,8 @@ TDateTime EncodeDate(int year, int month, int day) {
 
 TDateTime EncodeTime(int hour, int min, int sec, int msec) {
   TDateTime r;
-  if (!TryEncodeTime(hour, min, sec, msec, r)) throw EConvertError("Invalid argument to time encode");
+  if (!TryEncodeTime(hour, min, sec, msec, r))
+    throw EConvertError("Invalid argument to time encode");
   return r;
 }
 

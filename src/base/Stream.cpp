@@ -107,12 +107,16 @@ std::int64_t TViewStream::Seek(std::int64_t offset, SeekOrigin origin) {
   return static_cast<std::int64_t>(pos_);
 }
 
-void TViewStream::SetSize(std::int64_t) { throw EWriteError(kStreamWriteError); }
+void TViewStream::SetSize(std::int64_t) {
+  throw EWriteError(kStreamWriteError);
+}
 
 // --- file stream ---------------------------------------------------------------------------
 
 TFileStream::TFileStream(const std::string& fileName, FileMode mode) : name_(fileName) {
-  const char* how = mode == FileMode::OpenRead ? "rb" : mode == FileMode::OpenReadWrite ? "r+b" : "w+b";
+  const char* how = mode == FileMode::OpenRead        ? "rb"
+                    : mode == FileMode::OpenReadWrite ? "r+b"
+                                                      : "w+b";
   file_ = std::fopen(fileName.c_str(), how);
   if (!file_) {
     const std::string reason = std::strerror(errno);
@@ -147,7 +151,9 @@ std::size_t TFileStream::Write(const void* buffer, std::size_t n) {
 
 std::int64_t TFileStream::Seek(std::int64_t offset, SeekOrigin origin) {
   if (!file_) return 0;
-  const int whence = origin == SeekOrigin::Begin ? SEEK_SET : origin == SeekOrigin::Current ? SEEK_CUR : SEEK_END;
+  const int whence = origin == SeekOrigin::Begin     ? SEEK_SET
+                     : origin == SeekOrigin::Current ? SEEK_CUR
+                                                     : SEEK_END;
   if (!(origin == SeekOrigin::Current && offset == 0)) {
     if (std::fseek(file_, static_cast<long>(offset), whence) != 0) return std::ftell(file_);
     last_was_write_ = false;

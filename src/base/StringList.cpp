@@ -7,7 +7,8 @@ namespace qv {
 
 TStringList::TStringList(std::initializer_list<std::string_view> items) {
   items_.reserve(items.size());
-  for (auto s : items) items_.push_back({std::string(s), 0});
+  for (auto s : items)
+    items_.push_back({std::string(s), 0});
 }
 
 TStringList& TStringList::operator=(const TStringList& other) {
@@ -93,7 +94,8 @@ int TStringList::IndexOf(std::string_view s) const noexcept {
 
 std::string TStringList::Text() const {
   std::size_t n = 0;
-  for (const auto& it : items_) n += it.text.size() + 2;
+  for (const auto& it : items_)
+    n += it.text.size() + 2;
   std::string r;
   r.reserve(n);
   for (const auto& it : items_) {
@@ -110,7 +112,8 @@ void TStringList::SetText(std::string_view text) {
   const std::size_t n = text.size();
   while (i < n) {
     std::size_t j = i;
-    while (j < n && text[j] != '\r' && text[j] != '\n') ++j;
+    while (j < n && text[j] != '\r' && text[j] != '\n')
+      ++j;
     items_.push_back({std::string(text.substr(i, j - i)), 0});
     if (j < n && text[j] == '\r') ++j;
     if (j < n && text[j] == '\n') ++j;
@@ -154,7 +157,8 @@ void TStringList::SetCommaText(std::string_view text) {
   std::size_t i = 0;
   const std::size_t n = text.size();
   auto skip_blanks = [&] {
-    while (i < n && static_cast<unsigned char>(text[i]) <= 32) ++i;
+    while (i < n && static_cast<unsigned char>(text[i]) <= 32)
+      ++i;
   };
   skip_blanks();
   while (i < n) {
@@ -174,7 +178,8 @@ void TStringList::SetCommaText(std::string_view text) {
         item += text[i++];
       }
     } else {
-      while (i < n && static_cast<unsigned char>(text[i]) > 32 && text[i] != ',') item += text[i++];
+      while (i<n&& static_cast<unsigned char>(text[i])> 32 && text[i] != ',')
+        item += text[i++];
     }
     items_.push_back({std::move(item), 0});
     skip_blanks();

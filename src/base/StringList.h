@@ -29,7 +29,9 @@ class TStringList {
   bool Empty() const noexcept { return items_.empty(); }
 
   // Unchecked access for hot loops; Strings/Objects check the index ("List index out of bounds").
-  const std::string& operator[](int i) const noexcept { return items_[static_cast<std::size_t>(i)].text; }
+  const std::string& operator[](int i) const noexcept {
+    return items_[static_cast<std::size_t>(i)].text;
+  }
   const std::string& Strings(int i) const;
   Object Objects(int i) const;
   void SetString(int i, std::string s);

@@ -8,13 +8,15 @@ namespace qv {
 
 std::string LowerCase(std::string_view s) {
   std::string r(s);
-  for (char& c : r) c = AsciiLowerChar(c);
+  for (char& c : r)
+    c = AsciiLowerChar(c);
   return r;
 }
 
 std::string UpperCase(std::string_view s) {
   std::string r(s);
-  for (char& c : r) c = AsciiUpperChar(c);
+  for (char& c : r)
+    c = AsciiUpperChar(c);
   return r;
 }
 
@@ -53,26 +55,34 @@ std::size_t FindText(std::string_view hay, std::string_view needle, std::size_t 
 
 std::string_view TrimView(std::string_view s) noexcept {
   std::size_t b = 0, e = s.size();
-  while (b < e && IsTrimChar(s[b])) ++b;
-  while (e > b && IsTrimChar(s[e - 1])) --e;
+  while (b < e && IsTrimChar(s[b]))
+    ++b;
+  while (e > b && IsTrimChar(s[e - 1]))
+    --e;
   return s.substr(b, e - b);
 }
 
-std::string Trim(std::string_view s) { return std::string(TrimView(s)); }
+std::string Trim(std::string_view s) {
+  return std::string(TrimView(s));
+}
 
 std::string TrimLeft(std::string_view s) {
   std::size_t b = 0;
-  while (b < s.size() && IsTrimChar(s[b])) ++b;
+  while (b < s.size() && IsTrimChar(s[b]))
+    ++b;
   return std::string(s.substr(b));
 }
 
 std::string TrimRight(std::string_view s) {
   std::size_t e = s.size();
-  while (e > 0 && IsTrimChar(s[e - 1])) --e;
+  while (e > 0 && IsTrimChar(s[e - 1]))
+    --e;
   return std::string(s.substr(0, e));
 }
 
-std::string IntToStr(std::int64_t v) { return std::to_string(v); }
+std::string IntToStr(std::int64_t v) {
+  return std::to_string(v);
+}
 
 std::string Format(const char* fmt, ...) {
   va_list ap;

@@ -8,8 +8,12 @@
 
 namespace qv {
 
-constexpr char AsciiLowerChar(char c) noexcept { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; }
-constexpr char AsciiUpperChar(char c) noexcept { return (c >= 'a' && c <= 'z') ? char(c - 32) : c; }
+constexpr char AsciiLowerChar(char c) noexcept {
+  return (c >= 'A' && c <= 'Z') ? char(c + 32) : c;
+}
+constexpr char AsciiUpperChar(char c) noexcept {
+  return (c >= 'a' && c <= 'z') ? char(c - 32) : c;
+}
 
 std::string LowerCase(std::string_view s);
 std::string UpperCase(std::string_view s);
@@ -25,7 +29,9 @@ bool StartsText(std::string_view prefix, std::string_view s) noexcept;
 // or npos.
 std::size_t FindText(std::string_view hay, std::string_view needle, std::size_t from = 0) noexcept;
 
-constexpr bool IsTrimChar(char c) noexcept { return static_cast<unsigned char>(c) <= 32; }
+constexpr bool IsTrimChar(char c) noexcept {
+  return static_cast<unsigned char>(c) <= 32;
+}
 std::string Trim(std::string_view s);
 std::string TrimLeft(std::string_view s);
 std::string TrimRight(std::string_view s);

@@ -68,7 +68,8 @@ char16_t AnsiCharToUtf16(unsigned char c) noexcept {
 std::u16string AnsiToUtf16(std::string_view ansi) {
   std::u16string r;
   r.reserve(ansi.size());
-  for (char c : ansi) r += AnsiCharToUtf16(static_cast<unsigned char>(c));
+  for (char c : ansi)
+    r += AnsiCharToUtf16(static_cast<unsigned char>(c));
   return r;
 }
 
@@ -120,7 +121,11 @@ std::u16string Utf8ToUtf16(std::string_view utf8) {
   return r;
 }
 
-std::string AnsiToUtf8(std::string_view ansi) { return Utf16ToUtf8(AnsiToUtf16(ansi)); }
-std::string Utf8ToAnsi(std::string_view utf8) { return Utf16ToAnsi(Utf8ToUtf16(utf8)); }
+std::string AnsiToUtf8(std::string_view ansi) {
+  return Utf16ToUtf8(AnsiToUtf16(ansi));
+}
+std::string Utf8ToAnsi(std::string_view utf8) {
+  return Utf16ToAnsi(Utf8ToUtf16(utf8));
+}
 
 }  // namespace qv::platform

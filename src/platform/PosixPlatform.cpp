@@ -26,7 +26,8 @@ bool Fail(std::string* error) {
 TDateTime FromTm(const std::tm& t, long nanos) {
   TDateTime d = 0, tm = 0;
   TryEncodeDate(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, d);
-  TryEncodeTime(t.tm_hour, t.tm_min, t.tm_sec > 59 ? 59 : t.tm_sec, static_cast<int>(nanos / 1000000), tm);
+  TryEncodeTime(t.tm_hour, t.tm_min, t.tm_sec > 59 ? 59 : t.tm_sec,
+                static_cast<int>(nanos / 1000000), tm);
   return d + tm;
 }
 }  // namespace
@@ -75,7 +76,8 @@ bool PosixFileSystem::MoveFile(const std::string& from, const std::string& to, s
   return ::rename(from.c_str(), to.c_str()) == 0 || Fail(error);
 }
 
-bool PosixFileSystem::ReplaceFile(const std::string& from, const std::string& to, std::string* error) {
+bool PosixFileSystem::ReplaceFile(const std::string& from, const std::string& to,
+                                  std::string* error) {
   return ::rename(from.c_str(), to.c_str()) == 0 || Fail(error);
 }
 
@@ -135,14 +137,16 @@ CLocale::CLocale() {
   names_ = EnglishNames();
   ::locale_t loc = ::newlocale(LC_TIME_MASK, "", static_cast<::locale_t>(0));
   if (!loc) return;
-  static constexpr nl_item kAbDay[7] = {ABDAY_1, ABDAY_2, ABDAY_3, ABDAY_4, ABDAY_5, ABDAY_6, ABDAY_7};
+  static constexpr nl_item kAbDay[7] = {ABDAY_1, ABDAY_2, ABDAY_3, ABDAY_4,
+                                        ABDAY_5, ABDAY_6, ABDAY_7};
   static constexpr nl_item kDay[7] = {DAY_1, DAY_2, DAY_3, DAY_4, DAY_5, DAY_6, DAY_7};
-  static constexpr nl_item kAbMon[12] = {ABMON_1, ABMON_2, ABMON_3, ABMON_4, ABMON_5, ABMON_6,
+  static constexpr nl_item kAbMon[12] = {ABMON_1, ABMON_2, ABMON_3, ABMON_4,  ABMON_5,  ABMON_6,
                                          ABMON_7, ABMON_8, ABMON_9, ABMON_10, ABMON_11, ABMON_12};
-  static constexpr nl_item kMon[12] = {MON_1, MON_2, MON_3, MON_4, MON_5, MON_6,
+  static constexpr nl_item kMon[12] = {MON_1, MON_2, MON_3, MON_4,  MON_5,  MON_6,
                                        MON_7, MON_8, MON_9, MON_10, MON_11, MON_12};
   const char* codeset = ::nl_langinfo_l(CODESET, loc);
-  const bool utf8 = codeset && (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0);
+  const bool utf8 =
+      codeset && (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0);
   auto get = [&](nl_item item) {
     const char* s = ::nl_langinfo_l(item, loc);
     std::string v = s ? s : "";

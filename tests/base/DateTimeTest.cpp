@@ -56,7 +56,7 @@ TEST(DateTime, TimeOfDayRoundsToMilliseconds) {
 }
 
 TEST(DateTime, WeekdaysStartOnSunday) {
-  EXPECT_EQ(DayOfWeek(0), 7);                         // Saturday 30 Dec 1899
+  EXPECT_EQ(DayOfWeek(0), 7);                        // Saturday 30 Dec 1899
   EXPECT_EQ(DayOfWeek(EncodeDate(2026, 12, 8)), 3);  // a Tuesday
   EXPECT_EQ(DayOfWeek(EncodeDate(1899, 12, 24)), 1);
 }

@@ -105,7 +105,8 @@ TEST_F(FileStreamTest, OpenErrorsCarryTheFileNameAndSystemText) {
     TFileStream f(missing, FileMode::OpenRead);
     FAIL();
   } catch (const EFOpenError& e) {
-    EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + missing + "\". No such file or directory");
+    EXPECT_EQ(std::string(e.what()),
+              "Cannot open file \"" + missing + "\". No such file or directory");
   }
   const auto inMissingDir = Path("no/such/dir.idx");
   try {

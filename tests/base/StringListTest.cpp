@@ -68,7 +68,8 @@ TEST(StringList, AssigningTextSplitsAtEveryKindOfBreak) {
     TStringList l{"old"};
     l.SetText(c.text);
     ASSERT_EQ(l.Count(), static_cast<int>(c.items.size())) << c.text;
-    for (int i = 0; i < l.Count(); ++i) EXPECT_EQ(l[i], c.items[static_cast<std::size_t>(i)]);
+    for (int i = 0; i < l.Count(); ++i)
+      EXPECT_EQ(l[i], c.items[static_cast<std::size_t>(i)]);
   }
 }
 
@@ -89,7 +90,8 @@ TEST(StringList, CommaTextQuotesOnlyWhatNeedsIt) {
       {{"\xE9t\xE9"}, "\xE9t\xE9"},
       {{"semi;colon"}, "semi;colon"},
   };
-  for (const auto& c : cases) EXPECT_EQ(c.list.CommaText(), c.text);
+  for (const auto& c : cases)
+    EXPECT_EQ(c.list.CommaText(), c.text);
 }
 
 TEST(StringList, CommaTextReadsBackWhatItWrote) {

@@ -1,0 +1,44 @@
+#include "platform/CodePage.h"
+
+#include <gtest/gtest.h>
+
+namespace qv::platform {
+namespace {
+
+TEST(AnsiCodePage, EveryByteRoundTripsThroughUtf16AndUtf8) {
+  std::string all;
+  for (int b = 0; b < 256; ++b)
+    all += static_cast<char>(b);
+  const std::u16string wide = AnsiToUtf16(all);
+  ASSERT_EQ(wide.size(), 256u);
+  EXPECT_EQ(Utf16ToAnsi(wide), all);
+  EXPECT_EQ(Utf8ToAnsi(AnsiToUtf8(all)), all);
+}
+
+TEST(AnsiCodePage, MapsTheWindows1252Block) {
+  EXPECT_EQ(AnsiCharToUtf16(0x80), u'\u20AC');
+  EXPECT_EQ(AnsiCharToUtf16(0x9F), u'\u0178');
+  EXPECT_EQ(AnsiCharToUtf16(0x81), u'\u0081');  // unassigned: kept as the control point
+  EXPECT_EQ(AnsiCharToUtf16(0xE9), u'\u00E9');
+  EXPECT_EQ(AnsiToUtf8("caf\xE9 \x80"), "caf\xC3\xA9 \xE2\x82\xAC");
+}
+
+TEST(AnsiCodePage, CharactersOutsideBecomeQuestionMarks) {
+  EXPECT_EQ(Utf16ToAnsi(u"a\u0416b"), "a?b");
+  EXPECT_EQ(Utf8ToAnsi("\xF0\x9F\x98\x80!"), "?!");  // one character, one "?"
+  EXPECT_EQ(Utf8ToAnsi("\xD0\x96"), "?");
+}
+
+TEST(Utf8, MalformedSequencesBecomeReplacementCharacters) {
+  EXPECT_EQ(Utf8ToUtf16("\xC3"), u"\uFFFD");
+  EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), u"\uFFFD");      // overlong
+  EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80"), u"\uFFFD");  // surrogate
+  EXPECT_EQ(Utf8ToUtf16("a\xFF"
+                        "b"),
+            u"a\uFFFDb");
+  EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16("\xF0\x9F\x98\x80")), "\xF0\x9F\x98\x80");
+  EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
+}
+
+}  // namespace
+}  // namespace qv::platform
