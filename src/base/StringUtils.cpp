@@ -84,6 +84,53 @@ std::string IntToStr(std::int64_t v) {
   return std::to_string(v);
 }
 
+bool TryStrToInt(std::string_view s, std::int32_t& out) noexcept {
+  std::size_t i = 0;
+  while (i < s.size() && s[i] == ' ')
+    ++i;
+  bool negative = false;
+  if (i < s.size() && (s[i] == '-' || s[i] == '+')) {
+    negative = s[i] == '-';
+    ++i;
+  }
+  bool hex = false;
+  if (i < s.size() && (s[i] == '$' || s[i] == 'x' || s[i] == 'X')) {
+    hex = true;
+    ++i;
+  } else if (i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
+    hex = true;
+    i += 2;
+  }
+  if (i == s.size()) return false;  // no digits
+  // Accumulate in 64 bits and stop as soon as the value leaves the 32-bit range.
+  const std::uint64_t limit = hex ? 0xFFFFFFFFull : (negative ? 0x80000000ull : 0x7FFFFFFFull);
+  std::uint64_t value = 0;
+  for (; i < s.size(); ++i) {
+    const char c = s[i];
+    unsigned digit;
+    if (c >= '0' && c <= '9') {
+      digit = static_cast<unsigned>(c - '0');
+    } else if (hex && c >= 'a' && c <= 'f') {
+      digit = static_cast<unsigned>(c - 'a' + 10);
+    } else if (hex && c >= 'A' && c <= 'F') {
+      digit = static_cast<unsigned>(c - 'A' + 10);
+    } else {
+      return false;
+    }
+    value = value * (hex ? 16u : 10u) + digit;
+    if (value > limit) return false;
+  }
+  auto bits = static_cast<std::uint32_t>(value);
+  if (negative) bits = 0u - bits;
+  out = static_cast<std::int32_t>(bits);
+  return true;
+}
+
+std::int32_t StrToIntDef(std::string_view s, std::int32_t def) noexcept {
+  std::int32_t v;
+  return TryStrToInt(s, v) ? v : def;
+}
+
 std::string Format(const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);

@@ -39,6 +39,15 @@ std::string_view TrimView(std::string_view s) noexcept;
 
 std::string IntToStr(std::int64_t v);
 
+// Reads a text as a 32-bit integer the way the platform's conversion does: leading blanks, then
+// an optional sign, then decimal digits, or hexadecimal digits after "$", "x" or "0x" (any case).
+// Nothing else may follow, trailing blanks included. Hexadecimal values up to FFFFFFFF are taken
+// as their 32-bit two's-complement value. Returns false (and leaves out alone) for an empty,
+// malformed or out-of-range text.
+bool TryStrToInt(std::string_view s, std::int32_t& out) noexcept;
+// As TryStrToInt, giving def when the text is not an integer.
+std::int32_t StrToIntDef(std::string_view s, std::int32_t def) noexcept;
+
 // printf-style formatting for the system's message texts ("%s", "%d", "%2.2X" and the like).
 std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 

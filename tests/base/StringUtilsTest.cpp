@@ -44,5 +44,55 @@ TEST(MessageFormatting, FillsPlaceholdersInOrder) {
   EXPECT_EQ(Format("List index out of bounds (%d)", -1), "List index out of bounds (-1)");
 }
 
+TEST(TextToInteger, ReadsDecimalSignedAndHexadecimal) {
+  struct Case {
+    const char* text;
+    std::int32_t want;
+  };
+  const Case cases[] = {
+      {"42", 42},
+      {"  42", 42},
+      {"-7", -7},
+      {"+7", 7},
+      {"  -0012", -12},
+      {"$1F", 31},
+      {"x1f", 31},
+      {"X10", 16},
+      {"0x10", 16},
+      {"0XfF", 255},
+      {"-$10", -16},
+      {"  +0x7", 7},
+      {"2147483647", 2147483647},
+      {"-2147483648", -2147483647 - 1},
+      {"$7FFFFFFF", 2147483647},
+      {"$FFFFFFFF", -1},
+      {"$00000000FF", 255},  // leading zeros do not overflow
+      {"0", 0},
+      {"007", 7},
+  };
+  for (const Case& c : cases) {
+    std::int32_t v = 12345;
+    EXPECT_TRUE(TryStrToInt(c.text, v)) << c.text;
+    EXPECT_EQ(v, c.want) << c.text;
+    EXPECT_EQ(StrToIntDef(c.text, -99), c.want) << c.text;
+  }
+}
+
+TEST(TextToInteger, RejectsAnythingElse) {
+  const char* const cases[] = {
+      "",           " ",           "-",          "+",    "$",   "x",   "0x",  "12 ",
+      "1 2",        "\t5",         "1a",         "$1G",  "--1", "+-1", "- 1", "0x-1",
+      "2147483648", "-2147483649", "$100000000", "12.5", "1e3", "$ 1",
+  };
+  for (const char* text : cases) {
+    std::int32_t v = 12345;
+    EXPECT_FALSE(TryStrToInt(text, v)) << text;
+    EXPECT_EQ(v, 12345) << text;
+    EXPECT_EQ(StrToIntDef(text, -99), -99) << text;
+  }
+  // A NUL byte is an ordinary character, not the end of the text.
+  EXPECT_EQ(StrToIntDef(std::string_view("12\0", 3), 0), 0);
+}
+
 }  // namespace
 }  // namespace qv
