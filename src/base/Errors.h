@@ -43,5 +43,6 @@ inline constexpr const char* kListIndexError = "List index out of bounds (%d)";
 inline constexpr const char* kAssignError = "Cannot assign a %s to a %s";
 inline constexpr const char* kFOpenError = "Cannot open file \"%s\". %s";
 inline constexpr const char* kFCreateError = "Cannot create file \"%s\". %s";
+inline constexpr const char* kInvalidInteger = "'%s' is not a valid integer value";
 
 }  // namespace qv

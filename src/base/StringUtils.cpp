@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <initializer_list>
 
+#include "base/Errors.h"
+
 namespace qv {
 
 std::string LowerCase(std::string_view s) {
@@ -129,6 +131,12 @@ bool TryStrToInt(std::string_view s, std::int32_t& out) noexcept {
 std::int32_t StrToIntDef(std::string_view s, std::int32_t def) noexcept {
   std::int32_t v;
   return TryStrToInt(s, v) ? v : def;
+}
+
+std::int32_t StrToInt(std::string_view s) {
+  std::int32_t v;
+  if (!TryStrToInt(s, v)) throw EConvertError(FormatMessage(kInvalidInteger, {s}));
+  return v;
 }
 
 std::string Format(const char* fmt, ...) {

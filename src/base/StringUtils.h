@@ -47,6 +47,8 @@ std::string IntToStr(std::int64_t v);
 bool TryStrToInt(std::string_view s, std::int32_t& out) noexcept;
 // As TryStrToInt, giving def when the text is not an integer.
 std::int32_t StrToIntDef(std::string_view s, std::int32_t def) noexcept;
+// As TryStrToInt, failing with EConvertError "'%s' is not a valid integer value".
+std::int32_t StrToInt(std::string_view s);
 
 // printf-style formatting for the system's message texts ("%s", "%d", "%2.2X" and the like).
 std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "base/Errors.h"
+
 namespace qv {
 namespace {
 
@@ -92,6 +94,16 @@ TEST(TextToInteger, RejectsAnythingElse) {
   }
   // A NUL byte is an ordinary character, not the end of the text.
   EXPECT_EQ(StrToIntDef(std::string_view("12\0", 3), 0), 0);
+}
+
+TEST(TextToInteger, StrToIntFailsWithTheConversionMessage) {
+  EXPECT_EQ(StrToInt(" -42"), -42);
+  try {
+    StrToInt("1a");
+    FAIL() << "no error";
+  } catch (const EConvertError& e) {
+    EXPECT_STREQ(e.what(), "'1a' is not a valid integer value");
+  }
 }
 
 }  // namespace
