@@ -31,7 +31,8 @@ inline constexpr const char* kWrongQuotedPrintable = "Wrong quoted-printed symbo
 
 class TclEncoder;
 // Sender, bytes processed so far, total bytes.
-using TclEncoderProgressEvent = std::function<void(TclEncoder& sender, int bytesProceed, int totalBytes)>;
+using TclEncoderProgressEvent =
+    std::function<void(TclEncoder& sender, int bytesProceed, int totalBytes)>;
 
 class TclEncoder {
  public:
@@ -54,8 +55,13 @@ class TclEncoder {
   // Reads from the stream's current position to its end.
   static TclEncodeMethod GetPreferredEncoding(TStream& source);
 
+  // The output line length a method works with for a requested CharsPerLine.
+  static int EffectiveLineLength(TclEncodeMethod method, int charsPerLine) noexcept;
+
  protected:
   virtual void DoProgress(int bytesProceed, int totalBytes);
+  // The line length of the running Encode or Decode call.
+  int EffectiveLineLength() const noexcept { return EffectiveLineLength(method_, chars_per_line_); }
 
  private:
   int chars_per_line_ = 76;
@@ -65,6 +71,11 @@ class TclEncoder {
   bool first_line_ = false;
   bool pending_escape_ = false;
   bool string_mode_ = false;
+
+  void EncodeQuotedPrintable(std::string_view source, TStream& destination);
+  void DecodeQuotedPrintable(std::string_view source, TStream& destination);
+  void EncodeBase64(std::string_view source, TStream& destination);
+  void EncodeUU(std::string_view source, TStream& destination);
 };
 
 }  // namespace qv
