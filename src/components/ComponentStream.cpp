@@ -1,0 +1,436 @@
+#include "components/ComponentStream.h"
+
+#include <mutex>
+#include <optional>
+
+#include "base/Errors.h"
+#include "base/StringUtils.h"
+#include "components/Filer.h"
+
+namespace qv {
+
+namespace {
+
+constexpr char kSignature[4] = {'T', 'P', 'F', '0'};
+
+// --- writing --------------------------------------------------------------------------------
+
+class TComponentWriter : public TWriter {
+ public:
+  TComponentWriter(TStream& stream, TComponent& root) : TWriter(stream) { root_ = &root; }
+
+  void WriteRoot() {
+    Write(kSignature, sizeof kSignature);
+    WriteStr(root_->ClassName());
+    WriteStr(root_->Name());
+    WriteProperties(*root_);
+    WriteListEnd();  // end of properties
+    WriteListEnd();  // end of children: these classes own none that are stored
+    FlushBuffer();
+  }
+
+ private:
+  void WriteProperties(TPersistent& obj) {
+    for (const TPropInfo& p : obj.ClassInfo().Properties())
+      WriteProperty(obj, p);
+    obj.DefineProperties(*this);
+  }
+
+  void WriteProperty(TPersistent& obj, const TPropInfo& p) {
+    if (!p.Readable() || !p.Writable() || !p.stored) return;
+    switch (p.kind) {
+      case TPropKind::Integer:
+      case TPropKind::Char:
+      case TPropKind::Enumeration:
+      case TPropKind::Set: {
+        const std::int64_t v = p.getOrd(obj);
+        if (p.defaultValue && *p.defaultValue == v) return;
+        WritePropName(p.name);
+        WriteOrdinal(p, v);
+        return;
+      }
+      case TPropKind::Int64: {
+        const std::int64_t v = p.getOrd(obj);
+        if (v == 0) return;
+        WritePropName(p.name);
+        WriteInteger(v);
+        return;
+      }
+      case TPropKind::Float: {
+        const double v = p.getFloat(obj);
+        if (v == 0) return;
+        WritePropName(p.name);
+        WriteFloat(v);
+        return;
+      }
+      case TPropKind::String: {
+        const std::string v = p.getStr(obj);
+        if (v.empty()) return;
+        WritePropName(p.name);
+        WriteString(v);
+        return;
+      }
+      case TPropKind::Event: {
+        const TMethod m = p.getEvent(obj);
+        if (!m.Assigned() || m.data != root_ || !root_->HasMethod(m.name)) return;
+        WritePropName(p.name);
+        WriteIdent(m.name);
+        return;
+      }
+      case TPropKind::Object:
+        WriteObjectProperty(obj, p);
+        return;
+    }
+  }
+
+  void WriteOrdinal(const TPropInfo& p, std::int64_t v) {
+    switch (p.kind) {
+      case TPropKind::Integer:
+        if (const char* ident = IdentOfValue(p.identMap, v)) {
+          WriteIdent(ident);
+        } else {
+          WriteInteger(v);
+        }
+        return;
+      case TPropKind::Char:
+        WriteChar(static_cast<char>(v));
+        return;
+      case TPropKind::Enumeration:
+        if (v >= 0 && static_cast<std::size_t>(v) < p.enumInfo->names.size()) {
+          WriteIdent(p.enumInfo->names[static_cast<std::size_t>(v)]);
+        } else {
+          WriteInteger(v);  // a value outside the type has no identifier
+        }
+        return;
+      case TPropKind::Set: {
+        WriteValue(TValueType::Set);
+        const auto bits = static_cast<std::uint32_t>(v);
+        for (std::size_t i = 0; i < p.enumInfo->names.size() && i < 32; ++i)
+          if (bits & (std::uint32_t{1} << i)) WriteStr(p.enumInfo->names[i]);
+        WriteStr("");
+        return;
+      }
+      default:
+        return;
+    }
+  }
+
+  // The name under which a referenced component is stored, or empty when it cannot be named.
+  std::string ReferenceName(const TComponent* c) const {
+    if (c->Owner() == root_) return c->Name();
+    if (c == root_) return "Owner";
+    if (c->Name().empty()) return {};
+    if (const TComponent* owner = c->Owner()) {
+      const std::string ownerName = owner->Owner() == root_ ? ReferenceName(owner) : owner->Name();
+      if (ownerName.empty()) return {};
+      return ownerName + "." + c->Name();
+    }
+    return c->Name() + ".Owner";
+  }
+
+  void WriteObjectProperty(TPersistent& obj, const TPropInfo& p) {
+    TPersistent* value = p.getObj(obj);
+    if (!value) return;
+    if (const auto* component = dynamic_cast<const TComponent*>(value)) {
+      const std::string ref = ReferenceName(component);
+      if (ref.empty()) return;
+      WritePropName(p.name);
+      WriteValue(TValueType::Ident);
+      WriteStr(ref);
+      return;
+    }
+    const std::string saved = prefix_;
+    prefix_ += p.name;
+    prefix_ += '.';
+    WriteProperties(*value);
+    prefix_ = saved;
+    if (auto* collection = dynamic_cast<TCollection*>(value)) {
+      WritePropName(p.name);
+      WriteCollection(*collection);
+    }
+  }
+
+  void WriteCollection(TCollection& collection) {
+    WriteValue(TValueType::Collection);
+    const std::string saved = prefix_;
+    prefix_.clear();
+    for (int i = 0; i < collection.Count(); ++i) {
+      WriteListBegin();
+      WriteProperties(collection.ItemAt(i));
+      WriteListEnd();
+    }
+    prefix_ = saved;
+    WriteListEnd();
+  }
+};
+
+// --- reading --------------------------------------------------------------------------------
+
+class TComponentReader : public TReader {
+ public:
+  TComponentReader(TStream& stream, TComponent& root) : TReader(stream) { root_ = &root; }
+
+  void ReadRoot() {
+    char sig[4];
+    Read(sig, sizeof sig);
+    if (std::string_view(sig, 4) != std::string_view(kSignature, 4))
+      throw EReadError(kInvalidStreamFormat);
+
+    TComponentRegistry* registry = root_->Registry();
+    std::optional<std::unique_lock<std::shared_mutex>> lock;
+    if (registry) lock.emplace(registry->NameSpaceLock());
+
+    // The loading and reading marks never outlive the read, whatever happens.
+    struct StateGuard {
+      TComponent* c;
+      bool done = false;
+      ~StateGuard() {
+        if (!done) c->ClearStateFlags(csLoading | csReading);
+      }
+    } guard{root_};
+
+    ReadPrefix();
+    ReadStr();  // the stored class name: properties are those of the existing root's class
+    root_->SetStateFlags(csLoading | csReading);
+    std::string name = ReadStr();
+    if (registry) name = registry->UniqueName(name);
+    root_->SetName(name);
+
+    while (!EndOfList())
+      ReadProperty(*root_);
+    ReadByte();
+    while (!EndOfList()) {
+      // Index and profile files hold no child components; no class is registered to make one.
+      ReadPrefix();
+      throw EReadError(FormatMessage(kClassNotFound, {ReadStr()}));
+    }
+    ReadByte();
+
+    ResolveFixups(registry);
+    root_->ClearStateFlags(csReading);
+    root_->Loaded();
+    guard.done = true;
+    if (registry) {
+      lock.reset();
+      registry->RetryGlobalFixups();
+    }
+  }
+
+ private:
+  struct Fixup {
+    TPersistent* instance;
+    const TPropInfo* prop;
+    std::string name;
+  };
+
+  void ReadPrefix() {
+    if ((PeekByte() & 0xF0) != 0xF0) return;
+    const std::uint8_t flags = ReadByte() & 0x0F;
+    if (flags & 0x02) ReadInteger();  // child position: meaningless for a root
+  }
+
+  void ResolveFixups(TComponentRegistry* registry) {
+    for (auto& f : fixups_) {
+      TComponent* target = FindNestedComponent(root_, f.name);
+      if (target) {
+        f.prop->setObj(*f.instance, target);
+      } else if (f.name.find('.') == std::string::npos) {
+        f.prop->setObj(*f.instance, nullptr);
+      } else if (registry) {
+        registry->AddGlobalFixup({f.instance->LifeToken(), f.instance, f.prop, f.name});
+      }
+    }
+    fixups_.clear();
+  }
+
+  static std::string InstanceName(const TPersistent& obj) {
+    if (const auto* c = dynamic_cast<const TComponent*>(&obj))
+      if (!c->Name().empty()) return c->Name();
+    return obj.ClassName();
+  }
+
+  void ReadProperty(TPersistent& instance) {
+    const std::string name = ReadStr();
+    try {
+      TPersistent* obj = &instance;
+      std::string_view rest = name;
+      std::size_t dot;
+      while ((dot = rest.find('.')) != std::string_view::npos) {
+        const std::string part(rest.substr(0, dot));
+        rest = rest.substr(dot + 1);
+        const TPropInfo* p = obj->ClassInfo().FindProperty(part);
+        if (!p) {
+          SkipValue();
+          throw EReadError(FormatMessage(kUnknownProperty, {part}));
+        }
+        TPersistent* sub = p->kind == TPropKind::Object && p->getObj ? p->getObj(*obj) : nullptr;
+        if (!sub) {
+          SkipValue();
+          throw EReadError(kInvalidPropertyPath);
+        }
+        obj = sub;
+      }
+      const std::string last(rest);
+      if (const TPropInfo* p = obj->ClassInfo().FindProperty(last)) {
+        if (!p->Writable()) throw EReadError(kReadOnlyProperty);
+        ReadPropValue(*obj, *p);
+      } else {
+        propName_ = last;
+        obj->DefineProperties(*this);
+        if (!propName_.empty()) {
+          propName_.clear();
+          SkipValue();
+          throw EReadError(FormatMessage(kUnknownProperty, {last}));
+        }
+      }
+    } catch (const Exception& e) {
+      propName_.clear();
+      throw EReadError(
+          FormatMessage(kPropertyException, {InstanceName(instance), ".", name, e.Message()}));
+    }
+  }
+
+  void ReadPropValue(TPersistent& obj, const TPropInfo& p) {
+    switch (p.kind) {
+      case TPropKind::Integer: {
+        std::int64_t v;
+        if (NextValue() == TValueType::Ident && !p.identMap.empty()) {
+          ReadValue();
+          const auto found = ValueOfIdent(p.identMap, ReadStr());
+          if (!found) ThrowInvalidPropertyValue();
+          v = *found;
+        } else {
+          v = ReadInteger();
+        }
+        p.setOrd(obj, ClampToWidth(v, p.width));
+        return;
+      }
+      case TPropKind::Char: {
+        const TValueType t = NextValue();
+        if (t != TValueType::String && t != TValueType::LString && t != TValueType::WString &&
+            t != TValueType::Utf8String)
+          ThrowInvalidPropertyValue();
+        const std::string s = ReadString();
+        if (s.size() > 1) ThrowInvalidPropertyValue();
+        p.setOrd(obj, s.empty() ? 0 : static_cast<std::uint8_t>(s[0]));
+        return;
+      }
+      case TPropKind::Enumeration: {
+        const int v = p.enumInfo->IndexOf(ReadIdent());
+        if (v < 0) ThrowInvalidPropertyValue();
+        p.setOrd(obj, v);
+        return;
+      }
+      case TPropKind::Set:
+        p.setOrd(obj, ReadSet(*p.enumInfo));
+        return;
+      case TPropKind::Float:
+        p.setFloat(obj, ReadFloat());
+        return;
+      case TPropKind::Int64: {
+        const TValueType t = NextValue();
+        if (t != TValueType::Int64 && t != TValueType::Int8 && t != TValueType::Int16 &&
+            t != TValueType::Int32)
+          ThrowInvalidPropertyValue();
+        p.setOrd(obj, ReadInt64());
+        return;
+      }
+      case TPropKind::String:
+        p.setStr(obj, ReadString());
+        return;
+      case TPropKind::Object:
+        ReadObjectValue(obj, p);
+        return;
+      case TPropKind::Event: {
+        const TValueType t = ReadValue();
+        if (t == TValueType::Nil) {
+          p.setEvent(obj, {});
+          return;
+        }
+        if (t != TValueType::Ident) ThrowInvalidPropertyValue();
+        const std::string method = ReadStr();
+        if (!root_->HasMethod(method)) ThrowInvalidPropertyValue();
+        p.setEvent(obj, {root_, method});
+        return;
+      }
+    }
+  }
+
+  std::int64_t ReadSet(const TEnumInfo& members) {
+    if (ReadValue() != TValueType::Set) ThrowInvalidPropertyValue();
+    std::uint32_t bits = 0;
+    bool bad = false;
+    while (true) {
+      const std::string m = ReadStr();
+      if (m.empty()) break;
+      const int i = members.IndexOf(m);
+      if (i < 0 || i >= 32) {
+        bad = true;  // the rest of the set is skipped before failing
+      } else {
+        bits |= std::uint32_t{1} << i;
+      }
+    }
+    if (bad) ThrowInvalidPropertyValue();
+    return bits;
+  }
+
+  void ReadObjectValue(TPersistent& obj, const TPropInfo& p) {
+    switch (ReadValue()) {
+      case TValueType::Nil:
+        p.setObj(obj, nullptr);
+        return;
+      case TValueType::Collection: {
+        auto* collection = dynamic_cast<TCollection*>(p.getObj(obj));
+        if (!collection) ThrowInvalidPropertyValue();
+        ReadCollection(*collection);
+        return;
+      }
+      case TValueType::Ident:
+        if (p.objectRole != TObjectRole::Reference) ThrowInvalidPropertyValue();
+        fixups_.push_back({&obj, &p, ReadStr()});
+        return;
+      default:
+        ThrowInvalidPropertyValue();
+    }
+  }
+
+  void ReadCollection(TCollection& collection) {
+    struct UpdateGuard {
+      TCollection& c;
+      ~UpdateGuard() { c.EndUpdate(); }
+    };
+    EnterNesting();
+    collection.BeginUpdate();
+    UpdateGuard guard{collection};
+    if (!EndOfList()) collection.Clear();
+    while (!EndOfList()) {
+      const TValueType t = NextValue();
+      if (t == TValueType::Int8 || t == TValueType::Int16 || t == TValueType::Int32)
+        ReadInteger();  // a stored item number is not used
+      TCollectionItem& item = collection.Add();
+      if (ReadValue() != TValueType::List) ThrowInvalidPropertyValue();
+      while (!EndOfList())
+        ReadProperty(item);
+      ReadByte();
+    }
+    ReadByte();
+    LeaveNesting();
+  }
+
+  std::vector<Fixup> fixups_;
+};
+
+}  // namespace
+
+void WriteComponentStream(TStream& stream, TComponent& root) {
+  TComponentWriter writer(stream, root);
+  writer.WriteRoot();
+}
+
+TComponent& ReadComponentStream(TStream& stream, TComponent& root) {
+  TComponentReader reader(stream, root);
+  reader.ReadRoot();
+  return root;
+}
+
+}  // namespace qv
