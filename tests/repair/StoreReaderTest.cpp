@@ -1,0 +1,253 @@
+#include "repair/StoreReader.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "FixedClock.h"
+#include "support/TestStreams.h"
+
+namespace qv {
+namespace {
+
+struct Line {
+  std::string text;
+  std::int64_t offset;
+  bool operator==(const Line&) const = default;
+};
+
+// How the store reaches the reader: whole blocks, one byte per read, or small blocks that split
+// line ends and force the buffer to grow.
+enum class Feed { Blocks, Trickle, Block1, Block3, Block16 };
+constexpr Feed kFeeds[] = {Feed::Blocks, Feed::Trickle, Feed::Block1, Feed::Block3, Feed::Block16};
+
+std::vector<Line> ReadAll(const std::string& data, Feed feed, std::size_t* capacity = nullptr) {
+  std::unique_ptr<TStream> stream;
+  if (feed == Feed::Trickle)
+    stream = std::make_unique<test::TrickleStream>(data);
+  else
+    stream = std::make_unique<TMemoryStream>(data);
+  const std::size_t block = feed == Feed::Block1    ? 1
+                            : feed == Feed::Block3  ? 3
+                            : feed == Feed::Block16 ? 16
+                                                    : StoreReader::kBlockSize;
+  StoreReader reader(*stream, block);
+  std::vector<Line> lines;
+  std::string_view line;
+  while (reader.ReadLine(line)) {
+    lines.push_back({std::string(line), reader.LineOffset()});
+    EXPECT_EQ(reader.LineCount(), static_cast<std::int64_t>(lines.size()));
+  }
+  EXPECT_TRUE(line.empty());
+  EXPECT_FALSE(reader.ReadLine(line)) << "the end stays the end";
+  EXPECT_EQ(reader.Offset(), static_cast<std::int64_t>(data.size())) << "every byte consumed";
+  if (capacity) *capacity = reader.BufferCapacity();
+  return lines;
+}
+
+TEST(StoreReader, LineEndsAndDroppedCarriageReturns) {
+  struct Case {
+    std::string input;
+    std::vector<Line> want;
+  };
+  const Case cases[] = {
+      {"", {}},
+      {"a", {{"a", 0}}},
+      {"a\n", {{"a", 0}}},
+      {"a\nb", {{"a", 0}, {"b", 2}}},
+      {"ab\r\ncd\r\n", {{"ab", 0}, {"cd", 4}}},
+      {"x\r\ny\nz\r\n", {{"x", 0}, {"y", 3}, {"z", 5}}},
+      {"\n", {{"", 0}}},
+      {"\n\n", {{"", 0}, {"", 1}}},
+      {"\r\n\r\n", {{"", 0}, {"", 2}}},
+      // A CR not followed by LF is dropped and the line goes on.
+      {"a\rb\n", {{"ab", 0}}},
+      {"a\r\r\nb", {{"a", 0}, {"b", 4}}},
+      {"\r\ra\r\rb\r\r", {{"ab", 0}}},
+      {"a\r", {{"a", 0}}},
+      // Bytes after the last line end make a line, even when only a CR is left of it.
+      {"a\n\r", {{"a", 0}, {"", 2}}},
+      {"\r", {{"", 0}}},
+      {"a\n\rb", {{"a", 0}, {"b", 2}}},
+      // 0x1A and NUL are ordinary characters; nothing after them is lost.
+      {"\x1A", {{"\x1A", 0}}},
+      {"a\x1A"
+       "b\n\x1A\nc",
+       {{"a\x1A"
+         "b",
+         0},
+        {"\x1A", 4},
+        {"c", 6}}},
+      {std::string("a\0b\n\0", 5), {{std::string("a\0b", 3), 0}, {std::string("\0", 1), 4}}},
+      {"\xFF\xE9\n", {{"\xFF\xE9", 0}}},
+  };
+  for (const Case& c : cases) {
+    for (Feed feed : kFeeds) {
+      EXPECT_EQ(ReadAll(c.input, feed), c.want)
+          << "input \"" << c.input << "\" feed " << static_cast<int>(feed);
+    }
+  }
+}
+
+// The store as lines: split at LF, every CR removed, trailing bytes form a last line.
+std::vector<std::string> ModelLines(std::string_view in) {
+  std::vector<std::string> lines;
+  std::string cur;
+  bool open = false;
+  for (char c : in) {
+    if (c == '\n') {
+      lines.push_back(cur);
+      cur.clear();
+      open = false;
+    } else {
+      open = true;
+      if (c != '\r') cur += c;
+    }
+  }
+  if (open) lines.push_back(cur);
+  return lines;
+}
+
+// Random stores with lines up to many times the block size: every feed gives the same lines
+// and offsets, and the buffer stays within twice the longest line.
+TEST(StoreReader, EveryFeedGivesTheSameLinesAndBoundedMemory) {
+  std::mt19937 rng(3);
+  for (int round = 0; round < 40; ++round) {
+    std::string data;
+    std::size_t longest = 0;
+    std::uniform_int_distribution<int> kind(0, 9), length(0, round < 20 ? 40 : 400);
+    while (data.size() < 4000) {
+      const std::size_t start = data.size();
+      for (int n = length(rng); n > 0; --n) {
+        const int k = kind(rng);
+        data += k == 0 ? '\r' : k == 1 ? '\x1A' : char('a' + k);
+      }
+      data += kind(rng) < 5 ? "\r\n" : "\n";
+      longest = std::max(longest, data.size() - start);
+    }
+    if (round % 2) data.resize(data.size() - 1 - static_cast<std::size_t>(kind(rng) % 3));
+
+    const std::vector<std::string> want = ModelLines(data);
+    const std::vector<Line> blocks = ReadAll(data, Feed::Blocks);
+    ASSERT_EQ(blocks.size(), want.size());
+    for (std::size_t i = 0; i < want.size(); ++i)
+      ASSERT_EQ(blocks[i].text, want[i]) << i;
+    for (Feed feed : kFeeds) {
+      std::size_t capacity = 0;
+      ASSERT_EQ(ReadAll(data, feed, &capacity), blocks) << static_cast<int>(feed);
+      if (feed == Feed::Block16) {
+        EXPECT_LE(capacity, std::max<std::size_t>(16, 2 * longest));
+      }
+    }
+  }
+}
+
+TEST(StoreReader, LinesLongerThanTheBlock) {
+  const std::string longLine(100000, 'x');
+  const std::string data = "a\n" + longLine + "\r\n" + longLine + "\rb\n" + "c";
+  for (Feed feed : {Feed::Blocks, Feed::Block1, Feed::Block16}) {
+    const std::vector<Line> lines = ReadAll(data, feed);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[1].text, longLine);
+    EXPECT_EQ(lines[2].text, longLine + "b");
+    EXPECT_EQ(lines[2].offset, 2 + 100002);
+    EXPECT_EQ(lines[3].text, "c");
+  }
+}
+
+TEST(StoreReader, ReadsFromTheStreamPosition) {
+  TMemoryStream stream(std::string("skip\nfirst\nsecond"));
+  stream.SetPosition(5);
+  StoreReader reader(stream);
+  std::string_view line;
+  ASSERT_TRUE(reader.ReadLine(line));
+  EXPECT_EQ(line, "first");
+  EXPECT_EQ(reader.LineOffset(), 0);
+  ASSERT_TRUE(reader.ReadLine(line));
+  EXPECT_EQ(line, "second");
+  EXPECT_EQ(reader.LineOffset(), 6);
+  EXPECT_FALSE(reader.ReadLine(line));
+}
+
+// A stream of endless 64 KiB lines, made on the fly, for offsets past 4 GiB.
+class GeneratedStore : public TStream {
+ public:
+  explicit GeneratedStore(std::int64_t size) : size_(size) {}
+  std::size_t Read(void* buffer, std::size_t n) override {
+    const auto left = static_cast<std::size_t>(size_ - pos_);
+    n = std::min(n, left);
+    auto* out = static_cast<char*>(buffer);
+    std::memset(out, 'x', n);
+    // The first LF at or after pos_ ends a line at every multiple of kLine, less one.
+    for (std::int64_t at = pos_ + (kLine - 1 - pos_ % kLine); at < pos_ + std::int64_t(n);
+         at += kLine)
+      out[at - pos_] = '\n';
+    pos_ += static_cast<std::int64_t>(n);
+    return n;
+  }
+  std::size_t Write(const void*, std::size_t) override { return 0; }
+  std::int64_t Seek(std::int64_t, SeekOrigin) override { return pos_; }
+  void SetSize(std::int64_t) override {}
+  static constexpr std::int64_t kLine = 65536;
+
+ private:
+  std::int64_t size_, pos_ = 0;
+};
+
+TEST(StoreReader, OffsetsPastFourGibibytes) {
+  constexpr std::int64_t kSize = (std::int64_t{1} << 32) + 3 * GeneratedStore::kLine;
+  GeneratedStore store(kSize);
+  StoreReader reader(store);
+  std::string_view line;
+  std::int64_t expected = 0;
+  while (reader.ReadLine(line)) {
+    ASSERT_EQ(reader.LineOffset(), expected);
+    ASSERT_EQ(line.size(), static_cast<std::size_t>(GeneratedStore::kLine - 1));
+    expected += GeneratedStore::kLine;
+  }
+  EXPECT_EQ(reader.Offset(), kSize);
+  EXPECT_EQ(reader.LineCount(), kSize / GeneratedStore::kLine);
+}
+
+TEST(SeparatorLine, NeedsFromBlankAndADateAtTheEnd) {
+  struct Case {
+    const char* line;
+    bool want;
+  };
+  const Case cases[] = {
+      {"From someone@example.com Mon Jan 05 09:03:07 2026", true},
+      {"From Mon Jan 05 09:03:07 2026", true},
+      {"From  Thu Jan  1 00:00:00 1970", true},
+      // The address part is not examined.
+      {"From \x1A<<bad Mon Jan 05 09:03:07 2026", true},
+      {"From xxx feb 28 23:59:59 1999", true},
+      // Shorter than 24 characters: the whole line is read by the pattern.
+      {"From 05 09:03:07 2026", true},
+      {"From: someone Mon Jan 05 09:03:07 2026", false},
+      {"from someone Mon Jan 05 09:03:07 2026", false},
+      {"FROM someone Mon Jan 05 09:03:07 2026", false},
+      {">From someone Mon Jan 05 09:03:07 2026", false},
+      {" From someone Mon Jan 05 09:03:07 2026", false},
+      {"From\tsomeone Mon Jan 05 09:03:07 2026", false},
+      // A zone after the year, or a trailing blank, moves the date out of the last 24.
+      {"From someone Mon Jan 05 09:03:07 2026 +0100", false},
+      {"From someone Mon Jan 05 09:03:07 2026 ", false},
+      {"From someone Mon Feb 30 09:03:07 2026", false},
+      {"From someone Mon Jan 05 24:03:07 2026", false},
+      {"From someone", false},
+      {"From ", false},
+      {"From", false},
+      {"", false},
+  };
+  test::FixedClock clock(EncodeDate(2026, 1, 1));
+  for (const Case& c : cases)
+    EXPECT_EQ(IsSeparatorLine(c.line, platform::EnglishNames(), clock), c.want) << c.line;
+}
+
+}  // namespace
+}  // namespace qv
