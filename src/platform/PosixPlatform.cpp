@@ -120,8 +120,10 @@ TDateTime SystemClock::Now() {
 }
 
 TDateTime SystemClock::UtcToLocal(TDateTime utc) {
-  // Whole seconds through the zone rules; the milliseconds are carried over unchanged.
-  const double secs = (utc - 25569.0) * 86400.0;
+  // Whole seconds through the zone rules; the milliseconds are carried over unchanged. The value
+  // is rounded to the millisecond first, so that a time such as 01:00:00 (held as 00:59:59.99...)
+  // takes the offset of its own second, not of the one before a zone change.
+  const double secs = std::round((utc - 25569.0) * 86400000.0) / 1000.0;
   if (!std::isfinite(secs) || std::fabs(secs) > 4e11) return utc;
   const double whole = std::floor(secs);
   const auto tsec = static_cast<std::time_t>(whole);
