@@ -101,6 +101,10 @@ bool TComponent::HasMethod(std::string_view) const {
   return false;
 }
 
+std::function<void(TPersistent*)> TComponent::NotifyMethod(std::string_view) {
+  return {};
+}
+
 TComponentRegistry* TComponent::Registry() const noexcept {
   const TComponent* c = this;
   while (c->owner_)

@@ -107,6 +107,8 @@ class TComponent : public TPersistent {
 
   // Published methods that stored event entries may name. The base has none.
   virtual bool HasMethod(std::string_view name) const;
+  // The published method of that name as a notification handler; empty when there is none.
+  virtual std::function<void(TPersistent* sender)> NotifyMethod(std::string_view name);
 
   // The registry this component, or the top of its owner chain, is registered with; or null.
   TComponentRegistry* Registry() const noexcept;
