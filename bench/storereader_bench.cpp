@@ -53,12 +53,11 @@ const std::string& Store(bool crlf) {
 // Reads every line; with `separators` also tests each "From " line as the scan does.
 void ReadStore(benchmark::State& state, bool crlf, bool separators) {
   const std::string& store = Store(crlf);
-  qv::platform::Clock* clock = nullptr;
-  struct NoClock : qv::platform::Clock {
+  // The separator pattern has no two-digit year, so the clock is never asked.
+  struct UnusedClock : qv::platform::Clock {
     qv::TDateTime Now() override { return 0; }
     qv::TDateTime UtcToLocal(qv::TDateTime t) override { return t; }
-  } fixed;
-  clock = &fixed;
+  } clock;
   std::int64_t lines = 0, found = 0;
   for (auto _ : state) {
     qv::TViewStream stream(store);
@@ -66,7 +65,7 @@ void ReadStore(benchmark::State& state, bool crlf, bool separators) {
     std::string_view line;
     while (reader.ReadLine(line)) {
       ++lines;
-      if (separators && qv::IsSeparatorLine(line, qv::platform::EnglishNames(), *clock)) ++found;
+      if (separators && qv::IsSeparatorLine(line, qv::platform::EnglishNames(), clock)) ++found;
     }
     benchmark::DoNotOptimize(found);
   }
