@@ -14,6 +14,7 @@ const Command kCommands[] = {
      "encode standard input to standard output with a transfer encoding", RunEncode},
     {"decode", "METHOD", "decode standard input to standard output", RunDecode},
     {"preferred", "", "print the transfer encoding chosen for standard input", RunPreferred},
+    {"dump", "FILE", "print a component stream file (an index, a profile) as text", RunDump},
 };
 
 void PrintHelp(std::FILE* out) {
