@@ -136,7 +136,10 @@ std::size_t TFileStream::Read(void* buffer, std::size_t n) {
     std::fflush(file_);
     last_was_write_ = false;
   }
-  return std::fread(buffer, 1, n, file_);
+  const std::size_t got = std::fread(buffer, 1, n, file_);
+  // A failing device must not look like the end of the file.
+  if (got < n && std::ferror(file_)) throw EReadError(kStreamReadError);
+  return got;
 }
 
 std::size_t TFileStream::Write(const void* buffer, std::size_t n) {

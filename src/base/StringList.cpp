@@ -86,6 +86,14 @@ void TStringList::Assign(const TStringList& other) {
   EndUpdate();
 }
 
+void TStringList::TakeItems(TStringList& other) {
+  if (this == &other) return;
+  items_ = std::move(other.items_);
+  other.items_.clear();
+  Changed();
+  other.Changed();
+}
+
 int TStringList::IndexOf(std::string_view s) const noexcept {
   for (std::size_t i = 0; i < items_.size(); ++i)
     if (SameText(items_[i].text, s)) return static_cast<int>(i);

@@ -46,6 +46,8 @@ class TStringList {
   void Reserve(std::size_t n) { items_.reserve(n); }
   // Replaces the contents by a copy of other's items (texts and objects).
   void Assign(const TStringList& other);
+  // Replaces the contents by other's items, leaving other empty; both notify their change.
+  void TakeItems(TStringList& other);
 
   // Index of the first item equal to s without regard to ASCII case, or -1.
   int IndexOf(std::string_view s) const noexcept;

@@ -1,0 +1,355 @@
+// The message component: properties, change notification, Clear and header parsing.
+#include "mime/clMailMessage.h"
+
+#include <cstdio>
+#include <random>
+
+#include "base/StringUtils.h"
+#include "codec/clUtils.h"
+
+namespace qv {
+
+namespace {
+// Replaces every occurrence of `from` by a line break and assigns the result as the list's text,
+// so that each piece becomes one item (an empty value gives an empty list).
+void SplitIntoList(TStringList& list, std::string_view value, char from) {
+  std::string text;
+  text.reserve(value.size() + 8);
+  for (char c : value) {
+    if (c == from)
+      text += "\r\n";
+    else
+      text += c;
+  }
+  list.SetText(text);
+}
+
+// The current date-time as a decimal number in the general floating format (15 significant
+// digits, no trailing zeros), as written into boundaries and content identifiers.
+std::string DateTimeNumber(TDateTime d) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.15G", d);
+  return buf;
+}
+}  // namespace
+
+const TClassInfo& TclMailMessage::StaticClassInfo() {
+  static const TClassInfo info("TclMailMessage", &TComponent::StaticClassInfo(), {});
+  return info;
+}
+
+TclMailMessage::TclMailMessage(TComponent* owner, platform::Clock& clock)
+    : TComponent(owner), clock_(clock), bodies_(std::make_unique<TclMessageBodies>(this)) {
+  for (TStringList* l :
+       {&to_list_, &cc_list_, &bcc_list_, &references_, &newsgroups_, &extra_fields_})
+    l->OnChange = [this] { NotifyChanged(); };
+  include_rfc822_header_ = true;
+  RegisterFields();
+  chars_per_line_ = 76;
+  Clear();
+}
+
+TclMailMessage::~TclMailMessage() {
+  SetStateFlags(csDestroying);
+  bodies_.reset();
+}
+
+void TclMailMessage::RegisterFields() {
+  static constexpr std::string_view kFields[] = {"Content-Type",
+                                                 "Content-Disposition",
+                                                 "Content-Transfer-Encoding",
+                                                 "From",
+                                                 "To",
+                                                 "Cc",
+                                                 "Bcc",
+                                                 "Subject",
+                                                 "Date",
+                                                 "Importance",
+                                                 "X-Priority",
+                                                 "X-MSMail-Priority",
+                                                 "X-MimeOLE",
+                                                 "Reply-To",
+                                                 "Disposition-Notification-To",
+                                                 "Message-ID",
+                                                 "MIME-Version",
+                                                 "Newsgroups",
+                                                 "References"};
+  for (auto f : kFields)
+    if (known_fields_.IndexOf(f) < 0) known_fields_.Add(std::string(f));
+}
+
+// --- properties and notification ---------------------------------------------------------
+
+void TclMailMessage::SetString(std::string& field, const std::string& v) {
+  if (field == v) return;
+  field = v;
+  NotifyChanged();
+}
+
+void TclMailMessage::SetPriority(TclMessagePriority v) {
+  if (priority_ == v) return;
+  priority_ = v;
+  NotifyChanged();
+}
+
+void TclMailMessage::SetDate(TDateTime v) {
+  if (date_ == v) return;
+  date_ = v;
+  NotifyChanged();
+}
+
+void TclMailMessage::SetMessageFormat(TclMessageFormat v) {
+  if (message_format_ == v) return;
+  message_format_ = v;
+  NotifyChanged();
+}
+
+void TclMailMessage::SetEncoding(TclEncodeMethod v) {
+  if (encoding_ == v) return;
+  encoding_ = v;
+  NotifyChanged();
+}
+
+void TclMailMessage::SetIncludeRFC822Header(bool v) {
+  if (include_rfc822_header_ == v) return;
+  include_rfc822_header_ = v;
+  NotifyChanged();
+}
+
+void TclMailMessage::SetCharsPerLine(std::int32_t v) {
+  if (chars_per_line_ == v) return;
+  chars_per_line_ = v;
+  NotifyChanged();
+}
+
+void TclMailMessage::NotifyChanged() {
+  if ((ComponentState() & (csLoading | csDestroying)) != 0 || update_count_ > 0) return;
+  DoChanged();
+}
+
+void TclMailMessage::EndUpdate() {
+  if (update_count_ > 0) --update_count_;
+  NotifyChanged();
+}
+
+void TclMailMessage::Loaded() {
+  TComponent::Loaded();
+  NotifyChanged();
+}
+
+bool TclMailMessage::IsMultipart() const {
+  return bodies_->Count() > 1 || (is_parsing_ && !boundary_.empty());
+}
+
+// --- events ----------------------------------------------------------------------------------
+
+void TclMailMessage::DoChanged() {
+  if (OnChanged) OnChanged(*this);
+}
+
+void TclMailMessage::DoGetDataStream(TclMessageBody& body, const std::string& fileName,
+                                     std::unique_ptr<TStream>& data, bool& handled) {
+  if (OnGetDataStream) OnGetDataStream(*this, body, fileName, data, handled);
+}
+
+void TclMailMessage::DoGetDataSourceStream(TclMessageBody& body, const std::string& fileName,
+                                           std::unique_ptr<TStream>& data, bool& handled) {
+  if (OnGetDataSourceStream) OnGetDataSourceStream(*this, body, fileName, data, handled);
+}
+
+void TclMailMessage::DoDataAdded(TclMessageBody& body, TStream& data) {
+  if (OnDataAdded) OnDataAdded(*this, body, data);
+}
+
+void TclMailMessage::DoEncodingProgress(int bodyNo, int bytesProceed, int totalBytes) {
+  if (OnEncodingProgress) OnEncodingProgress(*this, bodyNo, bytesProceed, totalBytes);
+}
+
+// --- identifiers -----------------------------------------------------------------------------
+
+int TclMailMessage::Random(int range) {
+  if (range <= 0) return 0;
+  if (random_) return random_(range);
+  static thread_local std::minstd_rand engine{std::random_device{}()};
+  return static_cast<int>(engine() % static_cast<unsigned>(range));
+}
+
+std::string TclMailMessage::GenerateContentID(std::string_view name) {
+  return std::string(name) + "@" + DateTimeNumber(clock_.Now()) + "." +
+         std::to_string(Random(1000));
+}
+
+// --- clearing and loading ----------------------------------------------------------------------
+
+void TclMailMessage::Clear() {
+  BeginUpdate();
+  try {
+    SetBoundary("");
+    SetSubject("");
+    SetFrom("");
+    to_list_.Clear();
+    cc_list_.Clear();
+    bcc_list_.Clear();
+    SetPriority(mpNormal);
+    SetDate(clock_.Now());
+    SetCharSet("iso-8859-1");
+    bodies_->Clear();
+    SetMessageFormat(mfNone);
+    SetEncoding(cmNone);
+    SetContentType("text/plain");
+    SetContentSubType("");
+    SetMimeOLE(kDefaultMimeOLE);
+    message_id_.clear();
+    SetReplyTo("");
+    references_.Clear();
+    newsgroups_.Clear();
+    extra_fields_.Clear();
+    SetReadReceiptTo("");
+    SetContentDisposition("");
+    raw_header_.Clear();
+  } catch (...) {
+    EndUpdate();
+    throw;
+  }
+  EndUpdate();
+}
+
+void TclMailMessage::LoadMessage(const TStringList& lines) {
+  BeginUpdate();
+  try {
+    Clear();
+    ParseHeader(lines);
+    ParseBodies(lines);
+  } catch (...) {
+    EndUpdate();
+    throw;
+  }
+  EndUpdate();
+}
+
+// --- header ------------------------------------------------------------------------------------
+
+void TclMailMessage::ParseContentType(const TStringList& lines, const TStringList& fieldList) {
+  const std::string ct = GetHeaderFieldValue(lines, fieldList, "content-type");
+  const bool present =
+      !ct.empty() || !GetHeaderFieldValue(lines, fieldList, "mime-version").empty();
+  SetMessageFormat(MessageFormatByMime[present ? 1 : 0]);
+  SetContentType(GetHeaderParam(ct, ""));
+  SetContentSubType(GetHeaderParam(ct, "type="));
+  SetBoundary(GetHeaderParam(ct, "boundary="));
+  SetCharSet(GetHeaderParam(ct, "charset="));
+}
+
+void TclMailMessage::ApplyPriorityField(const TStringList& lines, const TStringList& fieldList,
+                                        std::string_view name, std::string_view lowValue,
+                                        std::string_view highValue) {
+  const std::string v = GetHeaderFieldValue(lines, fieldList, LowerCase(name));
+  if (priority_ != mpNormal || v.empty()) return;
+  const std::string lv = LowerCase(v);
+  if (lv == LowerCase(lowValue))
+    SetPriority(mpLow);
+  else if (lv == LowerCase(highValue))
+    SetPriority(mpHigh);
+}
+
+TDateTime TclMailMessage::ParseDate(const TStringList& lines, const TStringList& fieldList) {
+  TDateTime result = clock_.Now();
+  const std::string v = GetHeaderFieldValue(lines, fieldList, "date");
+  if (!v.empty()) {
+    result = ParseMailDate(clock_, DecodeHeaderText(v, charset_));
+  } else {
+    const std::string r = GetHeaderFieldValue(lines, fieldList, "received");
+    const int p = LastPosText(";", r);
+    if (p > 0) {
+      std::string_view after = std::string_view(r).substr(static_cast<std::size_t>(p));
+      if (after.size() > 1000) after = after.substr(0, 1000);
+      result = ParseMailDate(clock_, DecodeHeaderText(Trim(after), charset_));
+    }
+  }
+  return result;
+}
+
+void TclMailMessage::ParseHeader(const TStringList& lines) {
+  is_parsing_ = true;
+  TStringList fieldList;
+  try {
+    IndexHeaderFields(0, lines, fieldList);
+    auto value = [&](std::string_view name) { return GetHeaderFieldValue(lines, fieldList, name); };
+
+    ParseContentType(lines, fieldList);
+    SetContentDisposition(GetHeaderParam(value("content-disposition"), ""));
+    const std::string cte = LowerCase(value("content-transfer-encoding"));
+    if (cte == "quoted-printable")
+      SetEncoding(cmMIMEQuotedPrintable);
+    else if (cte == "base64")
+      SetEncoding(cmMIMEBase64);
+    SetFrom(DecodeMailAddress(value("from"), charset_));
+    SplitIntoList(to_list_, value("to"), ',');
+    SplitIntoList(cc_list_, value("cc"), ',');
+    SplitIntoList(bcc_list_, value("bcc"), ',');
+    for (TStringList* list : {&to_list_, &cc_list_, &bcc_list_})
+      for (int i = 0; i < list->Count(); ++i)
+        list->SetString(i, DecodeMailAddress((*list)[i], charset_));
+    SetSubject(DecodeHeaderText(value("subject"), charset_));
+    try {
+      SetDate(ParseDate(lines, fieldList));
+    } catch (const Exception&) {
+      // An unreadable date leaves the moment of parsing that Clear set.
+    }
+    ApplyPriorityField(lines, fieldList, "Importance", "Low", "High");
+    ApplyPriorityField(lines, fieldList, "X-Priority", "5", "1");
+    ApplyPriorityField(lines, fieldList, "X-MSMail-Priority", "Low", "High");
+    SetReplyTo(DecodeMailAddress(value("reply-to"), charset_));
+    SetReadReceiptTo(DecodeMailAddress(value("disposition-notification-to"), charset_));
+    SetMessageID(value("message-id"));
+    SplitIntoList(newsgroups_, value("newsgroups"), ',');
+    SplitIntoList(references_, value("references"), ' ');
+    SetMimeOLE(value("x-mimeole"));
+    CopyHeaderLines(0, lines, raw_header_);
+    ParseExtraFields(raw_header_, known_fields_, extra_fields_);
+  } catch (...) {
+    is_parsing_ = false;
+    throw;
+  }
+  is_parsing_ = false;
+}
+
+int TclMailMessage::CopyHeaderLines(int start, const TStringList& source, TStringList& dest) {
+  dest.Clear();
+  const int count = source.Count();
+  if (start >= count) return 0;
+  dest.BeginUpdate();
+  int i = start;
+  int last = start;
+  for (; i < count; ++i) {
+    last = i;
+    if (source[i].empty()) break;
+    dest.Add(source[i]);
+  }
+  dest.EndUpdate();
+  return last;
+}
+
+void TclMailMessage::ParseExtraFields(const TStringList& rawLines, const TStringList& knownFields,
+                                      TStringList& dest) {
+  dest.BeginUpdate();
+  try {
+    dest.Clear();
+    TStringList fieldList;
+    IndexHeaderFields(0, rawLines, fieldList);
+    for (int k = 0; k < fieldList.Count(); ++k) {
+      if (IndexOfTextInList(knownFields, fieldList[k]) >= 0) continue;
+      const std::string& line = rawLines[static_cast<int>(fieldList.Objects(k))];
+      std::string entry = line.substr(0, fieldList[k].size());
+      entry += ": ";
+      entry += GetHeaderFieldValueAt(rawLines, fieldList, k);
+      dest.Add(std::move(entry));
+    }
+  } catch (...) {
+    dest.EndUpdate();
+    throw;
+  }
+  dest.EndUpdate();
+}
+
+}  // namespace qv
