@@ -18,13 +18,25 @@ constexpr char kBase64Alphabet[] =
 
 // --- tables ----------------------------------------------------------------------------------
 
-// Quoted-printable encoding: how each byte is written.
-enum : Byte { kQpPlain, kQpEscape, kQpCr };
-constexpr auto kQpEncodeClass = [] {
-  std::array<Byte, 256> t{};
-  for (int c = 0; c < 256; ++c)
-    t[c] = (c >= 32 && c <= 126 && c != '=') ? kQpPlain : kQpEscape;
-  t['\r'] = kQpCr;
+// Quoted-printable encoding: each byte's output (the byte itself, or "=" and two upper-case
+// hexadecimal digits, padded to four so that it can be copied as one word) and its length. CR
+// has length 0: it depends on the byte after it.
+struct QpOutput {
+  std::array<std::array<char, 4>, 256> text{};
+  std::array<Byte, 256> length{};
+};
+constexpr QpOutput kQpOutput = [] {
+  QpOutput t;
+  for (int c = 0; c < 256; ++c) {
+    if (c >= 32 && c <= 126 && c != '=') {
+      t.text[c] = {static_cast<char>(c), 0, 0, 0};
+      t.length[c] = 1;
+    } else {
+      t.text[c] = {'=', kHexDigits[c >> 4], kHexDigits[c & 15], 0};
+      t.length[c] = 3;
+    }
+  }
+  t.length['\r'] = 0;
   return t;
 }();
 
@@ -116,14 +128,20 @@ class SourceBytes {
 
 // Collects output in blocks and hands each full block to the destination. Hot loops keep the
 // write pointer in a local and call Flush when it passes High(); every step of those loops writes
-// at most kSlack bytes, so the block never overflows.
+// at most kSlack bytes, so the block never overflows. A memory stream destination is given room
+// for the expected output at once instead of growing step by step.
 class BlockWriter {
  public:
-  static constexpr std::size_t kBlock = 1 << 18;
+  static constexpr std::size_t kBlock = 1 << 16;
   static constexpr std::size_t kSlack = 16;
 
-  explicit BlockWriter(TStream& destination)
-      : destination_(destination), buffer_(new char[kBlock + kSlack]) {}
+  BlockWriter(TStream& destination, std::size_t expected)
+      : destination_(destination), buffer_(new char[kBlock + kSlack]) {
+    if (auto* memory = dynamic_cast<TMemoryStream*>(&destination)) {
+      const auto end = static_cast<std::size_t>(memory->Position()) + expected;
+      if (end > static_cast<std::size_t>(memory->Size())) memory->Reserve(end);
+    }
+  }
   char* Begin() const noexcept { return buffer_.get(); }
   const char* High() const noexcept { return buffer_.get() + kBlock; }
   // Writes everything before p and returns the start of the emptied block.
@@ -150,32 +168,34 @@ char UUChar(unsigned v) {
   return v == 0 ? '`' : static_cast<char>(v + 32);
 }
 
+// Base64 decoding writes nothing when the source holds a foreign symbol, so a first pass finds
+// where decoding stops (the first "=") and checks every byte before it.
 void DecodeBase64(std::string_view source, TStream& destination) {
   const auto* in = reinterpret_cast<const Byte*>(source.data());
-  const std::size_t n = source.size();
-  std::unique_ptr<char[]> out(new char[n / 4 * 3 + 3]);
-  char* p = out.get();
+  std::size_t n = source.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const Byte v = kBase64Value[in[i]];
+    if (v <= kB64Break) continue;
+    if (v == kB64Fill) {
+      n = i;
+      break;
+    }
+    throw EclEncoderError(kWrongBase64Symbols);
+  }
+  BlockWriter writer(destination, n / 4 * 3 + 3);
+  char* p = writer.Begin();
+  const char* high = writer.High();
   std::uint32_t acc = 0;  // the values of the group being collected
   int count = 0;          // how many
-  // The end of a run turns a short group of 2 or 3 values into 1 or 2 bytes.
-  auto endRun = [&] {
-    if (count == 2) {
-      *p++ = static_cast<char>(acc >> 4);
-    } else if (count == 3) {
-      *p++ = static_cast<char>(acc >> 10);
-      *p++ = static_cast<char>(acc >> 2);
-    }
-    acc = 0;
-    count = 0;
-  };
   std::size_t i = 0;
-  while (i < n) {
+  for (;;) {
     if (count == 0) {
       // Whole groups of four alphabet characters.
       while (i + 4 <= n) {
         const Byte a = kBase64Value[in[i]], b = kBase64Value[in[i + 1]];
         const Byte c = kBase64Value[in[i + 2]], d = kBase64Value[in[i + 3]];
         if ((a | b | c | d) >= 64) break;
+        if (p >= high) p = writer.Flush(p);
         const std::uint32_t v = (std::uint32_t{a} << 18) | (std::uint32_t{b} << 12) | (c << 6) | d;
         p[0] = static_cast<char>(v >> 16);
         p[1] = static_cast<char>(v >> 8);
@@ -183,28 +203,34 @@ void DecodeBase64(std::string_view source, TStream& destination) {
         p += 3;
         i += 4;
       }
-      if (i >= n) break;
     }
-    const Byte v = kBase64Value[in[i++]];
-    if (v < 64) {
-      acc = (acc << 6) | v;
-      if (++count == 4) {
-        *p++ = static_cast<char>(acc >> 16);
-        *p++ = static_cast<char>(acc >> 8);
-        *p++ = static_cast<char>(acc);
-        acc = 0;
-        count = 0;
+    // The end of a run (a line break or the end of the input) turns a short group of 2 or 3
+    // values into 1 or 2 bytes.
+    const bool runEnds = i >= n || kBase64Value[in[i]] == kB64Break;
+    if (p >= high) p = writer.Flush(p);
+    if (runEnds) {
+      if (count == 2) {
+        *p++ = static_cast<char>(acc >> 4);
+      } else if (count == 3) {
+        *p++ = static_cast<char>(acc >> 10);
+        *p++ = static_cast<char>(acc >> 2);
       }
-    } else if (v == kB64Break) {
-      endRun();
-    } else if (v == kB64Fill) {
-      break;
-    } else {
-      throw EclEncoderError(kWrongBase64Symbols);
+      acc = 0;
+      count = 0;
+      if (i >= n) break;
+      ++i;
+      continue;
+    }
+    acc = (acc << 6) | kBase64Value[in[i++]];
+    if (++count == 4) {
+      *p++ = static_cast<char>(acc >> 16);
+      *p++ = static_cast<char>(acc >> 8);
+      *p++ = static_cast<char>(acc);
+      acc = 0;
+      count = 0;
     }
   }
-  endRun();
-  destination.WriteBuffer(out.get(), static_cast<std::size_t>(p - out.get()));
+  writer.Flush(p);
 }
 
 void DecodeUU(std::string_view source, TStream& destination) {
@@ -403,7 +429,15 @@ void TclEncoder::EncodeQuotedPrintable(std::string_view source, TStream& destina
   // such lines take one byte each, as with L = 6.
   const std::int64_t lastColumn = std::max(EffectiveLineLength() - 6, 0);
   const bool unbroken = suppress_crlf_;
-  BlockWriter writer(destination);
+  // An upper bound of the output, so that a memory stream destination is sized once: every
+  // escape adds two characters, and every line holds more than lastColumn of them.
+  std::size_t escapes = 0;
+  for (std::size_t i = 0; i < n; ++i)
+    escapes += kQpOutput.length[in[i]] != 1;
+  const std::size_t body = n + 2 * escapes;
+  const std::size_t softBreaks =
+      unbroken || string_mode_ ? 0 : body / static_cast<std::size_t>(lastColumn + 1) + 1;
+  BlockWriter writer(destination, body + 3 * softBreaks);
   char* p = writer.Begin();
   const char* high = writer.High();
   std::size_t i = 0;
@@ -413,34 +447,25 @@ void TclEncoder::EncodeQuotedPrintable(std::string_view source, TStream& destina
     while (i < n && (unbroken || column <= lastColumn)) {
       if (p >= high) p = writer.Flush(p);
       const Byte c = in[i++];
-      switch (kQpEncodeClass[c]) {
-        case kQpPlain:
-          *p++ = static_cast<char>(c);
-          ++column;
-          break;
-        case kQpCr:
-          // CR LF is a hard break; any other CR is escaped, the last byte of the input
-          // included (dropping it would lose data).
-          if (i < n && in[i] == '\n') {
-            *p++ = '\r';
-            *p++ = '\n';
-            ++i;
-            hardBreak = true;
-          } else {
-            *p++ = '=';
-            *p++ = '0';
-            *p++ = 'D';
-            column += 3;
-          }
-          break;
-        default:
-          *p++ = '=';
-          *p++ = kHexDigits[c >> 4];
-          *p++ = kHexDigits[c & 15];
-          column += 3;
-          break;
+      const Byte length = kQpOutput.length[c];
+      if (length != 0) {
+        std::memcpy(p, kQpOutput.text[c].data(), 4);
+        p += length;
+        column += length;
+        continue;
       }
-      if (hardBreak) break;
+      // CR LF is a hard break; any other CR is escaped, the last byte of the input included
+      // (dropping it would lose data).
+      if (i < n && in[i] == '\n') {
+        *p++ = '\r';
+        *p++ = '\n';
+        ++i;
+        hardBreak = true;
+        break;
+      }
+      std::memcpy(p, "=0D", 4);
+      p += 3;
+      column += 3;
     }
     // A line that ended at its length gets a soft break, except in string mode, where the next
     // line simply continues the output.
@@ -458,10 +483,18 @@ void TclEncoder::DecodeQuotedPrintable(std::string_view source, TStream& destina
   destination.SetPosition(0);
   const auto* in = reinterpret_cast<const Byte*>(source.data());
   const std::size_t n = source.size();
-  BlockWriter writer(destination);
+  BlockWriter writer(destination, n);
   char* p = writer.Begin();
   const char* high = writer.High();
+  // The escape state lives in locals while the loop runs (stores through the output pointer
+  // could otherwise alias the members) and is handed back to PendingEscape at the end.
+  bool pending = pending_escape_;
   int heldDigit = -1;  // first hexadecimal digit of the escape in progress
+  auto fail = [&] {
+    writer.Flush(p);
+    pending_escape_ = pending;
+    throw EclEncoderError(kWrongQuotedPrintable);
+  };
   std::size_t i = 0;
   for (;;) {
     // The line breaks in front of the next text run: CR LF, a lone CR and a lone LF count one.
@@ -472,9 +505,9 @@ void TclEncoder::DecodeQuotedPrintable(std::string_view source, TStream& destina
     }
     // A line that ended inside an escape ends with a soft break: one break is dropped and the
     // unfinished escape forgotten. Every other break becomes CR LF.
-    if (pending_escape_) {
+    if (pending) {
       if (breaks > 0) --breaks;
-      pending_escape_ = false;
+      pending = false;
       heldDigit = -1;
     }
     for (; breaks > 0; --breaks) {
@@ -485,37 +518,48 @@ void TclEncoder::DecodeQuotedPrintable(std::string_view source, TStream& destina
     if (i >= n) break;
     // The text run, up to the next line break.
     while (i < n) {
+      // Plain characters and complete escapes, chosen without a branch between them; anything
+      // else (a line break, an unfinished or bad escape, the last two bytes) takes the steps
+      // below.
+      while (!pending && i + 2 < n) {
+        if (p >= high) p = writer.Flush(p);
+        const Byte c = in[i];
+        const Byte kind = kQpDecodeClass[c];
+        const int high4 = kHexValue[in[i + 1]], low4 = kHexValue[in[i + 2]];
+        const bool escape = kind == kQpEquals;
+        if (kind == kQpBreak || (escape && (high4 | low4) < 0)) break;
+        *p++ = static_cast<char>(escape ? (high4 << 4 | low4) : c);
+        i += escape ? 3 : 1;
+      }
+      if (i >= n) break;
       if (p >= high) p = writer.Flush(p);
       const Byte c = in[i];
-      if (pending_escape_) {
+      if (pending) {
         if (c == '\r' || c == '\n') break;
         const int digit = kHexValue[c];
-        if (digit < 0) {
-          writer.Flush(p);
-          throw EclEncoderError(kWrongQuotedPrintable);
-        }
+        if (digit < 0) fail();
         ++i;
         if (heldDigit < 0) {
           heldDigit = digit;
         } else {
           *p++ = static_cast<char>(heldDigit << 4 | digit);
           heldDigit = -1;
-          pending_escape_ = false;
+          pending = false;
         }
         continue;
       }
       const Byte kind = kQpDecodeClass[c];
-      if (kind == kQpBreak) break;
-      ++i;
-      if (kind == kQpEquals) {
-        pending_escape_ = true;
+      if (kind == kQpText) {
+        *p++ = static_cast<char>(c);
+        ++i;
         continue;
       }
-      *p++ = static_cast<char>(c);
-      while (i < n && p < high && kQpDecodeClass[in[i]] == kQpText)
-        *p++ = static_cast<char>(in[i++]);
+      if (kind == kQpBreak) break;
+      pending = true;
+      ++i;
     }
   }
+  pending_escape_ = pending;
   writer.Flush(p);
 }
 
@@ -531,9 +575,11 @@ void TclEncoder::EncodeBase64(std::string_view source, TStream& destination) {
   const std::size_t chunks = (n + perLine - 1) / perLine;
   const std::size_t length = n / perLine * Base64Length(perLine) + Base64Length(n % perLine) +
                              (unbroken ? 0 : 2 * (chunks - 1));
-  std::unique_ptr<char[]> out(new char[length]);
-  char* p = out.get();
+  BlockWriter writer(destination, length);
+  char* p = writer.Begin();
+  const char* high = writer.High();
   for (std::size_t start = 0; start < n; start += perLine) {
+    if (p >= high) p = writer.Flush(p);
     if (!unbroken && !first_line_) {
       *p++ = '\r';
       *p++ = '\n';
@@ -542,10 +588,12 @@ void TclEncoder::EncodeBase64(std::string_view source, TStream& destination) {
     const Byte* s = in + start;
     const Byte* end = s + std::min(perLine, n - start);
     for (; end - s >= 3; s += 3, p += 4) {
+      if (p >= high) p = writer.Flush(p);
       const std::uint32_t v = (std::uint32_t{s[0]} << 16) | (std::uint32_t{s[1]} << 8) | s[2];
       std::memcpy(p, &kBase64Pairs[2 * (v >> 12)], 2);
       std::memcpy(p + 2, &kBase64Pairs[2 * (v & 0xFFF)], 2);
     }
+    if (p >= high) p = writer.Flush(p);
     if (end - s == 1) {
       p[0] = kBase64Alphabet[s[0] >> 2];
       p[1] = kBase64Alphabet[(s[0] & 3) << 4];
@@ -560,7 +608,7 @@ void TclEncoder::EncodeBase64(std::string_view source, TStream& destination) {
       p += 4;
     }
   }
-  destination.WriteBuffer(out.get(), length);
+  writer.Flush(p);
 }
 
 // --- uuencode ----------------------------------------------------------------------------------
