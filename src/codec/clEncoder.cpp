@@ -112,13 +112,16 @@ class SourceBytes {
     const std::int64_t size = source.Size();
     std::size_t got = into.size();
     into.resize(got + static_cast<std::size_t>(std::max<std::int64_t>(size - pos, 0)));
-    for (;;) {
-      if (got == into.size()) into.resize(got + 65536);
+    while (got < into.size()) {
       const std::size_t n = source.Read(into.data() + got, into.size() - got);
       if (n == 0) break;
       got += n;
     }
     into.resize(got);
+    // A stream that holds more than its size said is read on to its real end.
+    char more[4096];
+    for (std::size_t n; (n = source.Read(more, sizeof more)) > 0;)
+      into.append(more, n);
   }
 
  private:
