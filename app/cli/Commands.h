@@ -16,6 +16,7 @@ struct Command {
   int (*run)(const Args& args);
 };
 
+int RunRepair(const Args& args);
 int RunEncode(const Args& args);
 int RunDecode(const Args& args);
 int RunPreferred(const Args& args);

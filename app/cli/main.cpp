@@ -10,6 +10,9 @@ namespace qv::cli {
 
 namespace {
 const Command kCommands[] = {
+    {"repair", "[--dir DIR]",
+     "repair the mailbox of the program folder DIR (default: the folder of this program)",
+     RunRepair},
     {"encode", "METHOD [--chars N] [--suppress-crlf] [--string]",
      "encode standard input to standard output with a transfer encoding", RunEncode},
     {"decode", "METHOD", "decode standard input to standard output", RunDecode},

@@ -1,0 +1,98 @@
+// qvrepair-cli repair: the repair without a window. The labels go to standard output (on a
+// terminal the progress line rewrites itself in place, otherwise only the final label line is
+// printed), error boxes to standard error.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include "Commands.h"
+#include "platform/PosixPlatform.h"
+#include "repair/Repair.h"
+
+namespace qv::cli {
+
+namespace {
+class TerminalView : public DialogView {
+ public:
+  TerminalView() : tty_(::isatty(STDOUT_FILENO) == 1) {}
+
+  void ControlChanged(const TControl& control) override {
+    if (control.Name() != "Label2") return;
+    label_ = control.Caption();
+    if (!tty_) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_ < std::chrono::milliseconds(50)) {
+      dirty_ = true;
+      return;
+    }
+    Draw(now);
+  }
+  void ShowError(const std::string& text) override {
+    EndLine();
+    std::fprintf(stderr, "Error: %s\n", text.c_str());
+  }
+  void ProcessMessages() override {}
+  void CloseWindow() override { closed_ = true; }
+
+  // Prints the last label text as the final line.
+  void Finish() {
+    if (tty_) {
+      if (dirty_ || !shown_) Draw(std::chrono::steady_clock::now());
+      EndLine();
+    } else if (!label_.empty()) {
+      std::printf("%s\n", label_.c_str());
+    }
+    std::fflush(stdout);
+  }
+
+ private:
+  void Draw(std::chrono::steady_clock::time_point now) {
+    std::printf("\r%s\x1b[K", label_.c_str());
+    std::fflush(stdout);
+    last_ = now;
+    dirty_ = false;
+    shown_ = true;
+    open_ = true;
+  }
+  void EndLine() {
+    if (tty_ && open_) {
+      std::printf("\n");
+      std::fflush(stdout);
+      open_ = false;
+    }
+  }
+
+  bool tty_;
+  bool dirty_ = false;
+  bool shown_ = false;
+  bool open_ = false;
+  bool closed_ = false;
+  std::string label_;
+  std::chrono::steady_clock::time_point last_{};
+};
+}  // namespace
+
+int RunRepair(const Args& args) {
+  std::string dir;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--dir" && i + 1 < args.size()) {
+      dir = args[++i];
+    } else {
+      return UsageError("usage: qvrepair-cli repair [--dir DIR]");
+    }
+  }
+  platform::PosixPlatform platform;
+  TerminalView view;
+  TComponentRegistry registry;
+  TForm1 form(platform.services(), view, registry);
+  if (!dir.empty()) form.SetAppDir(dir);
+  form.FormShow();
+  if (form.CurrentState() == TForm1::State::Ready) form.Button1Click();
+  view.Finish();
+  form.FormClose();
+  return form.Replaced() ? 0 : 1;
+}
+
+}  // namespace qv::cli

@@ -1,0 +1,460 @@
+#include "repair/Repair.h"
+
+#include <unordered_map>
+
+#include "base/StringUtils.h"
+#include "repair/DatePattern.h"
+#include "repair/StoreReader.h"
+
+namespace qv {
+
+// --- controls ----------------------------------------------------------------------------------
+
+const TClassInfo& TControl::StaticClassInfo() {
+  static const TClassInfo info("TControl", &TComponent::StaticClassInfo(), {});
+  return info;
+}
+const TClassInfo& TLabel::StaticClassInfo() {
+  static const TClassInfo info("TLabel", &TControl::StaticClassInfo(), {});
+  return info;
+}
+const TClassInfo& TButton::StaticClassInfo() {
+  static const TClassInfo info("TButton", &TControl::StaticClassInfo(), {});
+  return info;
+}
+
+TControl::TControl(TComponent* owner, const char* name, TBounds bounds, std::string caption)
+    : TComponent(owner), caption_(std::move(caption)), bounds_(bounds) {
+  SetName(name);
+}
+
+void TControl::SetCaption(const std::string& v) {
+  if (v == caption_) return;
+  caption_ = v;
+  if (OnChanged) OnChanged(*this);
+}
+
+void TControl::SetEnabled(bool v) {
+  if (v == enabled_) return;
+  enabled_ = v;
+  if (OnChanged) OnChanged(*this);
+}
+
+// --- helpers -----------------------------------------------------------------------------------
+
+std::string FormatSeparatorDate(TDateTime d, const platform::LocaleNames& names) {
+  const DateParts date = DecodeDate(d);
+  const TimeParts time = DecodeTime(d);
+  const auto& day = names.shortDayNames[static_cast<std::size_t>(DayOfWeek(d) - 1)];
+  const auto& month = names.shortMonthNames[static_cast<std::size_t>(date.month - 1)];
+  return day + " " + month + " " +
+         Format("%02d %02d:%02d:%02d %04d", date.day, time.hour, time.min, time.sec, date.year);
+}
+
+std::string ExtractAngleAddress(std::string_view text) {
+  const std::size_t lt = text.find('<');
+  if (lt == std::string_view::npos) return std::string(text);
+  const std::size_t gt = text.find('>');
+  if (gt == std::string_view::npos) return std::string(text);
+  if (gt <= lt) return "";
+  return Trim(text.substr(lt + 1, gt - lt - 1));
+}
+
+// --- the form ----------------------------------------------------------------------------------
+
+const TClassInfo& TForm1::StaticClassInfo() {
+  static const TClassInfo info("TForm1", &TComponent::StaticClassInfo(), {});
+  return info;
+}
+
+TForm1::TForm1(platform::Services services, DialogView& view, TComponentRegistry& registry)
+    : TComponent(nullptr),
+      Button1(this, "Button1", {40, 128, 153, 25}, "Repair Mailbox", 0),
+      Label1(this, "Label1", {13, 8, 311, 65}, kWarningText, true),
+      Label2(this, "Label2", {56, 104, 257, 13}, kMailboxNameLabel, false),
+      MailBox(this),
+      qvProfile(this),
+      Button2(this, "Button2", {224, 128, 75, 25}, "Cancel", 1),
+      clImportMsg(this, services.clock),
+      qvMailBox(this),
+      services_(services),
+      view_(view) {
+  SetName("Form1");
+  registry.Add(*this);
+  MailBox.SetName("MailBox");
+  MailBox.SetDesignLeft(8);
+  MailBox.SetDesignTop(56);
+  qvProfile.SetName("qvProfile");
+  clImportMsg.SetName("clImportMsg");
+  qvMailBox.SetName("qvMailBox");
+  qvMailBox.SetDesignLeft(304);
+  qvMailBox.SetDesignTop(56);
+  for (TControl* c : {static_cast<TControl*>(&Button1), static_cast<TControl*>(&Label1),
+                      static_cast<TControl*>(&Label2), static_cast<TControl*>(&Button2)})
+    c->OnChanged = [this](TControl& control) { view_.ControlChanged(control); };
+}
+
+TForm1::~TForm1() {
+  RepairedStore.reset();
+}
+
+void TForm1::SetAppDir(std::string dir) {
+  if (!dir.empty() && dir.back() != '/') dir += '/';
+  AppDir = std::move(dir);
+  app_dir_set_ = true;
+}
+
+void TForm1::ReportError(const std::string& text) {
+  services_.beeper.ErrorBeep();
+  view_.ShowError(text);
+}
+
+void TForm1::SetState(State s) {
+  state_ = s;
+  Button1.SetEnabled(s == State::Ready);
+  Button2.SetCaption(s == State::Done ? "Close" : "Cancel");
+  Button2.SetEnabled(s != State::Running);
+}
+
+bool TForm1::IsAppRunning(std::string_view names) {
+  while (!names.empty()) {
+    const std::size_t comma = names.find(',');
+    const std::string piece = Trim(names.substr(0, comma));
+    if (!piece.empty() && services_.probe.MutexExists(piece)) return true;
+    names = comma == std::string_view::npos ? std::string_view() : names.substr(comma + 1);
+  }
+  return false;
+}
+
+void TForm1::FormShow() {
+  ProfileDir = "profile/default/";
+  if (!app_dir_set_) {
+    const std::string self = services_.files.ProgramPath();
+    const std::size_t slash = self.find_last_of('/');
+    AppDir = slash == std::string::npos ? std::string("./") : self.substr(0, slash + 1);
+  }
+  SetState(State::Ready);
+  platform::FileSystem& files = services_.files;
+
+  bool profileRead = true;
+  try {
+    if (!files.FileExists(ProfilePath())) {
+      MailboxName = "mailbox";
+    } else {
+      qvProfile.LoadFromFile(ProfilePath(), files);
+      MailboxName = qvProfile.Mailbox();
+    }
+  } catch (const Exception& e) {
+    // Without the profile the mailbox is not known: nothing is offered.
+    ReportError(e.Message());
+    profileRead = false;
+  }
+
+  if (profileRead) {
+    if (!files.FileExists(IndexPath())) {
+      Label2.SetCaption(kCannotFindMailbox);
+      SetState(State::Blocked);
+    } else {
+      try {
+        MailBox.LoadFromFile(IndexPath(), files);
+      } catch (const Exception& e) {
+        // A damaged index is what the repair mends: report it and keep what could be read.
+        ReportError(e.Message());
+      }
+      Label2.SetCaption(kMailboxNamePrefix + UpperCase(MailboxName));
+    }
+  } else {
+    SetState(State::Blocked);
+  }
+
+  MessageLines = std::make_unique<TStringList>();
+
+  if (IsAppRunning(kAppMutexName)) {
+    ReportError(kCloseClient);
+    SetState(State::Blocked);
+  }
+}
+
+void TForm1::Button2Click() {
+  view_.CloseWindow();
+}
+
+void TForm1::FormClose() {
+  if (MessageLines) MessageLines->Clear();
+  MessageLines.reset();
+}
+
+void TForm1::Button1Click() {
+  if (state_ != State::Ready) return;
+  SetState(State::Running);
+  replaced_ = false;
+  try {
+    qvMailBox.MailItems().Clear();
+    ScanMailbox();
+  } catch (const std::exception& e) {
+    // Whatever ends the run part-way leaves the old files as they were.
+    DiscardRepairedStore();
+    ReportError(e.what());
+    SetState(State::Done);
+    return;
+  }
+  if (store_missing_) {
+    SetState(State::Done);
+    return;
+  }
+  if (create_failed_) {
+    SetState(State::Done);
+    view_.CloseWindow();
+    return;
+  }
+  if (!started_ && store_size_ > 0) {
+    // A store with text but no recognised message is never replaced by an empty one.
+    DiscardRepairedStore();
+    ReportError(kNoMessagesFound);
+    SetState(State::Done);
+    return;
+  }
+  try {
+    MergeIndex();
+    replaced_ = ReplaceFiles();
+  } catch (const std::exception& e) {
+    DiscardRepairedStore();
+    ReportError(e.what());
+  }
+  SetState(State::Done);
+}
+
+// --- scan --------------------------------------------------------------------------------------
+
+void TForm1::CreateRepairedStore() {
+  RepairedStore.reset();
+  try {
+    RepairedStore = std::make_unique<TFileStream>(RepairedPath(), FileMode::Create);
+  } catch (const EFCreateError&) {
+    ReportError(kErrorCreatingBackup);
+  }
+  repaired_size_ = 0;
+}
+
+void TForm1::CloseRepairedStore() {
+  if (!RepairedStore) return;
+  std::unique_ptr<TFileStream> store = std::move(RepairedStore);
+  store->Close();
+}
+
+void TForm1::DiscardRepairedStore() {
+  const bool had = RepairedStore != nullptr;
+  RepairedStore.reset();
+  if (had || services_.files.FileExists(RepairedPath())) {
+    std::string ignored;
+    services_.files.DeleteFile(RepairedPath(), &ignored);
+  }
+}
+
+void TForm1::ShowProgress() {
+  Label2.SetCaption(kRepairingMessage + IntToStr(MessageCount));
+  view_.ProcessMessages();
+}
+
+void TForm1::ScanMailbox() {
+  MessageCount = -1;
+  started_ = false;
+  store_missing_ = false;
+  create_failed_ = false;
+  store_size_ = 0;
+  if (!services_.files.FileExists(StorePath())) {
+    ReportError(kCannotFindMailboxRun);
+    store_missing_ = true;
+    return;
+  }
+  TFileStream store(StorePath(), FileMode::OpenRead);
+  store_size_ = store.Size();
+  MessageCount = 0;
+  if (!MessageLines) MessageLines = std::make_unique<TStringList>();
+  MessageLines->Clear();
+  CreateRepairedStore();
+  if (!RepairedStore) {
+    create_failed_ = true;
+    return;
+  }
+  const platform::LocaleNames& names = services_.locale.Names();
+  StoreReader reader(store);
+  std::string_view line;
+  while (reader.ReadLine(line)) {
+    if (IsSeparatorLine(line, names, services_.clock)) {
+      if (started_) IndexMessage();
+      ShowProgress();
+      started_ = true;
+      MessageLines->Clear();
+    } else if (started_) {
+      // Lines before the first separator belong to no message and are not kept.
+      MessageLines->Add(std::string(line));
+    }
+  }
+  if (started_) IndexMessage();
+  ShowProgress();
+  CloseRepairedStore();
+}
+
+// --- indexing ----------------------------------------------------------------------------------
+
+std::string TForm1::AccountForRecipients(std::string_view recipients) const {
+  TAccounts& accounts = qvProfile.Accounts();
+  if (accounts.Count() == 0) return kDefaultAccount;
+  std::string result = accounts.ItemAt(0).Account();
+  const std::size_t at = recipients.find('@');
+  const std::size_t comma = recipients.find(',');
+  const std::size_t start = at == std::string_view::npos ? 0 : at + 1;
+  const std::size_t end = comma == std::string_view::npos ? recipients.size() : comma;
+  const std::string_view domain =
+      end > start ? recipients.substr(start, end - start) : std::string_view();
+  if (domain.empty()) return result;
+  for (int i = 0; i < accounts.Count(); ++i) {
+    const TAccount& account = accounts.ItemAt(i);
+    if (LowerCase(account.Server()).find(domain) != std::string::npos) result = account.Account();
+  }
+  return result;
+}
+
+void TForm1::IndexMessage() {
+  clImportMsg.Clear();
+  clImportMsg.LoadMessage(*MessageLines);
+
+  // The block: a new separator, the lines as read, an empty line unless the last is empty, each
+  // followed by CR LF. A message without lines is written as its separator and an empty line.
+  const std::string separator =
+      "From " + ExtractAngleAddress(clImportMsg.From()) + " " +
+      FormatSeparatorDate(services_.clock.Now(), services_.locale.Names());
+  std::size_t total = separator.size() + 4;
+  for (const auto& item : *MessageLines)
+    total += item.text.size() + 2;
+  std::string block;
+  block.reserve(total);
+  block += separator;
+  block += "\r\n";
+  for (const auto& item : *MessageLines) {
+    block += item.text;
+    block += "\r\n";
+  }
+  const bool lastEmpty =
+      !MessageLines->Empty() && (*MessageLines)[MessageLines->Count() - 1].empty();
+  if (!lastEmpty) block += "\r\n\r\n";
+  const std::int64_t offset = repaired_size_;
+  RepairedStore->WriteBuffer(block.data(), block.size());
+  repaired_size_ += static_cast<std::int64_t>(block.size());
+
+  bool hasAttachment = false;
+  if (clImportMsg.IsMultipart()) {
+    const TclMessageBodies& bodies = clImportMsg.Bodies();
+    for (int i = 0; i < bodies.Count(); ++i)
+      if (dynamic_cast<const TclAttachmentBody*>(&bodies.Items(i)) != nullptr) hasAttachment = true;
+  }
+  const std::string recipients = clImportMsg.ToList().CommaText();
+  std::string sender = clImportMsg.From();
+  std::erase(sender, '"');
+
+  TMailMessageItem& item = qvMailBox.MailItems().NewItem();
+  item.SetF0(kInboxKey);
+  item.SetF2(clImportMsg.MessageID());
+  item.SetF15(offset);
+  item.SetF1(false);
+  item.SetF3(clImportMsg.Priority() == mpHigh ? 2 : -1);
+  item.SetF4(hasAttachment);
+  item.SetF5(false);
+  item.SetF6(AccountForRecipients(recipients));
+  item.SetF7(sender);
+  item.SetF8(recipients);
+  item.SetF9(clImportMsg.Subject());
+  item.SetF10(static_cast<std::int64_t>(block.size()));
+  item.SetF11(clImportMsg.Date());
+  item.SetF12(clImportMsg.Date());
+  item.SetF13(0);
+  item.SetF14("");
+  ++MessageCount;
+}
+
+// --- merge -------------------------------------------------------------------------------------
+
+void TForm1::MergeIndex() {
+  TMailMessageList& rebuilt = qvMailBox.MailItems();
+  TMailMessageList& old = MailBox.MailItems();
+  // The first old entry of each identifier, found once instead of walking the old list per
+  // message.
+  std::unordered_map<std::string_view, int> first;
+  first.reserve(static_cast<std::size_t>(old.Count()));
+  for (int i = 0; i < old.Count(); ++i)
+    first.emplace(old.ItemAt(i).F2(), i);
+  for (int i = 0; i < rebuilt.Count(); ++i) {
+    TMailMessageItem& entry = rebuilt.ItemAt(i);
+    const auto it = first.find(entry.F2());
+    if (it == first.end()) continue;
+    const TMailMessageItem& match = old.ItemAt(it->second);
+    entry.SetF0(match.F0());
+    entry.SetF1(match.F1());
+  }
+  first.clear();
+  old.BeginUpdate();
+  old.Clear();
+  for (int i = 0; i < rebuilt.Count(); ++i)
+    old.NewItem().CopyFrom(&rebuilt.ItemAt(i));
+  old.EndUpdate();
+}
+
+// --- replacing the files -----------------------------------------------------------------------
+
+bool TForm1::ReplaceFiles() {
+  platform::FileSystem& files = services_.files;
+  std::string error;
+  if (!files.SyncFile(RepairedPath(), &error)) {
+    DiscardRepairedStore();
+    ReportError(FormatMessage(kFCreateError, {RepairedPath(), error}));
+    return false;
+  }
+
+  // The old index, to put back should the store not be replaceable after the index was saved.
+  std::optional<std::string> oldIndex;
+  if (files.FileExists(IndexPath())) {
+    TFileStream in(IndexPath(), FileMode::OpenRead);
+    oldIndex = in.ReadRest();
+  }
+
+  try {
+    MailBox.SaveToFile(IndexPath(), files);
+  } catch (const Exception& e) {
+    DiscardRepairedStore();
+    ReportError(e.Message());
+    return false;
+  }
+
+  if (!files.ReplaceFile(RepairedPath(), StorePath(), &error)) {
+    std::string text = FormatMessage("Cannot replace file \"%s\". %s", {StorePath(), error});
+    if (oldIndex) {
+      const std::string back = IndexPath() + ".restore";
+      try {
+        {
+          TFileStream out(back, FileMode::Create);
+          out.WriteString(*oldIndex);
+          out.Close();
+        }
+        std::string e2;
+        if (!files.SyncFile(back, &e2) || !files.ReplaceFile(back, IndexPath(), &e2))
+          throw EWriteError(e2);
+      } catch (const Exception& e) {
+        std::string ignored;
+        files.DeleteFile(back, &ignored);
+        text += FormatMessage(" The old index could not be put back: %s", {e.Message()});
+      }
+    }
+    DiscardRepairedStore();
+    ReportError(text);
+    return false;
+  }
+
+  if (!files.SyncFolder(AppDir + ProfileDir, &error)) {
+    // Both files are in place; only their names may not yet be on the disk.
+    ReportError(FormatMessage("Cannot flush folder \"%s\". %s", {AppDir + ProfileDir, error}));
+  }
+  return true;
+}
+
+}  // namespace qv
