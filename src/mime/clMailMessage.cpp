@@ -24,13 +24,6 @@ void SplitIntoList(TStringList& list, std::string_view value, char from) {
   list.SetText(text);
 }
 
-// The current date-time as a decimal number in the general floating format (15 significant
-// digits, no trailing zeros), as written into boundaries and content identifiers.
-std::string DateTimeNumber(TDateTime d) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.15G", d);
-  return buf;
-}
 }  // namespace
 
 const TClassInfo& TclMailMessage::StaticClassInfo() {
@@ -172,11 +165,6 @@ int TclMailMessage::Random(int range) {
   if (random_) return random_(range);
   static thread_local std::minstd_rand engine{std::random_device{}()};
   return static_cast<int>(engine() % static_cast<unsigned>(range));
-}
-
-std::string TclMailMessage::GenerateContentID(std::string_view name) {
-  return std::string(name) + "@" + DateTimeNumber(clock_.Now()) + "." +
-         std::to_string(Random(1000));
 }
 
 // --- clearing and loading ----------------------------------------------------------------------

@@ -61,6 +61,9 @@ using TclBodyEncodingProgress =
 // Pseudo-random integers from 0 to range - 1, for boundaries and content identifiers.
 using TclRandomSource = std::function<int(int range)>;
 
+// A file name without its folder (the text after the last "\\", "/" or ":").
+std::string_view FileNameWithoutFolder(std::string_view name);
+
 // --- body classes and their registry -----------------------------------------------------------
 
 // A body class that can be found by name: its name and how to make a body of it in a collection.
@@ -147,6 +150,13 @@ class TclMessageBody : public TPersistent {
   void AddData(TStream& source);
   virtual void Clear();
 
+  // Composition: the part's header lines, and its content encoded with its transfer encoding.
+  virtual void BuildBodyHeader(TStringList& lines);
+  // The raw content to encode; the caller owns the stream (none gives an empty content).
+  virtual std::unique_ptr<TStream> GetDataSourceStream() = 0;
+  virtual void EncodeData(TStream& source, TStream& destination);
+  std::unique_ptr<TMemoryStream> GetEncodedData();
+
   void CopyFrom(const TPersistent* source) override;
   // The class of this body, for making another body of the same class.
   virtual const TclBodyClass& BodyClass() const = 0;
@@ -192,6 +202,8 @@ class TclTextBody : public TclMessageBody {
 
   void ParseBodyHeader(int start, const TStringList& lines, const TStringList& fieldList) override;
   void Clear() override;
+  void BuildBodyHeader(TStringList& lines) override;
+  std::unique_ptr<TStream> GetDataSourceStream() override;
 
  protected:
   using TclMessageBody::TclMessageBody;
@@ -220,6 +232,8 @@ class TclAttachmentBody : public TclMessageBody {
   TclEncodeMethod GetEncoding() const override;
   void ParseBodyHeader(int start, const TStringList& lines, const TStringList& fieldList) override;
   void Clear() override;
+  void BuildBodyHeader(TStringList& lines) override;
+  std::unique_ptr<TStream> GetDataSourceStream() override;
 
  protected:
   using TclMessageBody::TclMessageBody;
@@ -242,6 +256,7 @@ class TclImageBody : public TclAttachmentBody {
   void SetFileName(const std::string& name) override;
   void ParseBodyHeader(int start, const TStringList& lines, const TStringList& fieldList) override;
   void Clear() override;
+  void BuildBodyHeader(TStringList& lines) override;
   // The text after the last ".", "\" or ":" of FileName when that last one is "."; else "".
   std::string GetFileExtension() const;
 
@@ -267,6 +282,8 @@ class TclMultipartBody : public TclMessageBody {
 
   void ParseBodyHeader(int start, const TStringList& lines, const TStringList& fieldList) override;
   void Clear() override;
+  void BuildBodyHeader(TStringList& lines) override;
+  std::unique_ptr<TStream> GetDataSourceStream() override;
 
  protected:
   using TclMessageBody::TclMessageBody;
@@ -390,6 +407,12 @@ class TclMailMessage : public TComponent {
   static bool IsUUBeginLine(std::string_view line, std::string& fileName);
   static bool IsUUEndLine(std::string_view line);
 
+  // Composition: the "Content-Type" field of the message, and the body lines of all parts.
+  virtual void BuildContentType(TStringList& lines);
+  void BuildBodies(TStringList& lines);
+  void BuildBodyData(TStringList& lines, TclMessageBody& body);
+  // Boundary := "----=_NextPart_<now>.<random 0..999>".
+  void GenerateBoundary();
   // Content identifiers: "<name>@<now>.<random 0..999>".
   std::string GenerateContentID(std::string_view name);
   void SetRandomSource(TclRandomSource source) { random_ = std::move(source); }

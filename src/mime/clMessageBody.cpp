@@ -21,12 +21,6 @@ bool IsInstance(const TclMessageBody& body) {
   return dynamic_cast<const B*>(&body) != nullptr;
 }
 
-// The file name without its folder.
-std::string_view WithoutFolder(std::string_view name) {
-  const std::size_t p = name.find_last_of("\\/:");
-  return p == std::string_view::npos ? name : name.substr(p + 1);
-}
-
 std::string ParseContentID(const TStringList& lines, const TStringList& fieldList) {
   std::string id = GetHeaderFieldValue(lines, fieldList, "content-id");
   if (!id.empty() && id.front() == '<') id.erase(0, 1);
@@ -50,6 +44,11 @@ const TclBodyClass TclImageBody::kClass{"TclImageBody", &CreateIn<TclImageBody>,
                                         &IsInstance<TclImageBody>};
 const TclBodyClass TclMultipartBody::kClass{"TclMultipartBody", &CreateIn<TclMultipartBody>,
                                             &IsInstance<TclMultipartBody>};
+
+std::string_view FileNameWithoutFolder(std::string_view name) {
+  const std::size_t p = name.find_last_of("\\/:");
+  return p == std::string_view::npos ? name : name.substr(p + 1);
+}
 
 // --- registry ----------------------------------------------------------------------------------
 
@@ -434,7 +433,7 @@ std::string TclImageBody::GetFileExtension() const {
 void TclImageBody::SetFileName(const std::string& name) {
   TclAttachmentBody::SetFileName(name);
   if (!FileName().empty() && ContentID().empty())
-    SetContentID(MailMessage().GenerateContentID(WithoutFolder(FileName())));
+    SetContentID(MailMessage().GenerateContentID(FileNameWithoutFolder(FileName())));
   if (!FileName().empty() && ContentType().empty()) SetContentType("image/" + GetFileExtension());
 }
 
