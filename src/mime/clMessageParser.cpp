@@ -84,14 +84,36 @@ void TclMailMessage::ParseMultipartBodies(const TStringList& lines) {
     AppendBodyData(line);
     AppendBodyData("\r\n");
   };
+  auto isDelimiterLine = [&delimiter](const std::string& line) {
+    return line.size() >= delimiter.size() && line.find(delimiter) != std::string::npos;
+  };
   for (int i = 0; i < count; ++i) {
     const std::string& line = lines[i];
-    if (line.size() >= delimiter.size() && line.find(delimiter) != std::string::npos) {
+    if (isDelimiterLine(line)) {
       if (current != nullptr && dataStart < i) append(pending);
       TclMessageBody* flushed = current;
       current = nullptr;
       FlushBodyData(flushed);
       if (line.find(closing) == std::string::npos) {
+        // A part's header ends at its first empty line. When a delimiter line comes first, the
+        // part ends there without data, and its header is read from its own lines only: read on
+        // to the next empty line, it would take fields of the parts after it, and a run of parts
+        // without empty lines would be read again for every part.
+        int headerEnd = i + 1;
+        while (headerEnd < count && !lines[headerEnd].empty() && !isDelimiterLine(lines[headerEnd]))
+          ++headerEnd;
+        if (headerEnd < count && !lines[headerEnd].empty()) {
+          TStringList header;
+          header.Reserve(static_cast<std::size_t>(headerEnd - i));
+          for (int k = i; k < headerEnd; ++k)
+            header.Add(lines[k]);
+          current = &CreateBodyFromHeader(0, header);
+          CopyHeaderLines(1, header, current->RawHeader());
+          ParseExtraFields(current->RawHeader(), current->KnownFields(), current->ExtraFields());
+          dataStart = headerEnd;
+          pending = {};
+          continue;
+        }
         current = &CreateBodyFromHeader(i, lines);
         dataStart = CopyHeaderLines(i + 1, lines, current->RawHeader());
         ParseExtraFields(current->RawHeader(), current->KnownFields(), current->ExtraFields());
