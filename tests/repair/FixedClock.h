@@ -1,22 +1,4 @@
-// A clock standing at a fixed local time, counting how often it is asked.
+// The fixed clock is shared by the suites; this keeps the repair tests' include working.
 #pragma once
 
-#include "platform/Platform.h"
-
-namespace qv::test {
-
-class FixedClock : public platform::Clock {
- public:
-  explicit FixedClock(TDateTime now) : now_(now) {}
-  TDateTime Now() override {
-    ++calls;
-    return now_;
-  }
-  TDateTime UtcToLocal(TDateTime utc) override { return utc; }
-  int calls = 0;
-
- private:
-  TDateTime now_;
-};
-
-}  // namespace qv::test
+#include "support/FixedClock.h"
