@@ -180,6 +180,9 @@ class TclMessageBody : public TPersistent {
 
  private:
   TclMessageBodies* owner_;
+  // Where the body stood when its position was last asked for, so that asking again (the
+  // encoder's progress asks on every block) does not search the collection.
+  mutable int index_hint_ = -1;
   std::string content_type_;
   TclEncodeMethod encoding_ = cmNone;
   TclEncoder encoder_;

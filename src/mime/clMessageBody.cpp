@@ -97,12 +97,21 @@ TclMessageBody& TclMessageBodies::Items(int index) const {
 }
 
 int TclMessageBodies::IndexOf(const TclMessageBody* body) const noexcept {
-  for (std::size_t i = 0; i < bodies_.size(); ++i)
-    if (bodies_[i].get() == body) return static_cast<int>(i);
+  if (body == nullptr) return -1;
+  const int hint = body->index_hint_;
+  if (hint >= 0 && hint < Count() && bodies_[static_cast<std::size_t>(hint)].get() == body)
+    return hint;
+  for (std::size_t i = 0; i < bodies_.size(); ++i) {
+    if (bodies_[i].get() == body) {
+      body->index_hint_ = static_cast<int>(i);
+      return static_cast<int>(i);
+    }
+  }
   return -1;
 }
 
 void TclMessageBodies::AddBody(std::unique_ptr<TclMessageBody> body) {
+  body->index_hint_ = Count();
   bodies_.push_back(std::move(body));
   message_->NotifyChanged();
 }
