@@ -21,6 +21,7 @@ int RunEncode(const Args& args);
 int RunDecode(const Args& args);
 int RunPreferred(const Args& args);
 int RunDump(const Args& args);
+int RunMessage(const Args& args);
 
 // Prints "qvrepair-cli: <text>" on standard error and returns 2.
 int UsageError(const std::string& text);

@@ -18,6 +18,8 @@ const Command kCommands[] = {
     {"decode", "METHOD", "decode standard input to standard output", RunDecode},
     {"preferred", "", "print the transfer encoding chosen for standard input", RunPreferred},
     {"dump", "FILE", "print a component stream file (an index, a profile) as text", RunDump},
+    {"message", "FILE [--now YYYY-MM-DDTHH:MM:SS] [--tz ZONE]",
+     "parse one message file and print its header fields and body parts as JSON", RunMessage},
 };
 
 void PrintHelp(std::FILE* out) {

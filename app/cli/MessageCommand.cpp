@@ -1,0 +1,290 @@
+// message: how one message parses, as one JSON object on standard output.
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "Commands.h"
+#include "base/DateTime.h"
+#include "base/Stream.h"
+#include "base/StringList.h"
+#include "base/StringUtils.h"
+#include "mime/clMailMessage.h"
+#include "platform/CodePage.h"
+#include "platform/PosixPlatform.h"
+#include "repair/StoreReader.h"
+
+namespace qv::cli {
+
+namespace {
+
+// The system's clock, with "now" optionally fixed.
+class CommandClock : public platform::Clock {
+ public:
+  explicit CommandClock(std::optional<TDateTime> now) : now_(now) {}
+  TDateTime Now() override { return now_ ? *now_ : system_.Now(); }
+  TDateTime UtcToLocal(TDateTime utc) override { return system_.UtcToLocal(utc); }
+
+ private:
+  platform::SystemClock system_;
+  std::optional<TDateTime> now_;
+};
+
+// "YYYY-MM-DDTHH:MM:SS" as a date value; false for anything else or a time that does not exist.
+bool ParseNow(const std::string& text, TDateTime& value) {
+  if (text.size() != 19 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
+      text[16] != ':')
+    return false;
+  auto number = [&text](std::size_t pos, std::size_t len, int& out) {
+    out = 0;
+    for (std::size_t i = pos; i < pos + len; ++i) {
+      if (text[i] < '0' || text[i] > '9') return false;
+      out = out * 10 + (text[i] - '0');
+    }
+    return true;
+  };
+  int y, mo, d, h, mi, s;
+  if (!number(0, 4, y) || !number(5, 2, mo) || !number(8, 2, d) || !number(11, 2, h) ||
+      !number(14, 2, mi) || !number(17, 2, s))
+    return false;
+  TDateTime date, time;
+  if (!TryEncodeDate(y, mo, d, date) || !TryEncodeTime(h, mi, s, 0, time)) return false;
+  value = date + time;
+  return true;
+}
+
+// The file's lines as the store scanner reads them: LF or CR LF ends a line, a lone CR is
+// dropped.
+TStringList ReadMessageLines(const std::string& fileName) {
+  TFileStream file(fileName, FileMode::OpenRead);
+  StoreReader reader(file);
+  TStringList lines;
+  std::string_view line;
+  while (reader.ReadLine(line))
+    lines.Add(std::string(line));
+  return lines;
+}
+
+const char* PriorityName(TclMessagePriority p) {
+  switch (p) {
+    case mpLow:
+      return "mpLow";
+    case mpHigh:
+      return "mpHigh";
+    default:
+      return "mpNormal";
+  }
+}
+
+const char* FormatName(TclMessageFormat f) {
+  switch (f) {
+    case mfMIME:
+      return "mfMIME";
+    case mfUUencode:
+      return "mfUUencode";
+    default:
+      return "mfNone";
+  }
+}
+
+const char* EncodingName(TclEncodeMethod m) {
+  switch (m) {
+    case cmMIMEQuotedPrintable:
+      return "cmMIMEQuotedPrintable";
+    case cmMIMEBase64:
+      return "cmMIMEBase64";
+    case cmUUEncode:
+      return "cmUUEncode";
+    case cm8Bit:
+      return "cm8Bit";
+    default:
+      return "cmNone";
+  }
+}
+
+// Writes JSON with two blanks of indentation per level. Texts are ANSI bytes, written as UTF-8.
+class JsonWriter {
+ public:
+  std::string Take() { return std::move(out_) + "\n"; }
+
+  void BeginObject(std::string_view key = {}) { Open(key, '{'); }
+  void EndObject() { Close('}'); }
+  void BeginArray(std::string_view key = {}) { Open(key, '['); }
+  void EndArray() { Close(']'); }
+
+  void String(std::string_view key, std::string_view ansi) {
+    Key(key);
+    Quoted(platform::AnsiToUtf8(ansi));
+  }
+  void String(std::string_view ansi) { String({}, ansi); }
+  void Raw(std::string_view key, std::string_view json) {
+    Key(key);
+    out_ += json;
+  }
+  void Bool(std::string_view key, bool v) { Raw(key, v ? "true" : "false"); }
+  void Number(std::string_view key, double v) { Raw(key, Format("%.17g", v)); }
+  void List(std::string_view key, const TStringList& list) {
+    BeginArray(key);
+    for (const auto& item : list)
+      String(item.text);
+    EndArray();
+  }
+
+ private:
+  void Key(std::string_view key) {
+    if (!first_) out_ += ',';
+    first_ = false;
+    if (depth_ > 0) {
+      out_ += '\n';
+      out_.append(static_cast<std::size_t>(depth_) * 2, ' ');
+    }
+    if (!key.empty()) {
+      Quoted(key);
+      out_ += ": ";
+    }
+  }
+  void Open(std::string_view key, char bracket) {
+    Key(key);
+    out_ += bracket;
+    ++depth_;
+    first_ = true;
+  }
+  void Close(char bracket) {
+    --depth_;
+    if (!first_) {
+      out_ += '\n';
+      out_.append(static_cast<std::size_t>(depth_) * 2, ' ');
+    }
+    out_ += bracket;
+    first_ = false;
+  }
+  void Quoted(std::string_view utf8) {
+    out_ += '"';
+    for (char c : utf8) {
+      const auto b = static_cast<unsigned char>(c);
+      switch (c) {
+        case '"':
+          out_ += "\\\"";
+          break;
+        case '\\':
+          out_ += "\\\\";
+          break;
+        case '\n':
+          out_ += "\\n";
+          break;
+        case '\r':
+          out_ += "\\r";
+          break;
+        case '\t':
+          out_ += "\\t";
+          break;
+        default:
+          if (b < 0x20)
+            out_ += Format("\\u%04x", b);
+          else
+            out_ += c;
+      }
+    }
+    out_ += '"';
+  }
+
+  std::string out_;
+  int depth_ = 0;
+  bool first_ = true;
+};
+
+void WriteBodies(JsonWriter& json, const TclMessageBodies& bodies) {
+  json.BeginArray("Bodies");
+  for (int i = 0; i < bodies.Count(); ++i) {
+    const TclMessageBody& body = bodies.Items(i);
+    json.BeginObject();
+    json.String("Class", body.ClassName());
+    json.String("ContentType", body.ContentType());
+    json.Raw("Encoding", std::string("\"") + EncodingName(body.Encoding()) + "\"");
+    json.String("ContentDisposition", body.ContentDisposition());
+    if (auto* text = dynamic_cast<const TclTextBody*>(&body))
+      json.String("CharSet", text->CharSet());
+    if (auto* att = dynamic_cast<const TclAttachmentBody*>(&body)) {
+      json.String("FileName", att->FileName());
+      json.String("ContentID", att->ContentID());
+    }
+    json.List("ExtraFields", body.ExtraFields());
+    if (auto* text = dynamic_cast<const TclTextBody*>(&body)) json.List("Strings", text->Strings());
+    if (auto* multi = dynamic_cast<const TclMultipartBody*>(&body))
+      WriteBodies(json, multi->Bodies());
+    json.EndObject();
+  }
+  json.EndArray();
+}
+
+std::string MessageJson(const TclMailMessage& m) {
+  JsonWriter json;
+  auto name = [](const char* identifier) { return std::string("\"") + identifier + "\""; };
+  json.BeginObject();
+  json.String("From", m.From());
+  json.List("ToList", m.ToList());
+  json.List("CCList", m.CCList());
+  json.List("BCCList", m.BCCList());
+  json.String("Subject", m.Subject());
+  json.Number("Date", m.Date());
+  json.String("MessageID", m.MessageID());
+  json.Raw("Priority", name(PriorityName(m.Priority())));
+  json.String("ContentType", m.ContentType());
+  json.String("ContentSubType", m.ContentSubType());
+  json.String("CharSet", m.CharSet());
+  json.String("ContentDisposition", m.ContentDisposition());
+  json.Raw("MessageFormat", name(FormatName(m.MessageFormat())));
+  json.Raw("Encoding", name(EncodingName(m.Encoding())));
+  json.String("ReplyTo", m.ReplyTo());
+  json.String("ReadReceiptTo", m.ReadReceiptTo());
+  json.List("References", m.References());
+  json.List("NewsGroups", m.NewsGroups());
+  json.List("ExtraFields", m.ExtraFields());
+  json.Bool("IsMultipart", m.IsMultipart());
+  WriteBodies(json, m.Bodies());
+  json.EndObject();
+  return json.Take();
+}
+
+}  // namespace
+
+int RunMessage(const Args& args) {
+  std::string fileName;
+  std::optional<TDateTime> now;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--now" || a == "--tz") {
+      if (i + 1 >= args.size()) return UsageError("message: " + a + " needs a value");
+      const std::string& value = args[++i];
+      if (a == "--tz") {
+        ::setenv("TZ", value.c_str(), 1);
+        ::tzset();
+      } else {
+        TDateTime t;
+        if (!ParseNow(value, t))
+          return UsageError("message: --now wants YYYY-MM-DDTHH:MM:SS, not '" + value + "'");
+        now = t;
+      }
+    } else if (a.starts_with("--") || !fileName.empty()) {
+      return UsageError("message: unexpected argument '" + a + "'");
+    } else {
+      fileName = a;
+    }
+  }
+  if (fileName.empty()) return UsageError("message: FILE is missing");
+
+  const TStringList lines = ReadMessageLines(fileName);
+  CommandClock clock(now);
+  TclMailMessage message(nullptr, clock);
+  message.LoadMessage(lines);
+  const std::string json = MessageJson(message);
+  if (std::fwrite(json.data(), 1, json.size(), stdout) != json.size() || std::fflush(stdout) != 0) {
+    std::fprintf(stderr, "qvrepair-cli: cannot write standard output\n");
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace qv::cli
