@@ -176,10 +176,14 @@ void TForm1::FormShow() {
 }
 
 void TForm1::Button2Click() {
+  if (!CloseQuery()) return;
   view_.CloseWindow();
 }
 
 void TForm1::FormClose() {
+  // A close that reaches the form during a run (keyboard, window manager) is refused: the scan
+  // still works on the line list.
+  if (!CloseQuery()) return;
   if (MessageLines) MessageLines->Clear();
   MessageLines.reset();
 }

@@ -81,6 +81,7 @@ class TForm1 : public TComponent {
   void Button2Click();
   // Whether the window may close now: not while a run is in progress.
   bool CloseQuery() const noexcept { return state_ != State::Running; }
+  // Releases MessageLines; does nothing while a run is in progress.
   void FormClose();
 
   // True when one of the comma-separated mutex names names an existing mutex.
