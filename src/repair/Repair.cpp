@@ -340,9 +340,11 @@ void TForm1::IndexMessage() {
     block += item.text;
     block += "\r\n";
   }
-  const bool lastEmpty =
-      !MessageLines->Empty() && (*MessageLines)[MessageLines->Count() - 1].empty();
-  if (!lastEmpty) block += "\r\n\r\n";
+  // An empty message gets the empty line alone, so that it reads back as the same block.
+  if (MessageLines->Empty())
+    block += "\r\n";
+  else if (!(*MessageLines)[MessageLines->Count() - 1].empty())
+    block += "\r\n\r\n";
   const std::int64_t offset = repaired_size_;
   RepairedStore->WriteBuffer(block.data(), block.size());
   repaired_size_ += static_cast<std::int64_t>(block.size());
