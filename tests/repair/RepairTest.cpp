@@ -2,78 +2,28 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-
-#include "support/FakePlatform.h"
+#include "repair/RepairFixture.h"
 
 namespace qv {
 namespace {
 
-namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteFile(const fs::path& p, const std::string& bytes) {
-  std::ofstream out(p, std::ios::binary);
-  out << bytes;
-}
-
-class RepairFixture : public ::testing::Test {
+class RepairRun : public test::RepairFixture {
  protected:
-  RepairFixture() : fake_(EncodeDateTime(2026, 12, 8, 14, 23, 50)) {}
-
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("qv-repair-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_ / "profile" / "default");
-    view_.beeper = &fake_.beeper;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  fs::path Folder() const { return dir_ / "profile" / "default"; }
-
-  // An index holding the given old entries (identifier, folder, read).
-  void WriteIndex(const std::vector<std::tuple<std::string, std::string, bool>>& entries) {
-    TqvMailBox box(nullptr);
-    box.SetName("MailBox");
-    auto& folder = box.TreeItems().NewItem();
-    folder.SetText("Inbox");
-    for (const auto& [id, key, read] : entries) {
-      auto& item = box.MailItems().NewItem();
-      item.SetF2(id);
-      item.SetF0(key);
-      item.SetF1(read);
-    }
-    platform::PosixFileSystem files;
-    box.SaveToFile((Folder() / "mailbox.idx").string(), files);
-  }
-
-  std::unique_ptr<TForm1> Start() {
-    auto form = std::make_unique<TForm1>(fake_.services(), view_, registry_);
-    form->SetAppDir(dir_.string());
-    form->FormShow();
-    return form;
-  }
-
   void LoadIndex(TqvMailBox& box) {
     platform::PosixFileSystem files;
     box.LoadFromFile((Folder() / "mailbox.idx").string(), files);
   }
-
-  fs::path dir_;
-  test::FakeServices fake_;
-  test::RecordingView view_;
-  TComponentRegistry registry_;
+  void WriteIndex(const std::vector<std::tuple<std::string, std::string, bool>>& entries) {
+    std::vector<test::OldEntry> old;
+    for (const auto& [id, key, read] : entries)
+      old.push_back({id, key, read});
+    RepairFixture::WriteIndex(old);
+  }
 };
+
+namespace fs = std::filesystem;
+using test::ReadFile;
+using test::WriteFile;
 
 const char kStore[] =
     "leading text before any separator\n"
@@ -92,7 +42,7 @@ const char kStore[] =
     "body two\n"
     "\n";
 
-TEST_F(RepairFixture, RepairsStoreAndCarriesFoldersOver) {
+TEST_F(RepairRun, RepairsStoreAndCarriesFoldersOver) {
   WriteIndex({{"<two@x>", "_msSent", true}, {"<stale@x>", "_msTrash", true}});
   WriteFile(Folder() / "mailbox.mbx", kStore);
   auto form = Start();
@@ -129,7 +79,7 @@ TEST_F(RepairFixture, RepairsStoreAndCarriesFoldersOver) {
   TqvMailBox box(nullptr);
   LoadIndex(box);
   ASSERT_EQ(box.MailItems().Count(), 2);
-  EXPECT_EQ(box.TreeItems().Count(), 1);
+  EXPECT_EQ(box.TreeItems().Count(), 2);
   const auto& first = box.MailItems().ItemAt(0);
   EXPECT_EQ(first.F0(), "_msInbox");
   EXPECT_FALSE(first.F1());
@@ -147,7 +97,7 @@ TEST_F(RepairFixture, RepairsStoreAndCarriesFoldersOver) {
   EXPECT_EQ(second.F15() + second.F10(), static_cast<std::int64_t>(store.size()));
 }
 
-TEST_F(RepairFixture, MissingIndexBlocksWithoutAnErrorBox) {
+TEST_F(RepairRun, MissingIndexBlocksWithoutAnErrorBox) {
   auto form = Start();
   EXPECT_EQ(form->CurrentState(), TForm1::State::Blocked);
   EXPECT_EQ(form->Label2.Caption(), "Cannot find mailbox");
@@ -155,7 +105,7 @@ TEST_F(RepairFixture, MissingIndexBlocksWithoutAnErrorBox) {
   EXPECT_TRUE(view_.errors.empty());
 }
 
-TEST_F(RepairFixture, StoreWithoutSeparatorIsNeverReplaced) {
+TEST_F(RepairRun, StoreWithoutSeparatorIsNeverReplaced) {
   WriteIndex({});
   WriteFile(Folder() / "mailbox.mbx", "just some text\nwithout any separator\n");
   auto form = Start();
@@ -168,7 +118,7 @@ TEST_F(RepairFixture, StoreWithoutSeparatorIsNeverReplaced) {
   EXPECT_EQ(form->CurrentState(), TForm1::State::Done);
 }
 
-TEST_F(RepairFixture, FailedStoreReplacementLeavesTheOldPair) {
+TEST_F(RepairRun, FailedStoreReplacementLeavesTheOldPair) {
   WriteIndex({{"<one@x>", "_msSent", true}});
   WriteFile(Folder() / "mailbox.mbx", kStore);
   const std::string oldIndex = ReadFile(Folder() / "mailbox.idx");

@@ -3,6 +3,7 @@
 // records what the window would show.
 #pragma once
 
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -18,31 +19,37 @@ class FaultyFileSystem : public platform::PosixFileSystem {
  public:
   // Operations listed here fail with this text ("sync", "syncdir", "replace", "move", "delete").
   std::set<std::string> failing;
+  // Fails single calls: asked with the operation and the path it works on (the source of a
+  // rename), before the operation is carried out.
+  std::function<bool(const std::string& op, const std::string& path)> failWhen;
   std::string failText = "Input/output error";
   std::string programPath = "/nonexistent/qvrepair";
   std::vector<std::string> calls;
+  // The same calls as "op path".
+  std::vector<std::string> log;
 
   bool DeleteFile(const std::string& path, std::string* error) override {
-    return Do("delete", error) && PosixFileSystem::DeleteFile(path, error);
+    return Do("delete", path, error) && PosixFileSystem::DeleteFile(path, error);
   }
   bool MoveFile(const std::string& from, const std::string& to, std::string* error) override {
-    return Do("move", error) && PosixFileSystem::MoveFile(from, to, error);
+    return Do("move", from, error) && PosixFileSystem::MoveFile(from, to, error);
   }
   bool ReplaceFile(const std::string& from, const std::string& to, std::string* error) override {
-    return Do("replace", error) && PosixFileSystem::ReplaceFile(from, to, error);
+    return Do("replace", from, error) && PosixFileSystem::ReplaceFile(from, to, error);
   }
   bool SyncFile(const std::string& path, std::string* error) override {
-    return Do("sync", error) && PosixFileSystem::SyncFile(path, error);
+    return Do("sync", path, error) && PosixFileSystem::SyncFile(path, error);
   }
   bool SyncFolder(const std::string& path, std::string* error) override {
-    return Do("syncdir", error) && PosixFileSystem::SyncFolder(path, error);
+    return Do("syncdir", path, error) && PosixFileSystem::SyncFolder(path, error);
   }
   std::string ProgramPath() override { return programPath; }
 
  private:
-  bool Do(const std::string& op, std::string* error) {
+  bool Do(const std::string& op, const std::string& path, std::string* error) {
     calls.push_back(op);
-    if (failing.count(op) == 0) return true;
+    log.push_back(op + " " + path);
+    if (failing.count(op) == 0 && !(failWhen && failWhen(op, path))) return true;
     if (error) *error = failText;
     return false;
   }
@@ -72,7 +79,7 @@ class CountingBeeper : public platform::Beeper {
 class RecordingView : public DialogView {
  public:
   struct Event {
-    std::string what;  // "caption", "enabled", "error", "process", "close"
+    std::string what;  // "changed" (caption or enabled state), "error", "process", "close"
     std::string control;
     std::string text;
   };
@@ -91,8 +98,18 @@ class RecordingView : public DialogView {
     if (beeper) beepsAtErrors = beeper->beeps;
     events.push_back({"error", "", text});
   }
-  void ProcessMessages() override { ++processed; }
-  void CloseWindow() override { closed = true; }
+  // Runs inside ProcessMessages, as a pending window event would during a scan.
+  std::function<void()> onProcess;
+
+  void ProcessMessages() override {
+    ++processed;
+    events.push_back({"process", "", ""});
+    if (onProcess) onProcess();
+  }
+  void CloseWindow() override {
+    closed = true;
+    events.push_back({"close", "", ""});
+  }
 };
 
 // Everything a form needs, with a fixed clock.

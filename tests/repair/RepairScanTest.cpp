@@ -1,0 +1,178 @@
+// The scan of the store: which lines open a message, how lines are read, and what the repaired
+// store holds.
+#include <gtest/gtest.h>
+
+#include "repair/RepairFixture.h"
+
+namespace qv::test {
+namespace {
+
+using State = TForm1::State;
+
+class RepairScan : public RepairFixture {};
+
+const char kOpen[] = "From a@b.c Mon Jan 05 10:00:00 2004\n";
+
+TEST_F(RepairScan, SeparatorLookalikesStayInTheirMessage) {
+  const char* lookalikes[] = {
+      "From:x Mon Jan 05 10:00:00 2004",            // a header, no blank after From
+      "from a@b.c Mon Jan 05 10:00:00 2004",        // lower case
+      ">From a@b.c Mon Jan 05 10:00:00 2004",       // quoted
+      "From a@b.c Mon Jan 05 10:00:00 2004 +0100",  // a zone after the year
+      "From a@b.c Mon Jan 05 10:00:00 2004\x01",    // not a date at the very end
+      "From a@b.c",                                 // too short to hold a date
+      " From a@b.c Mon Jan 05 10:00:00 2004",       // indented
+  };
+  for (const char* line : lookalikes) {
+    SCOPED_TRACE(line);
+    fs::remove_all(Folder());
+    fs::create_directories(Folder());
+    auto form = Repair(std::string(kOpen) + "Subject: s\n\nbefore\n" + line + "\nafter\n");
+    EXPECT_TRUE(form->Replaced());
+    EXPECT_EQ(form->MessageCount, 1);
+    EXPECT_EQ(ReadFile(File("mailbox.mbx")),
+              Sep("") + "Subject: s\r\n\r\nbefore\r\n" + line + "\r\nafter\r\n\r\n\r\n");
+  }
+}
+
+TEST_F(RepairScan, SeparatorNeedsOnlyFromBlankAndADate) {
+  const char* separators[] = {
+      "From  Mon Jan 05 10:00:00 2004",           // no address
+      "From Mon Jan 05 10:00:00 2004",            // the date right after From
+      "From <<broken@ Mon Jan 05 10:00:00 2004",  // malformed address
+      "From a@b.c xyz Tue Feb 29 23:59:59 2000",  // anything before the date
+  };
+  for (const char* line : separators) {
+    SCOPED_TRACE(line);
+    fs::remove_all(Folder());
+    fs::create_directories(Folder());
+    auto form = Repair(std::string(kOpen) + "\none\n" + line + "\n\ntwo\n");
+    EXPECT_EQ(form->MessageCount, 2);
+    EXPECT_EQ(ReadFile(File("mailbox.mbx")),
+              Sep("") + "\r\none\r\n\r\n\r\n" + Sep("") + "\r\ntwo\r\n\r\n\r\n");
+  }
+}
+
+TEST_F(RepairScan, LineEndsAreReadAsLfOrCrLfAndWrittenAsCrLf) {
+  // LF, CR LF, a lone CR (dropped), and a last line without a break.
+  auto form = Repair(std::string(kOpen) + "A: 1\r\nB: 2\n\nx\ry\r\nlast");
+  EXPECT_TRUE(form->Replaced());
+  EXPECT_EQ(ReadFile(File("mailbox.mbx")), Sep("") + "A: 1\r\nB: 2\r\n\r\nxy\r\nlast\r\n\r\n\r\n");
+}
+
+TEST_F(RepairScan, RepairingARepairedStoreKeepsItsBytes) {
+  const std::string store = std::string("junk before\n") + kOpen +
+                            "From: Ann <ann@x.org>\nMessage-ID: <1@x>\n\nbody\n" + kOpen +
+                            "Subject: ends empty\n\ntext\n\n" + kOpen + "Subject: no break\n\nz";
+  auto form = Repair(store);
+  ASSERT_TRUE(form->Replaced());
+  const std::string once = ReadFile(File("mailbox.mbx"));
+  const std::string onceIndex = ReadFile(File("mailbox.idx"));
+
+  // Again, from a fresh start of the program, over the repaired pair.
+  view_ = RecordingView();
+  auto again = Start();
+  again->Button1Click();
+  ASSERT_TRUE(again->Replaced());
+  EXPECT_EQ(ReadFile(File("mailbox.mbx")), once);
+  EXPECT_EQ(ReadFile(File("mailbox.idx")), onceIndex);
+}
+
+TEST_F(RepairScan, LeadingTextIsDroppedAndEveryMessageCounted) {
+  auto form =
+      Repair("leading\ntext\n" + std::string(kOpen) + "\n1\n" + kOpen + "\n2\n" + kOpen + "\n3\n");
+  EXPECT_EQ(form->MessageCount, 3);
+  EXPECT_EQ(form->Label2.Caption(), "Repairing message : 3");
+  const std::string store = ReadFile(File("mailbox.mbx"));
+  EXPECT_EQ(store.find("leading"), std::string::npos);
+  EXPECT_EQ(store.rfind(Sep(""), 0), 0u);
+  TqvMailBox& box = LoadIndex();
+  ASSERT_EQ(box.MailItems().Count(), 3);
+  std::int64_t next = 0;
+  for (int i = 0; i < 3; ++i) {
+    const auto& e = box.MailItems().ItemAt(i);
+    EXPECT_EQ(e.F15(), next);
+    EXPECT_EQ(store.substr(static_cast<std::size_t>(e.F15()), Sep("").size()), Sep(""));
+    next += e.F10();
+  }
+  EXPECT_EQ(next, static_cast<std::int64_t>(store.size()));
+  // Progress at every separator and once at the end.
+  EXPECT_EQ(view_.processed, 4);
+}
+
+TEST_F(RepairScan, EmptyMessagesAreWrittenAsSeparatorAndEmptyLine) {
+  // A separator directly followed by another, and one standing last.
+  auto form = Repair(std::string(kOpen) + kOpen + "\nbody\n" + kOpen);
+  ASSERT_TRUE(form->Replaced()) << (view_.errors.empty() ? "" : view_.errors[0]);
+  EXPECT_EQ(form->MessageCount, 3);
+  const std::string once = ReadFile(File("mailbox.mbx"));
+  EXPECT_EQ(once, Sep("") + "\r\n" + Sep("") + "\r\nbody\r\n\r\n\r\n" + Sep("") + "\r\n");
+  TqvMailBox& box = LoadIndex();
+  ASSERT_EQ(box.MailItems().Count(), 3);
+  EXPECT_EQ(box.MailItems().ItemAt(0).F10(), static_cast<std::int64_t>(Sep("").size() + 2));
+  EXPECT_EQ(box.MailItems().ItemAt(0).F2(), "");
+
+  view_ = RecordingView();
+  auto again = Start();
+  again->Button1Click();
+  EXPECT_EQ(ReadFile(File("mailbox.mbx")), once);
+}
+
+TEST_F(RepairScan, ByteCtrlZIsAnOrdinaryCharacter) {
+  const std::string body =
+      "a\x1a"
+      "b\n\x1a after\n\x1a";
+  auto form = Repair(std::string(kOpen) + "Subject: z\n\n" + body);
+  ASSERT_TRUE(form->Replaced());
+  EXPECT_EQ(ReadFile(File("mailbox.mbx")), Sep("") +
+                                               "Subject: z\r\n\r\na\x1a"
+                                               "b\r\n\x1a after\r\n\x1a\r\n\r\n\r\n");
+}
+
+TEST_F(RepairScan, EmptyStoreGivesAnEmptyIndex) {
+  auto form = Repair("", {{"<old@x>", "_msSent", true}});
+  EXPECT_TRUE(form->Replaced());
+  EXPECT_TRUE(view_.errors.empty());
+  EXPECT_EQ(form->Label2.Caption(), "Repairing message : 0");
+  EXPECT_EQ(ReadFile(File("mailbox.mbx")), "");
+  TqvMailBox& box = LoadIndex();
+  EXPECT_EQ(box.MailItems().Count(), 0);
+  EXPECT_EQ(box.TreeItems().Count(), 2);
+}
+
+TEST_F(RepairScan, StoreWithoutSeparatorIsNeverReplaced) {
+  const std::string text = "just some text\nwithout any separator\n";
+  WriteIndex({{"<a@x>", "_msSent", true}});
+  const std::string index = ReadFile(File("mailbox.idx"));
+  WriteFile(File("mailbox.mbx"), text);
+  auto form = Start();
+  form->Button1Click();
+  EXPECT_EQ(view_.errors, std::vector<std::string>{
+                              "No messages were found in the mailbox. Nothing was changed."});
+  EXPECT_EQ(view_.beepsAtErrors, 1);
+  EXPECT_EQ(ReadFile(File("mailbox.mbx")), text);
+  EXPECT_EQ(ReadFile(File("mailbox.idx")), index);
+  EXPECT_EQ(FolderEntries(), (std::vector<std::string>{"mailbox.idx", "mailbox.mbx"}));
+  EXPECT_EQ(form->CurrentState(), State::Done);
+  EXPECT_EQ(form->Button2.Caption(), "Close");
+}
+
+TEST_F(RepairScan, MissingStoreLeavesTheIndexUntouched) {
+  WriteIndex({{"<a@x>", "_msSent", true}});
+  const std::string index = ReadFile(File("mailbox.idx"));
+  auto form = Start();
+  form->Button1Click();
+  EXPECT_EQ(view_.errors, std::vector<std::string>{"Cannot find mailbox!"});
+  EXPECT_EQ(view_.beepsAtErrors, 1);
+  EXPECT_EQ(form->MessageCount, -1);
+  EXPECT_EQ(ReadFile(File("mailbox.idx")), index);
+  EXPECT_EQ(FolderEntries(), std::vector<std::string>{"mailbox.idx"});
+  EXPECT_EQ(form->CurrentState(), State::Done);
+  EXPECT_EQ(form->Button2.Caption(), "Close");
+  EXPECT_TRUE(form->Button2.Enabled());
+  EXPECT_FALSE(form->Button1.Enabled());
+  EXPECT_FALSE(view_.closed);
+}
+
+}  // namespace
+}  // namespace qv::test

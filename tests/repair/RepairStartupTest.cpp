@@ -1,0 +1,217 @@
+// Start-up of the window: which mailbox is chosen, when the repair is offered, and the window's
+// states around one run.
+#include <gtest/gtest.h>
+
+#include "repair/RepairFixture.h"
+
+namespace qv::test {
+namespace {
+
+using State = TForm1::State;
+
+class RepairStartup : public RepairFixture {};
+
+TEST_F(RepairStartup, NewFormShowsItsInitialControls) {
+  TForm1 form(fake_.services(), view_, registry_);
+  EXPECT_EQ(form.Name(), "Form1");
+  EXPECT_EQ(form.Button1.Caption(), "Repair Mailbox");
+  EXPECT_EQ(form.Button2.Caption(), "Cancel");
+  EXPECT_EQ(form.Label2.Caption(), "Mailbox Name :  ");
+  EXPECT_EQ(form.Label1.Caption(), kWarningText);
+  EXPECT_TRUE(form.Label1.WordWrap());
+  EXPECT_EQ(form.Button2.Bounds().left, 224);
+  EXPECT_EQ(form.MessageCount, -1);
+  EXPECT_EQ(form.MailBox.MailDir(), "\\mail");
+  std::vector<std::string> owned;
+  for (int i = 0; i < form.ComponentCount(); ++i)
+    owned.push_back(form.Components(i)->Name());
+  EXPECT_EQ(owned, (std::vector<std::string>{"Button1", "Label1", "Label2", "MailBox", "qvProfile",
+                                             "Button2", "clImportMsg", "qvMailBox"}));
+}
+
+TEST_F(RepairStartup, MailboxNameComesFromTheProfileOrDefaultsToMailbox) {
+  struct Case {
+    const char* what;
+    bool profile;
+    std::string mailbox;    // the profile's Mailbox
+    std::string indexName;  // index written, "-" for none
+    State state;
+    std::string label;
+    std::string name;
+  };
+  const Case cases[] = {
+      {"no profile, index", false, "", "mailbox", State::Ready, "Mailbox Name : MAILBOX",
+       "mailbox"},
+      {"no profile, no index", false, "", "-", State::Blocked, "Cannot find mailbox", "mailbox"},
+      {"Inbox2", true, "Inbox2", "Inbox2", State::Ready, "Mailbox Name : INBOX2", "Inbox2"},
+      {"Inbox2 looks for its own case", true, "Inbox2", "inbox2", State::Blocked,
+       "Cannot find mailbox", "Inbox2"},
+      {"empty Mailbox, no .idx", true, "", "mailbox", State::Blocked, "Cannot find mailbox", ""},
+      {"empty Mailbox, .idx", true, "", "", State::Ready, "Mailbox Name : ", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(Folder());
+    fs::create_directories(Folder());
+    if (c.profile) WriteProfile(c.mailbox);
+    if (c.indexName != "-") WriteIndex({}, c.indexName);
+    auto form = Start();
+    EXPECT_EQ(form->CurrentState(), c.state);
+    EXPECT_EQ(form->Label2.Caption(), c.label);
+    EXPECT_EQ(form->MailboxName, c.name);
+    EXPECT_EQ(form->Button1.Enabled(), c.state == State::Ready);
+    EXPECT_TRUE(form->Button2.Enabled());
+    EXPECT_EQ(form->Button2.Caption(), "Cancel");
+    EXPECT_NE(form->MessageLines, nullptr);
+    EXPECT_TRUE(view_.errors.empty());
+  }
+}
+
+TEST_F(RepairStartup, Inbox2RunKeepsTheCaseOfItsFileNames) {
+  WriteProfile("Inbox2");
+  WriteIndex({}, "Inbox2");
+  WriteFile(File("Inbox2.mbx"), "From a Mon Jan 05 10:00:00 2004\nSubject: s\n\nbody\n");
+  auto form = Start();
+  form->Button1Click();
+  EXPECT_TRUE(form->Replaced());
+  EXPECT_EQ(FolderEntries(), (std::vector<std::string>{"Inbox2.idx", "Inbox2.mbx", "profile.dat"}));
+  EXPECT_EQ(LoadIndex("Inbox2").MailItems().Count(), 1);
+}
+
+TEST_F(RepairStartup, RunningClientBlocksWithItsMessageEvenWithoutAnIndex) {
+  for (const bool withIndex : {false, true}) {
+    SCOPED_TRACE(withIndex);
+    fs::remove_all(Folder());
+    fs::create_directories(Folder());
+    view_ = RecordingView();
+    view_.beeper = &fake_.beeper;
+    fake_.beeper.beeps = 0;
+    fake_.probe.running = {"QuorvaneAppMutex"};
+    fake_.probe.probed.clear();
+    if (withIndex) WriteIndex({});
+    auto form = Start();
+    EXPECT_EQ(form->CurrentState(), State::Blocked);
+    EXPECT_EQ(form->Label2.Caption(), withIndex ? "Mailbox Name : MAILBOX" : "Cannot find mailbox");
+    EXPECT_EQ(view_.errors, std::vector<std::string>{"Please close Quorvane before running."});
+    EXPECT_EQ(view_.beepsAtErrors, 1);
+    EXPECT_FALSE(form->Button1.Enabled());
+    EXPECT_EQ(fake_.probe.probed, std::vector<std::string>{"QuorvaneAppMutex"});
+    // A blocked form never runs.
+    form->Button1Click();
+    EXPECT_EQ(form->CurrentState(), State::Blocked);
+    EXPECT_EQ(form->MessageCount, -1);
+  }
+}
+
+TEST_F(RepairStartup, IsAppRunningProbesEveryTrimmedNonEmptyPiece) {
+  struct Case {
+    std::string names;
+    std::set<std::string> running;
+    bool answer;
+    std::vector<std::string> probed;
+  };
+  const Case cases[] = {
+      {"", {}, false, {}},
+      {" , \t,", {}, false, {}},
+      {" , QuorvaneAppMutex ", {"QuorvaneAppMutex"}, true, {"QuorvaneAppMutex"}},
+      {"a,,\tb\r\n,c", {}, false, {"a", "b", "c"}},
+      {"a,b,c", {"b"}, true, {"a", "b"}},
+      {"quorvaneappmutex", {"QuorvaneAppMutex"}, false, {"quorvaneappmutex"}},
+  };
+  TForm1 form(fake_.services(), view_, registry_);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.names);
+    fake_.probe.running = c.running;
+    fake_.probe.probed.clear();
+    EXPECT_EQ(form.IsAppRunning(c.names), c.answer);
+    EXPECT_EQ(fake_.probe.probed, c.probed);
+  }
+}
+
+TEST_F(RepairStartup, UnreadableProfileIsReportedAndBlocks) {
+  WriteFile(File("profile.dat"), std::string("TPF0\x0aTqvProfile\x09qvProfile\x07Mail", 30));
+  WriteIndex({});
+  auto form = Start();
+  ASSERT_EQ(view_.errors.size(), 1u);
+  EXPECT_FALSE(view_.errors[0].empty());
+  EXPECT_EQ(view_.beepsAtErrors, 1);
+  EXPECT_EQ(form->CurrentState(), State::Blocked);
+  EXPECT_FALSE(form->Button1.Enabled());
+  EXPECT_NE(form->MessageLines, nullptr);
+}
+
+TEST_F(RepairStartup, TruncatedIndexIsReportedAndTheRepairStillOffered) {
+  WriteIndex({{"<one@x>", "_msSent", true}, {"<two@x>", "_msTrash", true}});
+  const std::string full = ReadFile(File("mailbox.idx"));
+  // Cut inside the second entry: the folders and the first entry were read.
+  const std::size_t cut = full.find("<two@x>");
+  ASSERT_NE(cut, std::string::npos);
+  WriteFile(File("mailbox.idx"), full.substr(0, cut + 3));
+  WriteFile(File("mailbox.mbx"),
+            "From a Mon Jan 05 10:00:00 2004\nMessage-ID: <one@x>\n\none\n"
+            "From a Mon Jan 05 10:00:00 2004\nMessage-ID: <two@x>\n\ntwo\n");
+  auto form = Start();
+  ASSERT_EQ(view_.errors.size(), 1u);
+  EXPECT_EQ(view_.beepsAtErrors, 1);
+  EXPECT_EQ(form->CurrentState(), State::Ready);
+  EXPECT_EQ(form->Label2.Caption(), "Mailbox Name : MAILBOX");
+  form->Button1Click();
+  EXPECT_EQ(view_.errors.size(), 1u);
+  EXPECT_TRUE(form->Replaced());
+  TqvMailBox& box = LoadIndex();
+  EXPECT_EQ(box.TreeItems().Count(), 2);
+  ASSERT_EQ(box.MailItems().Count(), 2);
+  EXPECT_EQ(box.MailItems().ItemAt(0).F0(), "_msSent");
+  EXPECT_TRUE(box.MailItems().ItemAt(0).F1());
+  EXPECT_EQ(box.MailItems().ItemAt(1).F0(), "_msInbox");
+  EXPECT_FALSE(box.MailItems().ItemAt(1).F1());
+}
+
+TEST_F(RepairStartup, ButtonsFollowReadyRunningDone) {
+  WriteIndex({});
+  WriteFile(File("mailbox.mbx"),
+            "From a Mon Jan 05 10:00:00 2004\n\nx\n"
+            "From a Mon Jan 05 10:00:00 2004\n\ny\n");
+  auto form = Start();
+  EXPECT_EQ(form->CurrentState(), State::Ready);
+  EXPECT_TRUE(form->Button1.Enabled());
+  EXPECT_TRUE(form->CloseQuery());
+
+  std::vector<std::string> seen;
+  view_.onProcess = [&] {
+    EXPECT_EQ(form->CurrentState(), State::Running);
+    EXPECT_FALSE(form->Button1.Enabled());
+    EXPECT_FALSE(form->Button2.Enabled());
+    EXPECT_FALSE(form->CloseQuery());
+    seen.push_back(form->Label2.Caption());
+    // A close attempted meanwhile (keyboard, window manager) is refused and changes nothing.
+    form->FormClose();
+    EXPECT_NE(form->MessageLines, nullptr);
+    form->Button1Click();  // no second run from within the first
+  };
+  form->Button1Click();
+  EXPECT_EQ(seen, (std::vector<std::string>{"Repairing message : 0", "Repairing message : 1",
+                                            "Repairing message : 2"}));
+  EXPECT_EQ(form->CurrentState(), State::Done);
+  EXPECT_FALSE(form->Button1.Enabled());
+  EXPECT_TRUE(form->Button2.Enabled());
+  EXPECT_EQ(form->Button2.Caption(), "Close");
+  EXPECT_EQ(form->Label2.Caption(), "Repairing message : 2");
+  EXPECT_TRUE(form->CloseQuery());
+  EXPECT_EQ(form->MessageCount, 2);
+
+  // A run happens once per start.
+  view_.onProcess = nullptr;
+  const std::string store = ReadFile(File("mailbox.mbx"));
+  fake_.clock = FixedClock(EncodeDateTime(2027, 1, 1, 0, 0, 0));
+  form->Button1Click();
+  EXPECT_EQ(ReadFile(File("mailbox.mbx")), store);
+  EXPECT_FALSE(view_.closed);
+  form->Button2Click();
+  EXPECT_TRUE(view_.closed);
+  form->FormClose();
+  EXPECT_EQ(form->MessageLines, nullptr);
+}
+
+}  // namespace
+}  // namespace qv::test
