@@ -67,7 +67,7 @@ TEST(StoreGenerator, SeparatorsAreExactlyTheMessageStarts) {
   UnusedClock clock;
   for (Mix mix : kMixes) {
     const Generated g =
-        Generate(Options(mix, mix == Mix::kAttachments ? 24u << 20 : 6u << 20, LineEnds::kMixed));
+        Generate(Options(mix, mix == Mix::kAttachments ? 12u << 20 : 6u << 20, LineEnds::kMixed));
     std::set<std::int64_t> starts;
     for (const MessageInfo& m : g.messages)
       starts.insert(static_cast<std::int64_t>(m.offset));
@@ -189,7 +189,7 @@ TEST(StoreGenerator, MissingAndDuplicatedMessageIds) {
 // The attachment mix is mostly base64; the text mix is many small messages that carry encoded
 // words, quoted-printable and base64 text.
 TEST(StoreGenerator, MixesHaveTheirCharacter) {
-  const Generated att = Generate(Options(Mix::kAttachments, 16 << 20, LineEnds::kLF));
+  const Generated att = Generate(Options(Mix::kAttachments, 12 << 20, LineEnds::kLF));
   std::size_t base64 = 0;
   for (std::size_t pos = 0; pos < att.bytes.size();) {
     std::size_t end = att.bytes.find('\n', pos);
@@ -207,7 +207,7 @@ TEST(StoreGenerator, MixesHaveTheirCharacter) {
   EXPECT_GT(attMean, 50e3);
   EXPECT_LT(attMean, 200e3);
 
-  const Generated text = Generate(Options(Mix::kText, 8 << 20, LineEnds::kLF));
+  const Generated text = Generate(Options(Mix::kText, 6 << 20, LineEnds::kLF));
   const double textMean = static_cast<double>(text.bytes.size()) / text.messages.size();
   EXPECT_GT(textMean, 2e3);
   EXPECT_LT(textMean, 12e3);
@@ -234,7 +234,7 @@ TEST(StoreGenerator, MemoryDoesNotGrowWithTheStore) {
   std::size_t smallCap = 0, bigCap = 0;
   std::uint64_t smallLargest = 0, bigLargest = 0;
   run(4 << 20, smallCap, smallLargest);
-  EXPECT_GE(run(64 << 20, bigCap, bigLargest), 64u << 20);
+  EXPECT_GE(run(32 << 20, bigCap, bigLargest), 32u << 20);
   EXPECT_LE(bigCap, 2 * bigLargest + 4096);
   EXPECT_LE(bigLargest, 400u << 10);
 }
