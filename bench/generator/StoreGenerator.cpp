@@ -137,7 +137,7 @@ const MixParams& ParamsOf(Mix mix) {
   static const MixParams attachments{
       {1, 1, 0, 1, 55, 25, 8, 5, 7}, 3, 20, 16 << 10, 80 << 10, 2, 10};
   static const MixParams text{{30, 22, 10, 20, 4, 3, 6, 3, 2}, 8, 120, 1 << 10, 8 << 10, 1, 12};
-  static const MixParams varied{{1, 1, 1, 1, 1, 1, 1, 1, 1}, 4, 24, 600, 3000, 2, 40};
+  static const MixParams varied{{1, 1, 1, 1, 1, 1, 1, 1, 1}, 4, 16, 400, 2000, 2, 40};
   switch (mix) {
     case Mix::kAttachments:
       return attachments;
@@ -470,10 +470,11 @@ class MessageWriter {
 
   // --- entities: content fields, empty line, body ---
 
-  void PlainText(bool extras) {
+  // A text/plain entity; a whole message (`topLevel`) is sometimes written without MIME fields.
+  void PlainText(bool topLevel) {
     const unsigned style = static_cast<unsigned>(rng_.Below(4));
     const bool latin1 = style == 2;
-    if (style == 0 && extras) {
+    if (style == 0 && topLevel) {
       // An old-style message without MIME fields.
       Line("");
     } else {
@@ -481,7 +482,7 @@ class MessageWriter {
       Field("Content-Transfer-Encoding", latin1 ? "8bit" : "7bit");
       Line("");
     }
-    for (const std::string& l : TextLines(latin1, extras))
+    for (const std::string& l : TextLines(latin1, true))
       Line(latin1 ? ToLatin1(l) : l);
   }
 
