@@ -6,6 +6,7 @@
 
 #include "base/StringUtils.h"
 #include "codec/clUtils.h"
+#include "components/Props.h"
 
 namespace qv {
 
@@ -26,15 +27,76 @@ void SplitIntoList(TStringList& list, std::string_view value, char from) {
 
 }  // namespace
 
+namespace {
+constexpr const char* kPriorityNames[] = {"mpLow", "mpNormal", "mpHigh"};
+constexpr const char* kFormatNames[] = {"mfNone", "mfMIME", "mfUUencode"};
+constexpr const char* kEncodeMethodNames[] = {"cmNone", "cmMIMEQuotedPrintable", "cmMIMEBase64",
+                                              "cmUUEncode", "cm8Bit"};
+}  // namespace
+
+const TEnumInfo kMessagePriorityInfo{"TclMessagePriority", kPriorityNames};
+const TEnumInfo kMessageFormatInfo{"TclMessageFormat", kFormatNames};
+const TEnumInfo kEncodeMethodInfo{"TclEncodeMethod", kEncodeMethodNames};
+
 const TClassInfo& TclMailMessage::StaticClassInfo() {
-  static const TClassInfo info("TclMailMessage", &TComponent::StaticClassInfo(), {});
+  using M = TclMailMessage;
+  static const TClassInfo info(
+      "TclMailMessage", &TComponent::StaticClassInfo(),
+      {
+          ObjectProp<&M::BodiesObject, &M::SetBodiesObject>("Bodies", TObjectRole::Owned),
+          StringProp<&M::Subject, &M::SetSubject>("Subject"),
+          StringProp<&M::From, &M::SetFrom>("From"),
+          ObjectProp<&M::ToListObject, &M::SetToListObject>("ToList", TObjectRole::Owned),
+          ObjectProp<&M::CCListObject, &M::SetCCListObject>("CCList", TObjectRole::Owned),
+          ObjectProp<&M::BCCListObject, &M::SetBCCListObject>("BCCList", TObjectRole::Owned),
+          EnumProp<&M::Priority, &M::SetPriority>("Priority", kMessagePriorityInfo)
+              .Default(mpNormal),
+          FloatProp<&M::Date, &M::SetDate>("Date"),
+          StringProp<&M::CharSet, &M::SetCharSet>("CharSet"),
+          StringProp<&M::ContentType, &M::SetContentType>("ContentType"),
+          StringProp<&M::ContentSubType, &M::SetContentSubType>("ContentSubType"),
+          StringProp<&M::ContentDisposition, &M::SetContentDisposition>("ContentDisposition"),
+          EnumProp<&M::MessageFormat, &M::SetMessageFormat>("MessageFormat", kMessageFormatInfo)
+              .Default(mfNone),
+          EnumProp<&M::Encoding, &M::SetEncoding>("Encoding", kEncodeMethodInfo).Default(cmNone),
+          StringProp<&M::MimeOLE, &M::SetMimeOLE>("MimeOLE"),
+          BoolProp<&M::IncludeRFC822Header, &M::SetIncludeRFC822Header>("IncludeRFC822Header")
+              .Default(1),
+          StringProp<&M::ReplyTo, &M::SetReplyTo>("ReplyTo"),
+          ObjectProp<&M::ReferencesObject, &M::SetReferencesObject>("References",
+                                                                    TObjectRole::Owned),
+          ObjectProp<&M::NewsGroupsObject, &M::SetNewsGroupsObject>("NewsGroups",
+                                                                    TObjectRole::Owned),
+          ObjectProp<&M::ExtraFieldsObject, &M::SetExtraFieldsObject>("ExtraFields",
+                                                                      TObjectRole::Owned),
+          StringProp<&M::ReadReceiptTo, &M::SetReadReceiptTo>("ReadReceiptTo"),
+          StringProp<&M::MessageID, &M::SetMessageID>("MessageID"),
+          IntegerProp<&M::CharsPerLine, &M::SetCharsPerLine>("CharsPerLine").Default(76),
+          EventProp<&M::OnChangedMethod, &M::SetOnChangedMethod>("OnChanged"),
+          EventProp<&M::OnGetDataStreamMethod, &M::SetOnGetDataStreamMethod>("OnGetDataStream"),
+          EventProp<&M::OnGetDataSourceStreamMethod, &M::SetOnGetDataSourceStreamMethod>(
+              "OnGetDataSourceStream"),
+          EventProp<&M::OnDataAddedMethod, &M::SetOnDataAddedMethod>("OnDataAdded"),
+          EventProp<&M::OnEncodingProgressMethod, &M::SetOnEncodingProgressMethod>(
+              "OnEncodingProgress"),
+      });
   return info;
+}
+
+void TclMailMessage::SetBodiesObject(TclMessageBodies* v) {
+  if (v == nullptr) throw EReadError("Invalid property value");
+  bodies_->CopyFrom(v);
+}
+
+void TclMailMessage::SetListObject(TStrings& list, TStrings* v) {
+  if (v == nullptr) throw EReadError("Invalid property value");
+  list.CopyFrom(v);
 }
 
 TclMailMessage::TclMailMessage(TComponent* owner, platform::Clock& clock)
     : TComponent(owner), clock_(clock), bodies_(std::make_unique<TclMessageBodies>(this)) {
-  for (TStringList* l :
-       {&to_list_, &cc_list_, &bcc_list_, &references_, &newsgroups_, &extra_fields_})
+  for (TStringList* l : {&to_list_.List(), &cc_list_.List(), &bcc_list_.List(), &references_.List(),
+                         &newsgroups_.List(), &extra_fields_.List()})
     l->OnChange = [this] { NotifyChanged(); };
   include_rfc822_header_ = true;
   RegisterFields();
@@ -175,9 +237,9 @@ void TclMailMessage::Clear() {
     SetBoundary("");
     SetSubject("");
     SetFrom("");
-    to_list_.Clear();
-    cc_list_.Clear();
-    bcc_list_.Clear();
+    to_list_.List().Clear();
+    cc_list_.List().Clear();
+    bcc_list_.List().Clear();
     SetPriority(mpNormal);
     SetDate(clock_.Now());
     SetCharSet("iso-8859-1");
@@ -189,9 +251,9 @@ void TclMailMessage::Clear() {
     SetMimeOLE(kDefaultMimeOLE);
     message_id_.clear();
     SetReplyTo("");
-    references_.Clear();
-    newsgroups_.Clear();
-    extra_fields_.Clear();
+    references_.List().Clear();
+    newsgroups_.List().Clear();
+    extra_fields_.List().Clear();
     SetReadReceiptTo("");
     SetContentDisposition("");
     raw_header_.Clear();
@@ -272,10 +334,10 @@ void TclMailMessage::ParseHeader(const TStringList& lines) {
     else if (cte == "base64")
       SetEncoding(cmMIMEBase64);
     SetFrom(DecodeMailAddress(value("from"), charset_));
-    SplitIntoList(to_list_, value("to"), ',');
-    SplitIntoList(cc_list_, value("cc"), ',');
-    SplitIntoList(bcc_list_, value("bcc"), ',');
-    for (TStringList* list : {&to_list_, &cc_list_, &bcc_list_})
+    SplitIntoList(to_list_.List(), value("to"), ',');
+    SplitIntoList(cc_list_.List(), value("cc"), ',');
+    SplitIntoList(bcc_list_.List(), value("bcc"), ',');
+    for (TStringList* list : {&to_list_.List(), &cc_list_.List(), &bcc_list_.List()})
       for (int i = 0; i < list->Count(); ++i)
         list->SetString(i, DecodeMailAddress((*list)[i], charset_));
     SetSubject(DecodeHeaderText(value("subject"), charset_));
@@ -290,11 +352,11 @@ void TclMailMessage::ParseHeader(const TStringList& lines) {
     SetReplyTo(DecodeMailAddress(value("reply-to"), charset_));
     SetReadReceiptTo(DecodeMailAddress(value("disposition-notification-to"), charset_));
     SetMessageID(value("message-id"));
-    SplitIntoList(newsgroups_, value("newsgroups"), ',');
-    SplitIntoList(references_, value("references"), ' ');
+    SplitIntoList(newsgroups_.List(), value("newsgroups"), ',');
+    SplitIntoList(references_.List(), value("references"), ' ');
     SetMimeOLE(value("x-mimeole"));
     CopyHeaderLines(0, lines, raw_header_);
-    ParseExtraFields(raw_header_, known_fields_, extra_fields_);
+    ParseExtraFields(raw_header_, known_fields_, extra_fields_.List());
   } catch (...) {
     is_parsing_ = false;
     throw;

@@ -17,12 +17,19 @@
 #include "codec/clEncoder.h"
 #include "codec/clMailHeader.h"
 #include "components/Classes.h"
+#include "components/Filer.h"
+#include "components/Strings.h"
 #include "platform/Platform.h"
 
 namespace qv {
 
 enum TclMessagePriority : std::uint8_t { mpLow = 0, mpNormal = 1, mpHigh = 2 };
 enum TclMessageFormat : std::uint8_t { mfNone = 0, mfMIME = 1, mfUUencode = 2 };
+
+// Identifiers of the enumerations, for component streams.
+extern const TEnumInfo kMessagePriorityInfo;
+extern const TEnumInfo kMessageFormatInfo;
+extern const TEnumInfo kEncodeMethodInfo;
 
 // The message format by whether a MIME header is present.
 inline constexpr TclMessageFormat MessageFormatByMime[2] = {mfUUencode, mfMIME};
@@ -104,6 +111,13 @@ class TclMessageBodies : public TPersistent {
   // them; for a source that is discarded afterwards.
   void TakeFrom(TclMessageBodies& source);
 
+  // The stored entry "Items": per body its class name and its fields, in a list.
+  void DefineProperties(TFiler& filer) override;
+  void WriteItems(TWriter& writer) const;
+  // Clears, then reads the bodies; an unregistered class name fails with "Invalid property value".
+  void ReadItems(TReader& reader);
+  TPersistent* GetOwner() const override;
+
   // Constructs a body of class B in this collection (it appends itself).
   template <class B>
   B& Add();
@@ -161,6 +175,10 @@ class TclMessageBody : public TPersistent {
   // The class of this body, for making another body of the same class.
   virtual const TclBodyClass& BodyClass() const = 0;
 
+  // The body's fields in a component stream: a class writes its own fields, then the base's.
+  virtual void WriteData(TWriter& writer) const;
+  virtual void ReadData(TReader& reader);
+
  protected:
   explicit TclMessageBody(TclMessageBodies& owner);
   friend class TclMessageBodies;
@@ -207,6 +225,8 @@ class TclTextBody : public TclMessageBody {
   void Clear() override;
   void BuildBodyHeader(TStringList& lines) override;
   std::unique_ptr<TStream> GetDataSourceStream() override;
+  void WriteData(TWriter& writer) const override;
+  void ReadData(TReader& reader) override;
 
  protected:
   using TclMessageBody::TclMessageBody;
@@ -237,6 +257,8 @@ class TclAttachmentBody : public TclMessageBody {
   void Clear() override;
   void BuildBodyHeader(TStringList& lines) override;
   std::unique_ptr<TStream> GetDataSourceStream() override;
+  void WriteData(TWriter& writer) const override;
+  void ReadData(TReader& reader) override;
 
  protected:
   using TclMessageBody::TclMessageBody;
@@ -287,6 +309,8 @@ class TclMultipartBody : public TclMessageBody {
   void Clear() override;
   void BuildBodyHeader(TStringList& lines) override;
   std::unique_ptr<TStream> GetDataSourceStream() override;
+  void WriteData(TWriter& writer) const override;
+  void ReadData(TReader& reader) override;
 
  protected:
   using TclMessageBody::TclMessageBody;
@@ -319,12 +343,12 @@ class TclMailMessage : public TComponent {
   void SetSubject(const std::string& v) { SetString(subject_, v); }
   const std::string& From() const noexcept { return from_; }
   void SetFrom(const std::string& v) { SetString(from_, v); }
-  TStringList& ToList() noexcept { return to_list_; }
-  const TStringList& ToList() const noexcept { return to_list_; }
-  TStringList& CCList() noexcept { return cc_list_; }
-  const TStringList& CCList() const noexcept { return cc_list_; }
-  TStringList& BCCList() noexcept { return bcc_list_; }
-  const TStringList& BCCList() const noexcept { return bcc_list_; }
+  TStringList& ToList() noexcept { return to_list_.List(); }
+  const TStringList& ToList() const noexcept { return to_list_.List(); }
+  TStringList& CCList() noexcept { return cc_list_.List(); }
+  const TStringList& CCList() const noexcept { return cc_list_.List(); }
+  TStringList& BCCList() noexcept { return bcc_list_.List(); }
+  const TStringList& BCCList() const noexcept { return bcc_list_.List(); }
   TclMessagePriority Priority() const noexcept { return priority_; }
   void SetPriority(TclMessagePriority v);
   TDateTime Date() const noexcept { return date_; }
@@ -347,12 +371,12 @@ class TclMailMessage : public TComponent {
   void SetIncludeRFC822Header(bool v);
   const std::string& ReplyTo() const noexcept { return reply_to_; }
   void SetReplyTo(const std::string& v) { SetString(reply_to_, v); }
-  TStringList& References() noexcept { return references_; }
-  const TStringList& References() const noexcept { return references_; }
-  TStringList& NewsGroups() noexcept { return newsgroups_; }
-  const TStringList& NewsGroups() const noexcept { return newsgroups_; }
-  TStringList& ExtraFields() noexcept { return extra_fields_; }
-  const TStringList& ExtraFields() const noexcept { return extra_fields_; }
+  TStringList& References() noexcept { return references_.List(); }
+  const TStringList& References() const noexcept { return references_.List(); }
+  TStringList& NewsGroups() noexcept { return newsgroups_.List(); }
+  const TStringList& NewsGroups() const noexcept { return newsgroups_.List(); }
+  TStringList& ExtraFields() noexcept { return extra_fields_.List(); }
+  const TStringList& ExtraFields() const noexcept { return extra_fields_.List(); }
   const std::string& ReadReceiptTo() const noexcept { return read_receipt_to_; }
   void SetReadReceiptTo(const std::string& v) { SetString(read_receipt_to_, v); }
   const std::string& MessageID() const noexcept { return message_id_; }
@@ -435,9 +459,38 @@ class TclMailMessage : public TComponent {
  protected:
   virtual void RegisterFields();
 
+  // Stored forms of the properties that are objects or events.
+  TclMessageBodies* BodiesObject() { return bodies_.get(); }
+  void SetBodiesObject(TclMessageBodies* v);
+  TStrings* ToListObject() { return &to_list_; }
+  void SetToListObject(TStrings* v) { SetListObject(to_list_, v); }
+  TStrings* CCListObject() { return &cc_list_; }
+  void SetCCListObject(TStrings* v) { SetListObject(cc_list_, v); }
+  TStrings* BCCListObject() { return &bcc_list_; }
+  void SetBCCListObject(TStrings* v) { SetListObject(bcc_list_, v); }
+  TStrings* ReferencesObject() { return &references_; }
+  void SetReferencesObject(TStrings* v) { SetListObject(references_, v); }
+  TStrings* NewsGroupsObject() { return &newsgroups_; }
+  void SetNewsGroupsObject(TStrings* v) { SetListObject(newsgroups_, v); }
+  TStrings* ExtraFieldsObject() { return &extra_fields_; }
+  void SetExtraFieldsObject(TStrings* v) { SetListObject(extra_fields_, v); }
+  // Event entries name published methods of a stored form; the handlers set from code have no
+  // name and are never stored.
+  TMethod OnChangedMethod() const { return events_[0]; }
+  void SetOnChangedMethod(const TMethod& m) { events_[0] = m; }
+  TMethod OnGetDataStreamMethod() const { return events_[1]; }
+  void SetOnGetDataStreamMethod(const TMethod& m) { events_[1] = m; }
+  TMethod OnGetDataSourceStreamMethod() const { return events_[2]; }
+  void SetOnGetDataSourceStreamMethod(const TMethod& m) { events_[2] = m; }
+  TMethod OnDataAddedMethod() const { return events_[3]; }
+  void SetOnDataAddedMethod(const TMethod& m) { events_[3] = m; }
+  TMethod OnEncodingProgressMethod() const { return events_[4]; }
+  void SetOnEncodingProgressMethod(const TMethod& m) { events_[4] = m; }
+
  private:
   friend class TclMultipartBody;
   void SetString(std::string& field, const std::string& v);
+  void SetListObject(TStrings& list, TStrings* v);
   void ParseMultipartBodies(const TStringList& lines);
   void ParseSingleBody(const TStringList& lines);
   TclMessageBody& CreateBodyFromHeader(int i, const TStringList& lines);
@@ -449,9 +502,9 @@ class TclMailMessage : public TComponent {
   std::unique_ptr<TclMessageBodies> bodies_;
   std::string subject_;
   std::string from_;
-  TStringList to_list_;
-  TStringList cc_list_;
-  TStringList bcc_list_;
+  TStrings to_list_{this};
+  TStrings cc_list_{this};
+  TStrings bcc_list_{this};
   TclMessagePriority priority_ = mpNormal;
   TDateTime date_ = 0;
   std::string charset_;
@@ -463,9 +516,9 @@ class TclMailMessage : public TComponent {
   std::string mime_ole_;
   bool include_rfc822_header_ = true;
   std::string reply_to_;
-  TStringList references_;
-  TStringList newsgroups_;
-  TStringList extra_fields_;
+  TStrings references_{this};
+  TStrings newsgroups_{this};
+  TStrings extra_fields_{this};
   std::string read_receipt_to_;
   std::string message_id_;
   std::int32_t chars_per_line_ = 76;
@@ -478,6 +531,7 @@ class TclMailMessage : public TComponent {
   TStringList raw_header_;
   int nesting_level_ = 0;
   TclRandomSource random_;
+  TMethod events_[5];
 };
 
 template <class B>
