@@ -6,7 +6,21 @@
 #include <memory>
 #include <typeinfo>
 
+#include "components/Props.h"
+
 namespace qv {
+
+const TClassInfo& TclEncoder::StaticClassInfo() {
+  using E = TclEncoder;
+  static const TClassInfo info(
+      "TclEncoder", &TComponent::StaticClassInfo(),
+      {
+          IntegerProp<&E::CharsPerLine, &E::SetCharsPerLine>("CharsPerLine").Default(76),
+          BoolProp<&E::SuppressCrlf, &E::SetSuppressCrlf>("SuppressCrlf").Default(0),
+          EventProp<&E::OnProgressMethod, &E::SetOnProgressMethod>("OnProgress"),
+      });
+  return info;
+}
 
 namespace {
 

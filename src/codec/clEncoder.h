@@ -9,6 +9,7 @@
 
 #include "base/Errors.h"
 #include "base/Stream.h"
+#include "components/Classes.h"
 
 namespace qv {
 
@@ -34,16 +35,21 @@ class TclEncoder;
 using TclEncoderProgressEvent =
     std::function<void(TclEncoder& sender, int bytesProceed, int totalBytes)>;
 
-class TclEncoder {
+// A non-visual component: CharsPerLine (default 76), SuppressCrlf (default False) and OnProgress
+// are its published properties.
+class TclEncoder : public TComponent {
+  QV_CLASS_INFO
  public:
-  TclEncoder() = default;
-  virtual ~TclEncoder() = default;
+  explicit TclEncoder(TComponent* owner = nullptr) : TComponent(owner) {}
 
   int CharsPerLine() const noexcept { return chars_per_line_; }
   void SetCharsPerLine(int v) noexcept { chars_per_line_ = v; }
   bool SuppressCrlf() const noexcept { return suppress_crlf_; }
   void SetSuppressCrlf(bool v) noexcept { suppress_crlf_ = v; }
   TclEncoderProgressEvent OnProgress;
+  // The stored form of the handler: a published method of a form, by name.
+  TMethod OnProgressMethod() const { return on_progress_method_; }
+  void SetOnProgressMethod(const TMethod& m) { on_progress_method_ = m; }
 
   // Encode/Decode read the source from its start to its end.
   void Encode(TStream& source, TStream& destination, TclEncodeMethod method);
@@ -64,6 +70,7 @@ class TclEncoder {
   int EffectiveLineLength() const noexcept { return EffectiveLineLength(method_, chars_per_line_); }
 
  private:
+  TMethod on_progress_method_;
   int chars_per_line_ = 76;
   bool suppress_crlf_ = false;
   // Per-call state.
