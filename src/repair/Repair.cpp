@@ -234,6 +234,7 @@ void TForm1::CreateRepairedStore() {
   RepairedStore.reset();
   try {
     RepairedStore = std::make_unique<TFileStream>(RepairedPath(), FileMode::Create);
+    repaired_created_ = true;
   } catch (const EFCreateError&) {
     ReportError(kErrorCreatingBackup);
   }
@@ -247,12 +248,13 @@ void TForm1::CloseRepairedStore() {
 }
 
 void TForm1::DiscardRepairedStore() {
-  const bool had = RepairedStore != nullptr;
   RepairedStore.reset();
-  if (had || services_.files.FileExists(RepairedPath())) {
-    std::string ignored;
-    services_.files.DeleteFile(RepairedPath(), &ignored);
-  }
+  // Only what this run created is removed (whether or not it is still open, and whatever kind of
+  // entry the name turned out to be); a repaired store kept by an earlier run stays.
+  if (!repaired_created_) return;
+  repaired_created_ = false;
+  std::string ignored;
+  services_.files.DeleteFile(RepairedPath(), &ignored);
 }
 
 void TForm1::ShowProgress() {
@@ -413,7 +415,7 @@ bool TForm1::ReplaceFiles() {
   std::string error;
   if (!files.SyncFile(RepairedPath(), &error)) {
     DiscardRepairedStore();
-    ReportError(FormatMessage(kFCreateError, {RepairedPath(), error}));
+    ReportError(FormatMessage("Cannot flush file \"%s\". %s", {RepairedPath(), error}));
     return false;
   }
 
@@ -434,6 +436,7 @@ bool TForm1::ReplaceFiles() {
 
   if (!files.ReplaceFile(RepairedPath(), StorePath(), &error)) {
     std::string text = FormatMessage("Cannot replace file \"%s\". %s", {StorePath(), error});
+    bool indexBack = true;
     if (oldIndex) {
       const std::string back = IndexPath() + ".restore";
       try {
@@ -445,16 +448,26 @@ bool TForm1::ReplaceFiles() {
         std::string e2;
         if (!files.SyncFile(back, &e2) || !files.ReplaceFile(back, IndexPath(), &e2))
           throw EWriteError(e2);
+        files.SyncFolder(AppDir + ProfileDir, nullptr);
       } catch (const Exception& e) {
         std::string ignored;
         files.DeleteFile(back, &ignored);
         text += FormatMessage(" The old index could not be put back: %s", {e.Message()});
+        indexBack = false;
       }
     }
-    DiscardRepairedStore();
+    if (indexBack) {
+      DiscardRepairedStore();
+    } else {
+      // The saved index describes the repaired store: keep it, so that the new pair is still
+      // on the disk beside the old store.
+      repaired_created_ = false;
+      text += FormatMessage(" The repaired mailbox is kept as \"%s\".", {RepairedPath()});
+    }
     ReportError(text);
     return false;
   }
+  repaired_created_ = false;  // it is the store now
 
   if (!files.SyncFolder(AppDir + ProfileDir, &error)) {
     // Both files are in place; only their names may not yet be on the disk.

@@ -118,9 +118,10 @@ class TForm1 : public TComponent {
   State state_ = State::Ready;
   bool replaced_ = false;
   bool app_dir_set_ = false;
-  bool started_ = false;        // a separator has been seen in this scan
-  bool store_missing_ = false;  // the scan stopped at "Cannot find mailbox!"
-  bool create_failed_ = false;  // the repaired store could not be created
+  bool started_ = false;           // a separator has been seen in this scan
+  bool store_missing_ = false;     // the scan stopped at "Cannot find mailbox!"
+  bool create_failed_ = false;     // the repaired store could not be created
+  bool repaired_created_ = false;  // this run created the repaired store and has not placed it
   std::int64_t store_size_ = 0;
   std::int64_t repaired_size_ = 0;
 };
