@@ -1,0 +1,189 @@
+// Failures at every file step of a run: whatever fails, the folder keeps either the old store with
+// the old index or the new store with the new index, and no message is lost.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "components/ComponentFile.h"
+#include "repair/RepairFixture.h"
+
+namespace qv::test {
+namespace {
+
+class ReplaceFault : public RepairFixture {
+ public:
+  using RepairFixture::fake_;
+  using RepairFixture::File;
+};
+
+bool EndsWith(const std::string& s, const std::string& tail) {
+  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+std::string Store(std::size_t bodyBytes) {
+  std::string s;
+  for (int i = 0; i < 3; ++i) {
+    s += "From a@b.c Mon Jan 05 10:00:00 2004\nMessage-ID: <" + std::to_string(i) +
+         "@x>\nSubject: m\n\n";
+    for (std::size_t n = 0; n < bodyBytes; n += 64)
+      s += std::string(63, 'a' + i) + "\n";
+  }
+  return s;
+}
+
+enum class Left { OldPair, NewPair, NewIndexOldStoreRepairedKept };
+
+struct Fault {
+  const char* what;
+  std::size_t bodyBytes;
+  std::function<void(ReplaceFault&)> arrange;
+  Left left;
+  // Paths the test itself put in the way, which the run cannot remove.
+  std::vector<std::string> ownLeftovers;
+};
+
+TEST_F(ReplaceFault, NoMessageIsLostWhateverStepFails) {
+  auto failOn = [](const std::string& op, const std::string& tail) {
+    return [op, tail](ReplaceFault& t) {
+      t.fake_.files.failWhen = [op, tail](const std::string& o, const std::string& path) {
+        return o == op && EndsWith(path, tail);
+      };
+    };
+  };
+  auto failBoth = [](std::string op1, std::string tail1, std::string op2, std::string tail2) {
+    return [=](ReplaceFault& t) {
+      t.fake_.files.failWhen = [=](const std::string& o, const std::string& path) {
+        return (o == op1 && EndsWith(path, tail1)) || (o == op2 && EndsWith(path, tail2));
+      };
+    };
+  };
+  const Fault faults[] = {
+      {"create of the repaired store",
+       100,
+       [](ReplaceFault& t) { fs::create_directory(t.File("mailbox.xyz")); },
+       Left::OldPair,
+       {"mailbox.xyz"}},
+      {"write of the repaired store, at its close",
+       100,
+       [](ReplaceFault& t) { fs::create_symlink("/dev/full", t.File("mailbox.xyz")); },
+       Left::OldPair,
+       {}},
+      {"write of the repaired store, a large block",
+       1 << 20,
+       [](ReplaceFault& t) { fs::create_symlink("/dev/full", t.File("mailbox.xyz")); },
+       Left::OldPair,
+       {}},
+      {"sync of the repaired store", 100, failOn("sync", ".xyz"), Left::OldPair, {}},
+      {"sync of the repaired store and its delete",
+       100,
+       failBoth("sync", ".xyz", "delete", ".xyz"),
+       Left::OldPair,
+       {"mailbox.xyz"}},
+      {"create of the new index",
+       100,
+       [](ReplaceFault& t) { fs::create_directory(t.File("mailbox.idx.tmp")); },
+       Left::OldPair,
+       {"mailbox.idx.tmp"}},
+      {"write of the new index",
+       100,
+       [](ReplaceFault& t) { fs::create_symlink("/dev/full", t.File("mailbox.idx.tmp")); },
+       Left::OldPair,
+       {}},
+      {"sync of the new index", 100, failOn("sync", ".idx.tmp"), Left::OldPair, {}},
+      {"rename of the new index", 100, failOn("replace", ".idx.tmp"), Left::OldPair, {}},
+      {"rename of the repaired store", 100, failOn("replace", ".xyz"), Left::OldPair, {}},
+      {"rename of the repaired store, and putting the old index back",
+       100,
+       failBoth("replace", ".xyz", "replace", ".restore"),
+       Left::NewIndexOldStoreRepairedKept,
+       {}},
+      {"sync of the folder", 100, failOn("syncdir", "/profile/default/"), Left::NewPair, {}},
+  };
+
+  for (const auto& f : faults) {
+    SCOPED_TRACE(f.what);
+    const std::string store = Store(f.bodyBytes);
+    const std::vector<OldEntry> old = {{"<1@x>", "_msSent", true}};
+
+    // What a run without faults makes of the same folder.
+    fs::remove_all(Folder());
+    fs::create_directories(Folder());
+    fake_.files.failWhen = nullptr;
+    view_ = RecordingView();
+    Repair(store, old);
+    ASSERT_TRUE(view_.errors.empty());
+    const std::string newStore = ReadFile(File("mailbox.mbx"));
+    const std::string newIndex = ReadFile(File("mailbox.idx"));
+
+    fs::remove_all(Folder());
+    fs::create_directories(Folder());
+    view_ = RecordingView();
+    view_.beeper = &fake_.beeper;
+    fake_.beeper.beeps = 0;
+    WriteIndex(old);
+    WriteFile(File("mailbox.mbx"), store);
+    const std::string oldIndex = ReadFile(File("mailbox.idx"));
+    f.arrange(*this);
+    auto form = Start();
+    ASSERT_EQ(form->CurrentState(), TForm1::State::Ready);
+    form->Button1Click();
+
+    EXPECT_EQ(form->CurrentState(), TForm1::State::Done);
+    EXPECT_TRUE(form->Button2.Enabled());
+    ASSERT_FALSE(view_.errors.empty());
+    EXPECT_EQ(fake_.beeper.beeps, static_cast<int>(view_.errors.size()));
+    EXPECT_EQ(form->Replaced(), f.left == Left::NewPair);
+    switch (f.left) {
+      case Left::OldPair:
+        EXPECT_TRUE(ReadFile(File("mailbox.mbx")) == store);
+        EXPECT_TRUE(ReadFile(File("mailbox.idx")) == oldIndex);
+        break;
+      case Left::NewPair:
+        EXPECT_TRUE(ReadFile(File("mailbox.mbx")) == newStore);
+        EXPECT_TRUE(ReadFile(File("mailbox.idx")) == newIndex);
+        break;
+      case Left::NewIndexOldStoreRepairedKept:
+        // Neither pair could be completed: the old store stays, and the new pair is the new
+        // index with the repaired store kept beside it, which the error names.
+        EXPECT_TRUE(ReadFile(File("mailbox.mbx")) == store);
+        EXPECT_TRUE(ReadFile(File("mailbox.idx")) == newIndex);
+        EXPECT_TRUE(ReadFile(File("mailbox.xyz")) == newStore);
+        EXPECT_NE(view_.errors.back().find(File("mailbox.xyz").string()), std::string::npos)
+            << view_.errors.back();
+        break;
+    }
+    std::vector<std::string> expected = {"mailbox.idx", "mailbox.mbx"};
+    if (f.left == Left::NewIndexOldStoreRepairedKept) expected.push_back("mailbox.xyz");
+    for (const auto& own : f.ownLeftovers)
+      expected.push_back(own);
+    std::sort(expected.begin(), expected.end());
+    expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
+    EXPECT_EQ(FolderEntries(), expected);
+  }
+}
+
+TEST_F(ReplaceFault, FailedCreateOfTheRepairedStoreClosesTheWindow) {
+  WriteIndex({});
+  WriteFile(File("mailbox.mbx"), Store(10));
+  fs::create_directory(File("mailbox.xyz"));
+  auto form = Start();
+  form->Button1Click();
+  EXPECT_EQ(view_.errors, std::vector<std::string>{"Error creating backup mailbox."});
+  EXPECT_EQ(view_.beepsAtErrors, 1);
+  EXPECT_TRUE(view_.closed);
+  EXPECT_FALSE(form->Replaced());
+}
+
+TEST_F(ReplaceFault, RunSyncsTheStoreAndTheIndexBeforeReplacing) {
+  auto form = Repair(Store(10));
+  ASSERT_TRUE(form->Replaced());
+  const std::string folder = Folder().string() + "/";
+  const std::vector<std::string> steps = {
+      "sync " + folder + "mailbox.xyz",        "sync " + folder + "mailbox.idx.tmp",
+      "replace " + folder + "mailbox.idx.tmp", "syncdir " + folder,
+      "replace " + folder + "mailbox.xyz",     "syncdir " + folder};
+  EXPECT_EQ(fake_.files.log, steps);
+}
+
+}  // namespace
+}  // namespace qv::test
