@@ -455,6 +455,9 @@ bool TForm1::ReplaceFiles() {
         text += FormatMessage(" The old index could not be put back: %s", {e.Message()});
         indexBack = false;
       }
+    } else if (!files.DeleteFile(IndexPath(), &error)) {
+      // There was no index before the run: the old pair is the store alone.
+      indexBack = false;
     }
     if (indexBack) {
       DiscardRepairedStore();

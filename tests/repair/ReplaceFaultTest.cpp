@@ -162,6 +162,21 @@ TEST_F(ReplaceFault, NoMessageIsLostWhateverStepFails) {
   }
 }
 
+TEST_F(ReplaceFault, IndexGoneBeforeAFailedRenameIsGoneAfterIt) {
+  WriteIndex({});
+  WriteFile(File("mailbox.mbx"), Store(10));
+  auto form = Start();
+  fs::remove(File("mailbox.idx"));
+  fake_.files.failWhen = [](const std::string& op, const std::string& path) {
+    return op == "replace" && EndsWith(path, ".xyz");
+  };
+  form->Button1Click();
+  ASSERT_EQ(view_.errors.size(), 1u);
+  EXPECT_FALSE(form->Replaced());
+  EXPECT_EQ(ReadFile(File("mailbox.mbx")), Store(10));
+  EXPECT_EQ(FolderEntries(), std::vector<std::string>{"mailbox.mbx"});
+}
+
 TEST_F(ReplaceFault, FailedCreateOfTheRepairedStoreClosesTheWindow) {
   WriteIndex({});
   WriteFile(File("mailbox.mbx"), Store(10));
