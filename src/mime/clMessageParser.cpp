@@ -78,9 +78,10 @@ void TclMailMessage::ParseMultipartBodies(const TStringList& lines) {
   int dataStart = 0;
   std::string_view pending;
   const int count = lines.Count();
-  // While a part collects data, its lines are appended with their line break in one write.
+  // While a part collects data, each line is appended with its line break. (The stream grows
+  // geometrically by itself; reserving the exact size for every line would copy the whole part
+  // again per line where a library grants a reservation exactly.)
   auto append = [&](std::string_view line) {
-    body_data_stream_.Reserve(static_cast<std::size_t>(body_data_stream_.Size()) + line.size() + 2);
     AppendBodyData(line);
     AppendBodyData("\r\n");
   };
