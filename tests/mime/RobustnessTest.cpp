@@ -186,7 +186,7 @@ TEST_F(Robustness, ThousandsOfDamagedMessages) {
 
 TEST_F(Robustness, GiantLines) {
   Generator gen(7);
-  const std::size_t mb = 1 << 20;
+  const std::size_t mb = kScale > 1 ? std::size_t{1} << 19 : std::size_t{1} << 20;
   const std::string giant(3 * mb, 'A');
   const std::string giantBase64(4 * mb, 'Q');
   const std::vector<TStringList> messages = {
@@ -241,13 +241,13 @@ TEST_F(Robustness, DelimitersWithoutBlankLines) {
   const auto seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_EQ(msg_.Bodies().Count(), parts);
-  EXPECT_LT(seconds, 10.0);
+  EXPECT_LT(seconds, 60.0);  // a few seconds; a quadratic walk would take hours
   EXPECT_EQ(msg_.Bodies().Items(0).RawHeader().Count(), 1);
 }
 
 TEST_F(Robustness, NestingFarBeyondTheBound) {
   Generator gen(3);
-  for (int depth : {kMaxBodyNesting + 1, 300, 1000 / kScale}) {
+  for (int depth : {kMaxBodyNesting + 1, 1000 / kScale}) {
     std::string text = "Content-Type: text/plain\n\ndeep\n";
     for (int level = depth - 1; level >= 0; --level) {
       const std::string b = "N" + IntToStr(level) + "Z";
