@@ -46,19 +46,41 @@ std::string TStream::ReadRest() {
   std::string r;
   if (size > pos) {
     r.resize(static_cast<std::size_t>(size - pos));
-    r.resize(Read(r.data(), r.size()));
+    std::size_t got = 0;
+    while (got < r.size()) {
+      const std::size_t n = Read(r.data() + got, r.size() - got);
+      if (n == 0) break;
+      got += n;
+    }
+    r.resize(got);
   }
   return r;
 }
 
+namespace {
+// Reading and seeking over bytes held in memory, shared by the memory and view streams.
+std::size_t ReadAt(std::string_view data, std::size_t& pos, void* buffer, std::size_t n) {
+  if (pos >= data.size()) return 0;
+  n = std::min(n, data.size() - pos);
+  std::memcpy(buffer, data.data() + pos, n);
+  pos += n;
+  return n;
+}
+
+std::int64_t SeekIn(std::size_t size, std::size_t& pos, std::int64_t offset, SeekOrigin origin) {
+  std::int64_t base = 0;
+  if (origin == SeekOrigin::Current) base = static_cast<std::int64_t>(pos);
+  if (origin == SeekOrigin::End) base = static_cast<std::int64_t>(size);
+  const std::int64_t p = base + offset;
+  pos = p < 0 ? 0 : static_cast<std::size_t>(p);
+  return static_cast<std::int64_t>(pos);
+}
+}  // namespace
+
 // --- memory stream -------------------------------------------------------------------------
 
 std::size_t TMemoryStream::Read(void* buffer, std::size_t n) {
-  if (pos_ >= data_.size()) return 0;
-  n = std::min(n, data_.size() - pos_);
-  std::memcpy(buffer, data_.data() + pos_, n);
-  pos_ += n;
-  return n;
+  return ReadAt(data_, pos_, buffer, n);
 }
 
 std::size_t TMemoryStream::Write(const void* buffer, std::size_t n) {
@@ -74,12 +96,7 @@ std::size_t TMemoryStream::Write(const void* buffer, std::size_t n) {
 }
 
 std::int64_t TMemoryStream::Seek(std::int64_t offset, SeekOrigin origin) {
-  std::int64_t base = 0;
-  if (origin == SeekOrigin::Current) base = static_cast<std::int64_t>(pos_);
-  if (origin == SeekOrigin::End) base = static_cast<std::int64_t>(data_.size());
-  const std::int64_t p = base + offset;
-  pos_ = p < 0 ? 0 : static_cast<std::size_t>(p);
-  return static_cast<std::int64_t>(pos_);
+  return SeekIn(data_.size(), pos_, offset, origin);
 }
 
 void TMemoryStream::SetSize(std::int64_t size) {
@@ -91,20 +108,11 @@ void TMemoryStream::SetSize(std::int64_t size) {
 // --- view stream ---------------------------------------------------------------------------
 
 std::size_t TViewStream::Read(void* buffer, std::size_t n) {
-  if (pos_ >= data_.size()) return 0;
-  n = std::min(n, data_.size() - pos_);
-  std::memcpy(buffer, data_.data() + pos_, n);
-  pos_ += n;
-  return n;
+  return ReadAt(data_, pos_, buffer, n);
 }
 
 std::int64_t TViewStream::Seek(std::int64_t offset, SeekOrigin origin) {
-  std::int64_t base = 0;
-  if (origin == SeekOrigin::Current) base = static_cast<std::int64_t>(pos_);
-  if (origin == SeekOrigin::End) base = static_cast<std::int64_t>(data_.size());
-  const std::int64_t p = base + offset;
-  pos_ = p < 0 ? 0 : static_cast<std::size_t>(p);
-  return static_cast<std::int64_t>(pos_);
+  return SeekIn(data_.size(), pos_, offset, origin);
 }
 
 void TViewStream::SetSize(std::int64_t) {
