@@ -77,7 +77,8 @@ class TerminalView : public DialogView {
 int RunRepair(const Args& args) {
   std::string dir;
   for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--dir" && i + 1 < args.size()) {
+    // An empty DIR is refused rather than taken as "the program's own folder".
+    if (args[i] == "--dir" && i + 1 < args.size() && !args[i + 1].empty()) {
       dir = args[++i];
     } else {
       return UsageError("usage: qvrepair-cli repair [--dir DIR]");
