@@ -1,0 +1,131 @@
+// qvrepair-cli repair run as a program over a program folder made here: its exit status, its
+// label line on standard output and its "Error: " lines on standard error.
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "mailbox/qvMailbox.h"
+#include "platform/PosixPlatform.h"
+
+#ifndef QV_CLI_PATH
+#error "QV_CLI_PATH names the qvrepair-cli binary"
+#endif
+
+namespace qv {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void WriteFile(const fs::path& p, const std::string& bytes) {
+  std::ofstream out(p, std::ios::binary);
+  out << bytes;
+}
+
+class RepairCli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("qv-repair-cli-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(Folder());
+    // The running-check looks for its lock file here, not in the user's own runtime folder.
+    fs::create_directories(dir_ / "run");
+    ::setenv("XDG_RUNTIME_DIR", (dir_ / "run").c_str(), 1);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  fs::path Folder() const { return dir_ / "app" / "profile" / "default"; }
+
+  void WriteIndex() {
+    TqvMailBox box(nullptr);
+    box.SetName("MailBox");
+    box.MailItems().NewItem().SetF2("<1@x>");
+    platform::PosixFileSystem files;
+    box.SaveToFile((Folder() / "mailbox.idx").string(), files);
+  }
+
+  // Runs the program with the arguments (already quoted for the shell); returns its exit status.
+  int Run(const std::string& args) {
+    const std::string command = std::string("'") + QV_CLI_PATH + "' " + args + " >'" +
+                                (dir_ / "out").string() + "' 2>'" + (dir_ / "err").string() +
+                                "' </dev/null";
+    const int status = std::system(command.c_str());
+    out_ = ReadFile(dir_ / "out");
+    err_ = ReadFile(dir_ / "err");
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  std::string DirArg() const { return "repair --dir '" + (dir_ / "app").string() + "'"; }
+
+  fs::path dir_;
+  std::string out_, err_;
+};
+
+const char kStore[] =
+    "From a@b.c Mon Jan 05 10:00:00 2004\nMessage-ID: <1@x>\n\none\n"
+    "From a@b.c Mon Jan 05 10:00:00 2004\nMessage-ID: <2@x>\n\ntwo\n";
+
+TEST_F(RepairCli, RepairExitsZeroAndPrintsTheLastLabel) {
+  WriteIndex();
+  WriteFile(Folder() / "mailbox.mbx", kStore);
+  EXPECT_EQ(Run(DirArg()), 0);
+  EXPECT_EQ(out_, "Repairing message : 2\n");
+  EXPECT_EQ(err_, "");
+  const std::string store = ReadFile(Folder() / "mailbox.mbx");
+  EXPECT_NE(store.find("Message-ID: <2@x>\r\n\r\ntwo\r\n\r\n\r\n"), std::string::npos);
+  EXPECT_FALSE(fs::exists(Folder() / "mailbox.xyz"));
+}
+
+TEST_F(RepairCli, BlockedRepairExitsOne) {
+  // No index: the label says so and nothing is touched.
+  WriteFile(Folder() / "mailbox.mbx", kStore);
+  EXPECT_EQ(Run(DirArg()), 1);
+  EXPECT_EQ(out_, "Cannot find mailbox\n");
+  EXPECT_EQ(err_, "");
+  EXPECT_EQ(ReadFile(Folder() / "mailbox.mbx"), kStore);
+
+  // The mail client holds its lock.
+  WriteIndex();
+  const fs::path lock = dir_ / "run" / "QuorvaneAppMutex.lock";
+  WriteFile(lock, "");
+  const int fd = ::open(lock.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+  EXPECT_EQ(Run(DirArg()), 1);
+  ::close(fd);
+  EXPECT_EQ(err_, "Error: Please close Quorvane before running.\n");
+  EXPECT_EQ(ReadFile(Folder() / "mailbox.mbx"), kStore);
+}
+
+TEST_F(RepairCli, FailedRunExitsOneWithItsErrorLine) {
+  WriteIndex();
+  EXPECT_EQ(Run(DirArg()), 1);
+  EXPECT_EQ(err_, "Error: Cannot find mailbox!\n");
+  EXPECT_EQ(out_, "Mailbox Name : MAILBOX\n");
+}
+
+TEST_F(RepairCli, BadUsageExitsTwo) {
+  for (const char* args : {"repair --dir", "repair --bogus", "repair extra", "repair --dir ''"}) {
+    SCOPED_TRACE(args);
+    EXPECT_EQ(Run(args), 2);
+    EXPECT_NE(err_.find("usage: qvrepair-cli repair [--dir DIR]"), std::string::npos) << err_;
+    EXPECT_EQ(out_, "");
+  }
+}
+
+}  // namespace
+}  // namespace qv
