@@ -408,6 +408,25 @@ class DialogTest : public QObject {
     QCOMPARE(progress.size(), 4);
   }
 
+  void bundledSampleRepairsWithoutAnErrorBox() {
+    const fs::path sample = QV_SAMPLE_DIR;
+    if (!fs::exists(sample / "profile" / "default" / "mailbox.mbx"))
+      QSKIP("the bundled sample is missing");
+    fs::copy(sample, Dir(), fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    QVERIFY(Open());
+    QCOMPARE(D().Form().CurrentState(), TForm1::State::Ready);
+    QTest::mouseClick(&D().Button1(), Qt::LeftButton);
+    QVERIFY(catcher_->boxes.isEmpty());
+    QVERIFY(D().Form().Replaced());
+    qv::TqvMailBox box(nullptr);
+    qv::platform::PosixFileSystem files;
+    box.LoadFromFile((Folder() / "mailbox.idx").string(), files);
+    QVERIFY(box.MailItems().Count() > 0);
+    QCOMPARE(D().Label2().text(),
+             QStringLiteral("Repairing message : %1").arg(box.MailItems().Count()));
+    QCOMPARE(D().Button2().text(), QStringLiteral("Close"));
+  }
+
   void closeRequestsDuringTheRunAreRefused() {
     WriteIndex("mailbox", {});
     WriteFile(Folder() / "mailbox.mbx", Store(3));
