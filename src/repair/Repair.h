@@ -95,6 +95,9 @@ class TForm1 : public TComponent {
   void ScanMailbox();
   void CreateRepairedStore();
   void CloseRepairedStore();
+  // Appends the message in MessageLines to the repaired store as one block (a new separator, the
+  // lines, an empty line unless the last line is empty) and adds its entry to qvMailBox. A message
+  // without lines is written as its separator and one empty line, with an entry of its own.
   void IndexMessage();
   std::string AccountForRecipients(std::string_view recipients) const;
   void MergeIndex();
