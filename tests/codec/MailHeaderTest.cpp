@@ -1,4 +1,5 @@
 #include "codec/clMailHeader.h"
+#include "support/ScopedZone.h"
 
 #include <gtest/gtest.h>
 
@@ -351,22 +352,8 @@ TEST_F(MailDates, ImpossibleValuesFailWithConversionError) {
 // The real clock in a zone with daylight saving: each date gets the offset in force on it.
 class MailDatesInBerlin : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (const char* tz = std::getenv("TZ")) saved_ = tz;
-    ::setenv("TZ", "Europe/Berlin", 1);
-    ::tzset();
-  }
-  void TearDown() override {
-    if (saved_)
-      ::setenv("TZ", saved_->c_str(), 1);
-    else
-      ::unsetenv("TZ");
-    ::tzset();
-  }
+  test::ScopedZone zone_{"Europe/Berlin"};
   platform::SystemClock clock_;
-
- private:
-  std::optional<std::string> saved_;
 };
 
 TEST_F(MailDatesInBerlin, SummerAndWinterDatesGetTheirOwnOffset) {

@@ -1,4 +1,5 @@
 #include "codec/clUtils.h"
+#include "support/ScopedZone.h"
 
 #include <gtest/gtest.h>
 
@@ -337,21 +338,7 @@ TEST(ZoneOffsets, NonDigitsInANumericZoneFailWithConversionError) {
 // Runs a test in a fixed time zone and puts the previous one back afterwards.
 class InZone : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (const char* tz = std::getenv("TZ")) saved_ = tz;
-    ::setenv("TZ", "Europe/Berlin", 1);
-    ::tzset();
-  }
-  void TearDown() override {
-    if (saved_)
-      ::setenv("TZ", saved_->c_str(), 1);
-    else
-      ::unsetenv("TZ");
-    ::tzset();
-  }
-
- private:
-  std::optional<std::string> saved_;
+  test::ScopedZone zone_{"Europe/Berlin"};
 };
 
 TEST_F(InZone, UtcToLocalUsesTheOffsetInForceAtTheConvertedDate) {

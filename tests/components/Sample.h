@@ -9,6 +9,7 @@
 #include "components/Filer.h"
 #include "components/Props.h"
 #include "components/Strings.h"
+#include "support/Hex.h"
 
 namespace qv::test {
 
@@ -204,18 +205,7 @@ inline const TClassInfo& TSample::StaticClassInfo() {
   return info;
 }
 
-inline std::string Hex(std::string_view hex) {
-  std::string out;
-  for (std::size_t i = 0; i < hex.size();) {
-    if (hex[i] == ' ') {
-      ++i;
-      continue;
-    }
-    out += static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16));
-    i += 2;
-  }
-  return out;
-}
+using test::Hex;
 
 // A short string as stored: length byte and text.
 inline std::string Str(std::string_view s) {

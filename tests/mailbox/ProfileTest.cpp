@@ -8,23 +8,13 @@
 #include "base/Stream.h"
 #include "components/ComponentStream.h"
 #include "mailbox/qvProfile.h"
+#include "support/Hex.h"
 #include "support/TestStreams.h"
 
 namespace qv {
 namespace {
 
-std::string Hex(std::string_view hex) {
-  std::string out;
-  for (std::size_t i = 0; i < hex.size();) {
-    if (hex[i] == ' ') {
-      ++i;
-      continue;
-    }
-    out += static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16));
-    i += 2;
-  }
-  return out;
-}
+using test::Hex;
 
 std::string Str(std::string_view s) {
   return std::string(1, static_cast<char>(s.size())) + std::string(s);

@@ -1,5 +1,7 @@
 #include "platform/PosixPlatform.h"
 
+#include "support/ScopedZone.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -83,22 +85,7 @@ TEST(PlatformProgram, KnowsItsOwnPath) {
 
 class ZoneTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* tz = std::getenv("TZ");
-    saved_ = tz ? tz : "";
-    had_ = tz != nullptr;
-    ::setenv("TZ", "Europe/Berlin", 1);
-    ::tzset();
-  }
-  void TearDown() override {
-    if (had_)
-      ::setenv("TZ", saved_.c_str(), 1);
-    else
-      ::unsetenv("TZ");
-    ::tzset();
-  }
-  std::string saved_;
-  bool had_ = false;
+  test::ScopedZone zone_{"Europe/Berlin"};
 };
 
 TEST_F(ZoneTest, UtcToLocalUsesTheOffsetInForceAtThatDate) {
