@@ -51,6 +51,9 @@ std::string TclMailMessage::GenerateContentID(std::string_view name) {
 void TclMailMessage::BuildContentType(TStringList& lines) {
   if (message_format_ == mfUUencode) return;
   if (IsMultipart()) {
+    // The header usually goes out before the bodies: the boundary it names must be the one the
+    // bodies will use, never an empty one.
+    if (boundary_.empty()) GenerateBoundary();
     std::string t = Trim(content_type_);
     if (t.empty()) t = "multipart/mixed";
     std::vector<std::string> items{t};
