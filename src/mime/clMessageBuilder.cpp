@@ -183,9 +183,16 @@ void TclImageBody::BuildBodyHeader(TStringList& lines) {
 
 // --- multipart ---------------------------------------------------------------------------------
 
+namespace {
+// The inner message composes the nested parts from a copy of the part's bodies.
+void PrepareInnerMessage(TclMultipartBody& part) {
+  part.InnerMessage().Clear();
+  part.InnerMessage().Bodies().CopyFrom(&part.Bodies());
+}
+}  // namespace
+
 void TclMultipartBody::BuildBodyHeader(TStringList& lines) {
-  inner_->Clear();
-  inner_->Bodies().CopyFrom(bodies_.get());
+  PrepareInnerMessage(*this);
   inner_->GenerateBoundary();
   std::vector<std::string> items{ContentType()};
   if (!content_sub_type_.empty()) items.push_back(Param("type", content_sub_type_));
@@ -196,6 +203,12 @@ void TclMultipartBody::BuildBodyHeader(TStringList& lines) {
 }
 
 std::unique_ptr<TStream> TclMultipartBody::GetDataSourceStream() {
+  // The parts written are always this part's current ones, also when no part header was built
+  // (the only body of a message is written without one): the inner message is prepared again,
+  // keeping the boundary that the header named.
+  const std::string boundary = inner_->Boundary();
+  PrepareInnerMessage(*this);
+  inner_->SetBoundary(boundary);
   TStringList inner;
   inner_->BuildBodies(inner);
   return std::make_unique<TMemoryStream>(inner.Text());
