@@ -530,6 +530,8 @@ class TclMailMessage : public TComponent {
   TStringList known_fields_;
   TStringList raw_header_;
   int nesting_level_ = 0;
+  // The message a nested multipart's scratch parser works for; its handlers are the outer's.
+  TclMailMessage* outer_ = nullptr;
   TclRandomSource random_;
   TMethod events_[5];
 };

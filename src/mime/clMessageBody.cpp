@@ -472,6 +472,7 @@ void TclMultipartBody::CreateMembers() {
   TclMailMessage& outer = MailMessage();
   inner_ = std::make_unique<TclMailMessage>(nullptr, outer.Clock());
   inner_->nesting_level_ = outer.nesting_level_ + 1;
+  inner_->outer_ = &outer;
   inner_->random_ = [&outer](int range) { return outer.Random(range); };
   inner_->OnGetDataStream = [&outer](TclMailMessage&, TclMessageBody& body, const std::string& name,
                                      std::unique_ptr<TStream>& data, bool& handled) {

@@ -39,8 +39,22 @@ std::string DateTimeNumber(TDateTime d) {
 // --- message -----------------------------------------------------------------------------------
 
 void TclMailMessage::GenerateBoundary() {
-  SetBoundary("----=_NextPart_" + DateTimeNumber(clock_.Now()) + "." +
-              std::to_string(Random(1000)));
+  // The lines of a message are split wherever they contain a delimiter, and the nested parts'
+  // lines stand among those of every enclosing message: a nested boundary must not contain the
+  // boundary of any of them ("....1" is in "....12"). Boundaries made at the same moment differ
+  // only in the number, so another one is drawn (a bounded number of times, for a source that
+  // keeps giving the same number).
+  constexpr int kAttempts = 100;
+  std::string boundary;
+  for (int attempt = 1;; ++attempt) {
+    boundary =
+        "----=_NextPart_" + DateTimeNumber(clock_.Now()) + "." + std::to_string(Random(1000));
+    bool clash = false;
+    for (const TclMailMessage* m = outer_; m != nullptr && !clash; m = m->outer_)
+      clash = !m->boundary_.empty() && boundary.find(m->boundary_) != std::string::npos;
+    if (!clash || attempt == kAttempts) break;
+  }
+  SetBoundary(boundary);
 }
 
 std::string TclMailMessage::GenerateContentID(std::string_view name) {
