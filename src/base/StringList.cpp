@@ -74,6 +74,14 @@ void TStringList::Clear() {
   Changed();
 }
 
+void TStringList::ClearInto(std::vector<std::string>& spare) {
+  if (items_.empty()) return;
+  for (auto& item : items_)
+    spare.push_back(std::move(item.text));
+  items_.clear();
+  Changed();
+}
+
 void TStringList::AddStrings(const TStringList& other) {
   BeginUpdate();
   items_.insert(items_.end(), other.items_.begin(), other.items_.end());

@@ -48,6 +48,9 @@ class TStringList {
   void Assign(const TStringList& other);
   // Replaces the contents by other's items, leaving other empty; both notify their change.
   void TakeItems(TStringList& other);
+  // Empties the list like Clear, but hands each item's text, storage and all, to the end of
+  // `spare` instead of freeing it (a list refilled line by line can reuse the storage).
+  void ClearInto(std::vector<std::string>& spare);
 
   // Index of the first item equal to s without regard to ASCII case, or -1.
   int IndexOf(std::string_view s) const noexcept;

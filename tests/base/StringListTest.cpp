@@ -133,5 +133,24 @@ TEST(StringList, ChangeNotificationRunsOncePerUpdateBracket) {
   EXPECT_EQ(changes, 4);
 }
 
+TEST(StringList, ClearIntoHandsOverTheTextsWithTheirStorage) {
+  TStringList l;
+  int changes = 0;
+  const std::string longLine(100, 'x');
+  l.Add("short");
+  l.Add(longLine);
+  const char* storage = l[1].data();
+  l.OnChange = [&] { ++changes; };
+  std::vector<std::string> spare{"kept"};
+  l.ClearInto(spare);
+  EXPECT_TRUE(l.Empty());
+  EXPECT_EQ(changes, 1);
+  ASSERT_EQ(spare, (std::vector<std::string>{"kept", "short", longLine}));
+  EXPECT_EQ(spare[2].data(), storage);
+  l.ClearInto(spare);  // already empty: nothing changed, nothing handed over
+  EXPECT_EQ(changes, 1);
+  EXPECT_EQ(spare.size(), 3u);
+}
+
 }  // namespace
 }  // namespace qv
