@@ -207,6 +207,11 @@ void TclMailMessage::DoGetDataStream(TclMessageBody& body, const std::string& fi
   if (OnGetDataStream) OnGetDataStream(*this, body, fileName, data, handled);
 }
 
+bool TclMailMessage::SuppliesDataStreams() const {
+  if (outer_ != nullptr) return outer_->SuppliesDataStreams();
+  return static_cast<bool>(OnGetDataStream);
+}
+
 void TclMailMessage::DoGetDataSourceStream(TclMessageBody& body, const std::string& fileName,
                                            std::unique_ptr<TStream>& data, bool& handled) {
   if (OnGetDataSourceStream) OnGetDataSourceStream(*this, body, fileName, data, handled);

@@ -162,6 +162,9 @@ class TclMessageBody : public TPersistent {
   virtual void ParseBodyHeader(int start, const TStringList& lines, const TStringList& fieldList);
   // Takes the raw, still encoded content of the part.
   void AddData(TStream& source);
+  // Whether content added to this part goes anywhere; the parser gathers none for a part that
+  // drops it.
+  virtual bool ReceivesData() const { return true; }
   virtual void Clear();
 
   // Composition: the part's header lines, and its content encoded with its transfer encoding.
@@ -254,6 +257,8 @@ class TclAttachmentBody : public TclMessageBody {
 
   TclEncodeMethod GetEncoding() const override;
   void ParseBodyHeader(int start, const TStringList& lines, const TStringList& fieldList) override;
+  // Only when the message supplies streams for attachments (OnGetDataStream).
+  bool ReceivesData() const override;
   void Clear() override;
   void BuildBodyHeader(TStringList& lines) override;
   std::unique_ptr<TStream> GetDataSourceStream() override;
@@ -409,6 +414,10 @@ class TclMailMessage : public TComponent {
   void NotifyChanged();
   // True when there is more than one body, or during a parse when the header gave a boundary.
   virtual bool IsMultipart() const;
+  // Whether attachments get a stream for their content: an OnGetDataStream handler is assigned
+  // (for the parts of a nested multipart, the outer message's). A class that supplies streams by
+  // overriding DoGetDataStream overrides this too.
+  virtual bool SuppliesDataStreams() const;
 
   // Header parsing steps.
   void ParseHeader(const TStringList& lines);

@@ -404,6 +404,10 @@ void TclAttachmentBody::ParseBodyHeader(int start, const TStringList& lines,
   SetContentID(ParseContentID(lines, fieldList));
 }
 
+bool TclAttachmentBody::ReceivesData() const {
+  return MailMessage().SuppliesDataStreams();
+}
+
 std::unique_ptr<TStream> TclAttachmentBody::GetDataStream() {
   std::unique_ptr<TStream> data;
   bool handled = false;

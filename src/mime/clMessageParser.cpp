@@ -81,7 +81,15 @@ void TclMailMessage::ParseMultipartBodies(const TStringList& lines) {
   // While a part collects data, each line is appended with its line break. (The stream grows
   // geometrically by itself; reserving the exact size for every line would copy the whole part
   // again per line where a library grants a reservation exactly.)
+  // A part whose content goes nowhere (an attachment that no handler takes) gathers none.
+  const TclMessageBody* askedFor = nullptr;
+  bool receives = true;
   auto append = [&](std::string_view line) {
+    if (current != askedFor) {
+      askedFor = current;
+      receives = current->ReceivesData();
+    }
+    if (!receives) return;
     AppendBodyData(line);
     AppendBodyData("\r\n");
   };

@@ -271,6 +271,41 @@ TEST_F(BodySplit, NestedPartsLandInTheirMultipart) {
   EXPECT_EQ(rec.DataOf("p.png"), std::string("\x89PN", 3));
 }
 
+TEST_F(BodySplit, AttachmentContentIsGatheredOnlyWhenAHandlerTakesIt) {
+  // An attachment nested in a multipart asks the outer message's handler; without a handler its
+  // content is not gathered at all, and the parts come out the same.
+  const std::string text =
+      "Content-Type: multipart/mixed; boundary=\"outer\"\n\n"
+      "--outer\n"
+      "Content-Type: multipart/mixed; boundary=\"inner\"\n\n"
+      "--inner\nContent-Type: text/plain\n\nhello\n"
+      "--inner\nContent-Type: application/pdf; name=\"a.pdf\"\n"
+      "Content-Transfer-Encoding: base64\n\nUERG\n"
+      "--inner--\n"
+      "--outer--\n";
+  test::DataRecorder rec;
+  rec.Attach(msg_);
+  Load(text);
+  EXPECT_TRUE(msg_.SuppliesDataStreams());
+  EXPECT_EQ(rec.DataOf("a.pdf"), "PDF");
+  auto& inner = dynamic_cast<TclMultipartBody&>(Body(0));
+  ASSERT_EQ(inner.Bodies().Count(), 2);
+  EXPECT_TRUE(inner.Bodies().Items(1).ReceivesData());
+
+  msg_.OnGetDataStream = nullptr;
+  rec.entries.clear();
+  Load(text);
+  EXPECT_FALSE(msg_.SuppliesDataStreams());
+  EXPECT_EQ(rec.DataOf("a.pdf"), "<none>");
+  auto& again = dynamic_cast<TclMultipartBody&>(Body(0));
+  ASSERT_EQ(again.Bodies().Count(), 2);
+  EXPECT_FALSE(again.Bodies().Items(1).ReceivesData());
+  EXPECT_TRUE(again.Bodies().Items(0).ReceivesData());
+  EXPECT_EQ(dynamic_cast<TclAttachmentBody&>(again.Bodies().Items(1)).FileName(), "a.pdf");
+  EXPECT_EQ(Items(dynamic_cast<TclTextBody&>(again.Bodies().Items(0)).Strings()),
+            (Strings{"hello"}));
+}
+
 // A message whose parts nest `depth` multiparts deep, with the text "deep" at the bottom.
 std::string NestedMessage(int depth) {
   std::string tail = "Content-Type: text/plain\n\ndeep\n";
