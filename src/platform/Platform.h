@@ -28,6 +28,9 @@ class FileSystem {
   // Forces a file's content, or a folder's entries, to the disk.
   virtual bool SyncFile(const std::string& path, std::string* error) = 0;
   virtual bool SyncFolder(const std::string& path, std::string* error) = 0;
+  // Asks the system to start writing a file's content to the disk without waiting for it, so that
+  // a later SyncFile has less left to wait for. Best effort: nothing is reported.
+  virtual void StartWriteback(const std::string& path) { (void)path; }
   // Full file name of the running program.
   virtual std::string ProgramPath() = 0;
 };

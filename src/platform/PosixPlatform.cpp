@@ -91,6 +91,17 @@ bool PosixFileSystem::SyncFile(const std::string& path, std::string* error) {
   return ok || Fail(error);
 }
 
+void PosixFileSystem::StartWriteback(const std::string& path) {
+#ifdef __linux__
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+  ::close(fd);
+#else
+  (void)path;
+#endif
+}
+
 bool PosixFileSystem::SyncFolder(const std::string& path, std::string* error) {
   const int fd = ::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return Fail(error);

@@ -16,6 +16,7 @@ class PosixFileSystem : public FileSystem {
   bool ReplaceFile(const std::string& from, const std::string& to, std::string* error) override;
   bool SyncFile(const std::string& path, std::string* error) override;
   bool SyncFolder(const std::string& path, std::string* error) override;
+  void StartWriteback(const std::string& path) override;
   std::string ProgramPath() override;
 };
 

@@ -1,6 +1,7 @@
 #include "repair/Repair.h"
 
 #include <unordered_map>
+#include <vector>
 
 #include "base/StringUtils.h"
 #include "repair/DatePattern.h"
@@ -262,6 +263,47 @@ void TForm1::ShowProgress() {
   view_.ProcessMessages();
 }
 
+namespace {
+
+// The texts of a finished message's lines, kept for the lines of the next one, so that the scan
+// does not allocate and free once per line. Only texts with storage of their own (longer than a
+// string holds inline) and of ordinary line length are kept, within a fixed budget of bytes.
+class LinePool {
+ public:
+  std::string Take(std::string_view line) {
+    if (line.size() <= kInline || spare_.empty()) return std::string(line);
+    std::string text = std::move(spare_.back());
+    spare_.pop_back();
+    bytes_ -= text.capacity();
+    text.assign(line);
+    return text;
+  }
+
+  // Empties `lines`, keeping what fits.
+  void Recycle(TStringList& lines) {
+    const std::size_t from = spare_.size();
+    lines.ClearInto(spare_);
+    std::size_t kept = from;
+    for (std::size_t i = from; i < spare_.size(); ++i) {
+      const std::size_t capacity = spare_[i].capacity();
+      if (capacity <= kInline || capacity > kLongestKept || bytes_ + capacity > kBudget) continue;
+      bytes_ += capacity;
+      if (kept != i) spare_[kept] = std::move(spare_[i]);
+      ++kept;
+    }
+    spare_.resize(kept);
+  }
+
+ private:
+  static constexpr std::size_t kLongestKept = 1024;
+  static constexpr std::size_t kBudget = std::size_t{4} << 20;
+  inline static const std::size_t kInline = std::string().capacity();
+  std::vector<std::string> spare_;
+  std::size_t bytes_ = 0;
+};
+
+}  // namespace
+
 void TForm1::ScanMailbox() {
   MessageCount = -1;
   started_ = false;
@@ -285,16 +327,26 @@ void TForm1::ScanMailbox() {
   }
   const platform::LocaleNames& names = services_.locale.Names();
   StoreReader reader(store);
+  LinePool pool;
+  // The repaired store goes to the disk while the scan goes on, rather than all of it at the
+  // sync before it replaces the store.
+  constexpr std::int64_t kWritebackStep = std::int64_t{16} << 20;
+  std::int64_t writtenBack = 0;
   std::string_view line;
   while (reader.ReadLine(line)) {
     if (IsSeparatorLine(line, names, services_.clock)) {
       if (started_) IndexMessage();
+      if (repaired_size_ - writtenBack >= kWritebackStep) {
+        RepairedStore->Flush();
+        services_.files.StartWriteback(RepairedPath());
+        writtenBack = repaired_size_;
+      }
       ShowProgress();
       started_ = true;
-      MessageLines->Clear();
+      pool.Recycle(*MessageLines);
     } else if (started_) {
       // Lines before the first separator belong to no message and are not kept.
-      MessageLines->Add(std::string(line));
+      MessageLines->Add(pool.Take(line));
     }
   }
   if (started_) IndexMessage();
