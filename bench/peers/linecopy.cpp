@@ -1,9 +1,12 @@
-// linecopy STORE OUT: the floor set by reading and writing a store (benchmarking only). Splits the
-// store into messages at separator lines ("From " and a date-shaped tail of 24 characters) and
-// writes one block per message: a fresh separator line, then the message's lines, each followed by
-// CR LF. No parsing. Prints the message count.
+// linecopy STORE OUT [sync]: the floor set by reading and writing a store (benchmarking only).
+// Splits the store into messages at separator lines ("From " and a date-shaped tail of 24
+// characters) and writes one block per message: a fresh separator line, then the message's lines,
+// each followed by CR LF. No parsing. With "sync" the output is forced to the disk before the
+// program ends, as the repair does before it replaces the store. Prints the message count.
 //
 // Build: c++ -O2 -std=c++20 linecopy.cpp -o linecopy
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,8 +21,8 @@ bool DateShaped(std::string_view tail) {
   if (tail.size() != 24) return false;
   auto digit = [&](std::size_t i) { return tail[i] >= '0' && tail[i] <= '9'; };
   return tail[3] == ' ' && tail[7] == ' ' && tail[10] == ' ' && tail[13] == ':' &&
-         tail[16] == ':' && tail[19] == ' ' && digit(11) && digit(12) && digit(14) &&
-         digit(15) && digit(17) && digit(18) && digit(20) && digit(21) && digit(22) && digit(23);
+         tail[16] == ':' && tail[19] == ' ' && digit(11) && digit(12) && digit(14) && digit(15) &&
+         digit(17) && digit(18) && digit(20) && digit(21) && digit(22) && digit(23);
 }
 
 bool IsSeparator(std::string_view line) {
@@ -30,8 +33,8 @@ bool IsSeparator(std::string_view line) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: linecopy STORE OUT\n");
+  if (argc != 3 && !(argc == 4 && std::strcmp(argv[3], "sync") == 0)) {
+    std::fprintf(stderr, "usage: linecopy STORE OUT [sync]\n");
     return 2;
   }
   std::FILE* in = std::fopen(argv[1], "rb");
@@ -87,6 +90,10 @@ int main(int argc, char** argv) {
   }
   flush();
   std::fclose(in);
+  if (argc == 4 && (std::fflush(out) != 0 || ::fsync(::fileno(out)) != 0)) {
+    std::perror("linecopy");
+    return 1;
+  }
   if (std::fclose(out) != 0) {
     std::perror("linecopy");
     return 1;
