@@ -41,6 +41,12 @@ class TStream {
 
   // The bytes from the current position to the end.
   std::string ReadRest();
+
+  // Hands buffered bytes on to where the stream keeps them; a failure is an EWriteError.
+  virtual void Flush() {}
+  // Ends writing: everything written is handed on and the stream is closed for writing. A failure,
+  // including one that only shows when the last bytes are handed on, is an EWriteError.
+  virtual void Commit() {}
 };
 
 // A stream over a growable block of memory. Writing past the end extends it.
@@ -112,10 +118,11 @@ class TFileStream : public TStream {
   void SetSize(std::int64_t size) override;
 
   // Hands buffered bytes to the operating system; fails with "Stream write error".
-  void Flush();
+  void Flush() override;
   // Flushes and closes; a failure of either fails with "Stream write error". The destructor
   // closes silently.
   void Close();
+  void Commit() override { Close(); }
   const std::string& FileName() const noexcept { return name_; }
 
  private:

@@ -130,5 +130,20 @@ TEST_F(FileStreamTest, ReadAfterWriteSeesTheWrittenBytes) {
   EXPECT_EQ(f.ReadRest(), "abcdXY");
 }
 
+TEST_F(FileStreamTest, CommitReportsBytesTheDeviceRefuses) {
+  // A few bytes stay in the buffer until the stream is ended: only Commit can see them fail.
+  TFileStream full("/dev/full", FileMode::OpenReadWrite);
+  full.WriteString("abc");
+  EXPECT_THROW(full.Commit(), EWriteError);
+  TFileStream f(Path("c.bin"), FileMode::Create);
+  f.WriteString("kept");
+  f.Commit();
+  EXPECT_EQ(TFileStream(Path("c.bin"), FileMode::OpenRead).ReadRest(), "kept");
+  TMemoryStream m;
+  m.WriteString("x");
+  m.Commit();
+  EXPECT_EQ(m.DataString(), "x");
+}
+
 }  // namespace
 }  // namespace qv
