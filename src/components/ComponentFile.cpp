@@ -1,5 +1,7 @@
 #include "components/ComponentFile.h"
 
+#include <memory>
+
 #include "base/Errors.h"
 #include "base/Stream.h"
 #include "base/StringUtils.h"
@@ -23,9 +25,9 @@ void SaveComponentToFile(TComponent& component, const std::string& fileName,
   const std::string temp = TemporarySaveName(fileName);
   std::string error;
   try {
-    TFileStream stream(temp, FileMode::Create);
-    WriteComponentStream(stream, component);
-    stream.Close();
+    const std::unique_ptr<TStream> stream = files.CreateFile(temp);
+    WriteComponentStream(*stream, component);
+    stream->Commit();
   } catch (const EFCreateError& e) {
     // Name the file the caller asked for, not the temporary one.
     std::string message = e.Message();

@@ -15,10 +15,11 @@ namespace qv {
 void LoadComponentFromFile(TComponent& component, const std::string& fileName,
                            platform::FileSystem& files);
 
-// Writes the component to a temporary file beside fileName, forces it to the disk and renames it
-// over fileName, so that a failure at any point leaves the old file as it was; the temporary file
-// is then removed. Fails with "Cannot create file "%s". %s" (EFCreateError) when the file cannot
-// be made or put in place, and with "Stream write error" (EWriteError) when writing fails.
+// Writes the component to a temporary file beside fileName (made by the file services, so a
+// leftover of that name is replaced), forces it to the disk and renames it over fileName, so that
+// a failure at any point leaves the old file as it was; the temporary file is then removed. Fails
+// with "Cannot create file "%s". %s" (EFCreateError) when the file cannot be made or put in place,
+// and with "Stream write error" (EWriteError) when writing fails.
 void SaveComponentToFile(TComponent& component, const std::string& fileName,
                          platform::FileSystem& files);
 

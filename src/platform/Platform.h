@@ -4,9 +4,11 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "base/DateTime.h"
+#include "base/Stream.h"
 
 namespace qv::platform {
 
@@ -31,6 +33,12 @@ class FileSystem {
   // Asks the system to start writing a file's content to the disk without waiting for it, so that
   // a later SyncFile has less left to wait for. Best effort: nothing is reported.
   virtual void StartWriteback(const std::string& path) { (void)path; }
+  // A new, empty file for writing (and reading). Whatever entry already has the name (a file or a
+  // link left behind by an earlier run) is removed first, so that a link is replaced, never
+  // written through. Fails with "Cannot create file "%s". %s" (EFCreateError), also when such an
+  // entry cannot be removed. The stream's Commit ends the writing and reports what the system
+  // refused at the end.
+  virtual std::unique_ptr<TStream> CreateFile(const std::string& path) = 0;
   // Full file name of the running program.
   virtual std::string ProgramPath() = 0;
 };

@@ -13,6 +13,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "base/Errors.h"
+#include "base/StringUtils.h"
 #include "platform/CodePage.h"
 
 namespace qv::platform {
@@ -110,6 +112,13 @@ bool PosixFileSystem::SyncFolder(const std::string& path, std::string* error) {
   ::close(fd);
   errno = saved;
   return ok || Fail(error);
+}
+
+std::unique_ptr<TStream> PosixFileSystem::CreateFile(const std::string& path) {
+  // A folder of that name is not removed: unlink refuses it, and so the creation fails.
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+    throw EFCreateError(FormatMessage(kFCreateError, {path, std::strerror(errno)}));
+  return std::make_unique<TFileStream>(path, FileMode::Create);
 }
 
 std::string PosixFileSystem::ProgramPath() {

@@ -17,6 +17,7 @@ class PosixFileSystem : public FileSystem {
   bool SyncFile(const std::string& path, std::string* error) override;
   bool SyncFolder(const std::string& path, std::string* error) override;
   void StartWriteback(const std::string& path) override;
+  std::unique_ptr<TStream> CreateFile(const std::string& path) override;
   std::string ProgramPath() override;
 };
 

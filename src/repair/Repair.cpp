@@ -234,7 +234,7 @@ void TForm1::Button1Click() {
 void TForm1::CreateRepairedStore() {
   RepairedStore.reset();
   try {
-    RepairedStore = std::make_unique<TFileStream>(RepairedPath(), FileMode::Create);
+    RepairedStore = services_.files.CreateFile(RepairedPath());
     repaired_created_ = true;
   } catch (const EFCreateError&) {
     ReportError(kErrorCreatingBackup);
@@ -244,8 +244,8 @@ void TForm1::CreateRepairedStore() {
 
 void TForm1::CloseRepairedStore() {
   if (!RepairedStore) return;
-  std::unique_ptr<TFileStream> store = std::move(RepairedStore);
-  store->Close();
+  std::unique_ptr<TStream> store = std::move(RepairedStore);
+  store->Commit();
 }
 
 void TForm1::DiscardRepairedStore() {
@@ -493,9 +493,9 @@ bool TForm1::ReplaceFiles() {
       const std::string back = IndexPath() + ".restore";
       try {
         {
-          TFileStream out(back, FileMode::Create);
-          out.WriteString(*oldIndex);
-          out.Close();
+          const std::unique_ptr<TStream> out = files.CreateFile(back);
+          out->WriteString(*oldIndex);
+          out->Commit();
         }
         std::string e2;
         if (!files.SyncFile(back, &e2) || !files.ReplaceFile(back, IndexPath(), &e2))

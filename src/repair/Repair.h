@@ -70,7 +70,7 @@ class TForm1 : public TComponent {
   std::string MailboxName;
   std::int32_t MessageCount = -1;
   std::unique_ptr<TStringList> MessageLines;
-  std::unique_ptr<TFileStream> RepairedStore;
+  std::unique_ptr<TStream> RepairedStore;
 
   // Sets the program folder instead of the one of the running program (for --dir).
   void SetAppDir(std::string dir);

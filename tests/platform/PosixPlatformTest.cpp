@@ -1,5 +1,6 @@
 #include "platform/PosixPlatform.h"
 
+#include "base/Errors.h"
 #include "support/ScopedZone.h"
 
 #include <fcntl.h>
@@ -75,6 +76,33 @@ TEST_F(PlatformFiles, ReplaceAndSyncSucceedOnRealFiles) {
   EXPECT_TRUE(files_.SyncFolder(dir_.string(), &error)) << error;
   EXPECT_FALSE(files_.FileExists(a));
   EXPECT_FALSE(files_.SyncFile(a, &error));
+}
+
+TEST_F(PlatformFiles, CreateReplacesALeftoverLinkAndRefusesAFolder) {
+  const auto outside = Make("outside", "keep me");
+  const auto link = (dir_ / "mailbox.xyz").string();
+  fs::create_symlink(outside, link);
+  {
+    auto stream = files_.CreateFile(link);
+    stream->WriteString("new");
+    stream->Commit();
+  }
+  EXPECT_FALSE(fs::is_symlink(link));
+  EXPECT_EQ(files_.FileSize(link), 3);
+  EXPECT_EQ(files_.FileSize(outside), 7);
+  // A leftover plain file is emptied by being replaced.
+  files_.CreateFile(link)->Commit();
+  EXPECT_EQ(files_.FileSize(link), 0);
+  const auto folder = (dir_ / "mailbox.idx.tmp").string();
+  fs::create_directory(folder);
+  try {
+    files_.CreateFile(folder);
+    FAIL();
+  } catch (const EFCreateError& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("Cannot create file \"" + folder + "\". ", 0), 0u)
+        << e.what();
+  }
+  EXPECT_TRUE(fs::is_directory(folder));
 }
 
 TEST(PlatformProgram, KnowsItsOwnPath) {

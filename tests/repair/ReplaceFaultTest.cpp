@@ -65,12 +65,12 @@ TEST_F(ReplaceFault, NoMessageIsLostWhateverStepFails) {
        {"mailbox.xyz"}},
       {"write of the repaired store, at its close",
        100,
-       [](ReplaceFault& t) { fs::create_symlink("/dev/full", t.File("mailbox.xyz")); },
+       failOn("commit", ".xyz"),
        Left::OldPair,
        {}},
       {"write of the repaired store, a large block",
        1 << 20,
-       [](ReplaceFault& t) { fs::create_symlink("/dev/full", t.File("mailbox.xyz")); },
+       [](ReplaceFault& t) { t.fake_.files.writeLimit = 4096; },
        Left::OldPair,
        {}},
       {"sync of the repaired store", 100, failOn("sync", ".xyz"), Left::OldPair, {}},
@@ -84,9 +84,9 @@ TEST_F(ReplaceFault, NoMessageIsLostWhateverStepFails) {
        [](ReplaceFault& t) { fs::create_directory(t.File("mailbox.idx.tmp")); },
        Left::OldPair,
        {"mailbox.idx.tmp"}},
-      {"write of the new index",
+      {"write of the new index, at its close",
        100,
-       [](ReplaceFault& t) { fs::create_symlink("/dev/full", t.File("mailbox.idx.tmp")); },
+       failOn("commit", ".idx.tmp"),
        Left::OldPair,
        {}},
       {"sync of the new index", 100, failOn("sync", ".idx.tmp"), Left::OldPair, {}},
@@ -109,6 +109,7 @@ TEST_F(ReplaceFault, NoMessageIsLostWhateverStepFails) {
     fs::remove_all(Folder());
     fs::create_directories(Folder());
     fake_.files.failWhen = nullptr;
+    fake_.files.writeLimit = -1;
     view_ = RecordingView();
     Repair(store, old);
     ASSERT_TRUE(view_.errors.empty());
@@ -123,6 +124,7 @@ TEST_F(ReplaceFault, NoMessageIsLostWhateverStepFails) {
     WriteIndex(old);
     WriteFile(File("mailbox.mbx"), store);
     const std::string oldIndex = ReadFile(File("mailbox.idx"));
+    fake_.files.written = 0;
     f.arrange(*this);
     auto form = Start();
     ASSERT_EQ(form->CurrentState(), TForm1::State::Ready);
@@ -194,7 +196,9 @@ TEST_F(ReplaceFault, RunSyncsTheStoreAndTheIndexBeforeReplacing) {
   ASSERT_TRUE(form->Replaced());
   const std::string folder = Folder().string() + "/";
   const std::vector<std::string> steps = {
-      "sync " + folder + "mailbox.xyz",        "sync " + folder + "mailbox.idx.tmp",
+      "create " + folder + "mailbox.xyz",      "commit " + folder + "mailbox.xyz",
+      "sync " + folder + "mailbox.xyz",        "create " + folder + "mailbox.idx.tmp",
+      "commit " + folder + "mailbox.idx.tmp",  "sync " + folder + "mailbox.idx.tmp",
       "replace " + folder + "mailbox.idx.tmp", "syncdir " + folder,
       "replace " + folder + "mailbox.xyz",     "syncdir " + folder};
   EXPECT_EQ(fake_.files.log, steps);

@@ -3,11 +3,16 @@
 // records what the window would show.
 #pragma once
 
+#include <algorithm>
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "base/Errors.h"
+#include "base/StringUtils.h"
 #include "platform/PosixPlatform.h"
 #include "repair/Controls.h"
 #include "repair/DialogView.h"
@@ -17,7 +22,8 @@ namespace qv::test {
 
 class FaultyFileSystem : public platform::PosixFileSystem {
  public:
-  // Operations listed here fail with this text ("sync", "syncdir", "replace", "move", "delete").
+  // Operations listed here fail with this text ("sync", "syncdir", "replace", "move", "delete",
+  // "create", "commit").
   std::set<std::string> failing;
   // Fails single calls: asked with the operation and the path it works on (the source of a
   // rename), before the operation is carried out.
@@ -27,6 +33,14 @@ class FaultyFileSystem : public platform::PosixFileSystem {
   std::vector<std::string> calls;
   // The same calls as "op path".
   std::vector<std::string> log;
+  // Bytes that the files made by CreateFile take in all before the disk is full: a write beyond
+  // them is cut short. Negative: no limit.
+  std::int64_t writeLimit = -1;
+  // Bytes written to files made by CreateFile so far.
+  std::int64_t written = 0;
+  // When false, a sync that does not fail succeeds without asking the disk (for tests that run
+  // many repairs and do not test durability).
+  bool realSync = true;
 
   bool DeleteFile(const std::string& path, std::string* error) override {
     return Do("delete", path, error) && PosixFileSystem::DeleteFile(path, error);
@@ -38,14 +52,53 @@ class FaultyFileSystem : public platform::PosixFileSystem {
     return Do("replace", from, error) && PosixFileSystem::ReplaceFile(from, to, error);
   }
   bool SyncFile(const std::string& path, std::string* error) override {
-    return Do("sync", path, error) && PosixFileSystem::SyncFile(path, error);
+    return Do("sync", path, error) && (!realSync || PosixFileSystem::SyncFile(path, error));
   }
   bool SyncFolder(const std::string& path, std::string* error) override {
-    return Do("syncdir", path, error) && PosixFileSystem::SyncFolder(path, error);
+    return Do("syncdir", path, error) && (!realSync || PosixFileSystem::SyncFolder(path, error));
+  }
+  // The file's stream cuts writes short once writeLimit is reached (as a full disk does) and
+  // fails its Commit when "commit" fails for its path.
+  std::unique_ptr<TStream> CreateFile(const std::string& path) override {
+    std::string error;
+    if (!Do("create", path, &error))
+      throw EFCreateError(FormatMessage(kFCreateError, {path, error}));
+    return std::make_unique<Stream>(*this, path, PosixFileSystem::CreateFile(path));
   }
   std::string ProgramPath() override { return programPath; }
 
  private:
+  class Stream : public TStream {
+   public:
+    Stream(FaultyFileSystem& owner, std::string path, std::unique_ptr<TStream> file)
+        : owner_(owner), path_(std::move(path)), file_(std::move(file)) {}
+    std::size_t Read(void* buffer, std::size_t n) override { return file_->Read(buffer, n); }
+    std::size_t Write(const void* buffer, std::size_t n) override {
+      std::size_t k = n;
+      if (owner_.writeLimit >= 0)
+        k = static_cast<std::size_t>(std::clamp<std::int64_t>(owner_.writeLimit - owner_.written, 0,
+                                                              static_cast<std::int64_t>(n)));
+      k = k == 0 ? 0 : file_->Write(buffer, k);
+      owner_.written += static_cast<std::int64_t>(k);
+      return k;
+    }
+    std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override {
+      return file_->Seek(offset, origin);
+    }
+    std::int64_t Size() override { return file_->Size(); }
+    void SetSize(std::int64_t size) override { file_->SetSize(size); }
+    void Flush() override { file_->Flush(); }
+    void Commit() override {
+      if (!owner_.Do("commit", path_, nullptr)) throw EWriteError(kStreamWriteError);
+      file_->Commit();
+    }
+
+   private:
+    FaultyFileSystem& owner_;
+    std::string path_;
+    std::unique_ptr<TStream> file_;
+  };
+
   bool Do(const std::string& op, const std::string& path, std::string* error) {
     calls.push_back(op);
     log.push_back(op + " " + path);
