@@ -1,9 +1,11 @@
 #include "repair/Repair.h"
 
+#include <algorithm>
 #include <unordered_map>
 #include <vector>
 
 #include "base/StringUtils.h"
+#include "components/ComponentFile.h"
 #include "repair/DatePattern.h"
 #include "repair/StoreReader.h"
 
@@ -170,6 +172,12 @@ void TForm1::FormShow() {
 
   MessageLines = std::make_unique<TStringList>();
 
+  // What an earlier run left behind is only noted: the label stays as it is, and the next run
+  // makes each of these files anew.
+  leftovers_.clear();
+  for (const std::string& path : {RepairedPath(), TemporarySaveName(IndexPath()), RestorePath()})
+    if (files.FileExists(path)) leftovers_.push_back(path);
+
   if (IsAppRunning(kAppMutexName)) {
     ReportError(kCloseClient);
     SetState(State::Blocked);
@@ -317,6 +325,8 @@ void TForm1::ScanMailbox() {
   }
   TFileStream store(StorePath(), FileMode::OpenRead);
   store_size_ = store.Size();
+  scan_store_size_ = services_.files.FileSize(StorePath());
+  scan_store_age_ = services_.files.FileAge(StorePath());
   MessageCount = 0;
   if (!MessageLines) MessageLines = std::make_unique<TStringList>();
   MessageLines->Clear();
@@ -462,12 +472,25 @@ void TForm1::MergeIndex() {
 
 // --- replacing the files -----------------------------------------------------------------------
 
+bool TForm1::StoreChangedSinceScan() {
+  platform::FileSystem& files = services_.files;
+  return files.FileSize(StorePath()) != scan_store_size_ ||
+         files.FileAge(StorePath()) != scan_store_age_ || IsAppRunning(kAppMutexName);
+}
+
 bool TForm1::ReplaceFiles() {
   platform::FileSystem& files = services_.files;
   std::string error;
   if (!files.SyncFile(RepairedPath(), &error)) {
     DiscardRepairedStore();
     ReportError(FormatMessage("Cannot flush file \"%s\". %s", {RepairedPath(), error}));
+    return false;
+  }
+
+  // A mail client that ran during the scan may have added mail that the repaired store lacks.
+  if (StoreChangedSinceScan()) {
+    DiscardRepairedStore();
+    ReportError(kStoreChanged);
     return false;
   }
 
@@ -490,7 +513,7 @@ bool TForm1::ReplaceFiles() {
     std::string text = FormatMessage("Cannot replace file \"%s\". %s", {StorePath(), error});
     bool indexBack = true;
     if (oldIndex) {
-      const std::string back = IndexPath() + ".restore";
+      const std::string back = RestorePath();
       try {
         {
           const std::unique_ptr<TStream> out = files.CreateFile(back);
@@ -523,6 +546,9 @@ bool TForm1::ReplaceFiles() {
     return false;
   }
   repaired_created_ = false;  // it is the store now
+  // An index kept by an earlier run to be put back has nothing left to restore.
+  if (std::find(leftovers_.begin(), leftovers_.end(), RestorePath()) != leftovers_.end())
+    files.DeleteFile(RestorePath(), nullptr);
 
   if (!files.SyncFolder(AppDir + ProfileDir, &error)) {
     // Both files are in place; only their names may not yet be on the disk.

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/Stream.h"
 #include "base/StringList.h"
@@ -35,6 +36,8 @@ inline constexpr const char* kErrorCreatingBackup = "Error creating backup mailb
 inline constexpr const char* kRepairingMessage = "Repairing message : ";
 inline constexpr const char* kNoMessagesFound =
     "No messages were found in the mailbox. Nothing was changed.";
+inline constexpr const char* kStoreChanged =
+    "The mailbox was changed during the repair. Nothing was changed.";
 inline constexpr const char* kInboxKey = "_msInbox";
 inline constexpr const char* kDefaultAccount = "Default";
 
@@ -90,6 +93,9 @@ class TForm1 : public TComponent {
   State CurrentState() const noexcept { return state_; }
   // Whether the last run replaced the mailbox files.
   bool Replaced() const noexcept { return replaced_; }
+  // Files of an earlier run that did not finish (the repaired store, the temporary index, the
+  // index kept to be put back), as found at start-up. They are never read: a run replaces them.
+  const std::vector<std::string>& Leftovers() const noexcept { return leftovers_; }
 
   // The steps of a run.
   void ScanMailbox();
@@ -106,6 +112,7 @@ class TForm1 : public TComponent {
   std::string IndexPath() const { return AppDir + ProfileDir + MailboxName + ".idx"; }
   std::string RepairedPath() const { return AppDir + ProfileDir + MailboxName + ".xyz"; }
   std::string ProfilePath() const { return AppDir + ProfileDir + "profile.dat"; }
+  std::string RestorePath() const { return IndexPath() + ".restore"; }
 
  private:
   // Beep, then the error box.
@@ -114,6 +121,8 @@ class TForm1 : public TComponent {
   void ShowProgress();
   // Puts the new index and the repaired store in place; false when it failed and reported.
   bool ReplaceFiles();
+  // Whether the store or the running-check differ from what they were when the scan began.
+  bool StoreChangedSinceScan();
   void DiscardRepairedStore();
 
   platform::Services services_;
@@ -127,6 +136,9 @@ class TForm1 : public TComponent {
   bool repaired_created_ = false;  // this run created the repaired store and has not placed it
   std::int64_t store_size_ = 0;
   std::int64_t repaired_size_ = 0;
+  std::int64_t scan_store_size_ = -1;  // the store as the scan found it
+  std::int64_t scan_store_age_ = -1;
+  std::vector<std::string> leftovers_;
 };
 
 }  // namespace qv
