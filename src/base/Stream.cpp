@@ -189,6 +189,13 @@ void TFileStream::SetSize(std::int64_t size) {
   if (size != Size()) throw EWriteError(kStreamWriteError);
 }
 
+void TFileStream::SetBufferSize(std::size_t size) {
+  if (!file_ || size == 0) return;
+  // The C library takes the size only together with a buffer of the caller's.
+  auto buffer = std::make_unique<char[]>(size);
+  if (std::setvbuf(file_, buffer.get(), _IOFBF, size) == 0) buffer_ = std::move(buffer);
+}
+
 void TFileStream::Flush() {
   if (file_ && std::fflush(file_) != 0) throw EWriteError(kStreamWriteError);
 }

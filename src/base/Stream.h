@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -117,6 +118,9 @@ class TFileStream : public TStream {
   std::int64_t Size() override;
   void SetSize(std::int64_t size) override;
 
+  // Sets the size of the stream's buffer, before the first read or write: small writes then reach
+  // the operating system in blocks of that size.
+  void SetBufferSize(std::size_t size);
   // Hands buffered bytes to the operating system; fails with "Stream write error".
   void Flush() override;
   // Flushes and closes; a failure of either fails with "Stream write error". The destructor
@@ -127,6 +131,7 @@ class TFileStream : public TStream {
 
  private:
   std::FILE* file_ = nullptr;
+  std::unique_ptr<char[]> buffer_;  // set by SetBufferSize; outlives file_
   std::string name_;
   bool last_was_write_ = false;
 };

@@ -130,6 +130,34 @@ TEST_F(FileStreamTest, ReadAfterWriteSeesTheWrittenBytes) {
   EXPECT_EQ(f.ReadRest(), "abcdXY");
 }
 
+TEST_F(FileStreamTest, ALargerBufferHoldsSmallWritesUntilItIsFull) {
+  const auto p = Path("buffered.bin");
+  TFileStream f(p, FileMode::Create);
+  f.SetBufferSize(64 << 10);
+  std::string expected;
+  for (int i = 0; i < 100; ++i) {
+    const std::string piece(static_cast<std::size_t>(100 + i), static_cast<char>('a' + i % 26));
+    f.WriteString(piece);
+    expected += piece;
+  }
+  // Under the buffer's size: nothing has reached the file yet (the default buffer is far
+  // smaller).
+  EXPECT_EQ(std::filesystem::file_size(p), 0u);
+  const std::string big(100 << 10, 'z');  // larger than the buffer
+  f.WriteString(big);
+  expected += big;
+  f.SetPosition(3);
+  char c;
+  f.ReadBuffer(&c, 1);
+  EXPECT_EQ(c, 'a');
+  f.Seek(0, SeekOrigin::End);
+  f.WriteString("end");
+  expected += "end";
+  f.Close();
+  TFileStream r(p, FileMode::OpenRead);
+  EXPECT_EQ(r.ReadRest(), expected);
+}
+
 TEST_F(FileStreamTest, CommitReportsBytesTheDeviceRefuses) {
   // A few bytes stay in the buffer until the stream is ended: only Commit can see them fail.
   TFileStream full("/dev/full", FileMode::OpenReadWrite);
