@@ -118,7 +118,11 @@ std::unique_ptr<TStream> PosixFileSystem::CreateFile(const std::string& path) {
   // A folder of that name is not removed: unlink refuses it, and so the creation fails.
   if (::unlink(path.c_str()) != 0 && errno != ENOENT)
     throw EFCreateError(FormatMessage(kFCreateError, {path, std::strerror(errno)}));
-  return std::make_unique<TFileStream>(path, FileMode::Create);
+  auto file = std::make_unique<TFileStream>(path, FileMode::Create);
+  // Files made here are written front to back (the repaired store one message at a time): small
+  // writes reach the system in blocks.
+  file->SetBufferSize(std::size_t{256} << 10);
+  return file;
 }
 
 std::string PosixFileSystem::ProgramPath() {
