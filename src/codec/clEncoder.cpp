@@ -150,17 +150,22 @@ class SourceBytes {
 class BlockWriter {
  public:
   static constexpr std::size_t kBlock = 1 << 16;
+  static constexpr std::size_t kSmallestBlock = 256;
   static constexpr std::size_t kSlack = 16;
 
+  // The block is no larger than the expected output needs: a short part does not pay for
+  // allocating a whole block.
   BlockWriter(TStream& destination, std::size_t expected)
-      : destination_(destination), buffer_(new char[kBlock + kSlack]) {
+      : destination_(destination),
+        block_(std::clamp(expected, kSmallestBlock, kBlock)),
+        buffer_(new char[block_ + kSlack]) {
     if (auto* memory = dynamic_cast<TMemoryStream*>(&destination)) {
       const auto end = static_cast<std::size_t>(memory->Position()) + expected;
       if (end > static_cast<std::size_t>(memory->Size())) memory->Reserve(end);
     }
   }
   char* Begin() const noexcept { return buffer_.get(); }
-  const char* High() const noexcept { return buffer_.get() + kBlock; }
+  const char* High() const noexcept { return buffer_.get() + block_; }
   // Writes everything before p and returns the start of the emptied block.
   char* Flush(char* p) {
     destination_.WriteBuffer(buffer_.get(), static_cast<std::size_t>(p - buffer_.get()));
@@ -169,6 +174,7 @@ class BlockWriter {
 
  private:
   TStream& destination_;
+  std::size_t block_;
   std::unique_ptr<char[]> buffer_;
 };
 
