@@ -5,7 +5,7 @@
 #include "FuzzTargets.h"
 #include "base/Errors.h"
 #include "base/Stream.h"
-#include "components/Classes.h"
+#include "components/Component.h"
 #include "components/ComponentStream.h"
 #include "components/StreamTree.h"
 #include "mailbox/qvMailbox.h"

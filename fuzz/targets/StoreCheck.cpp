@@ -9,7 +9,7 @@
 #include "base/DateTime.h"
 #include "base/Stream.h"
 #include "base/StringUtils.h"
-#include "components/Classes.h"
+#include "components/Component.h"
 #include "components/ComponentStream.h"
 #include "mailbox/qvMailbox.h"
 #include "platform/PosixPlatform.h"

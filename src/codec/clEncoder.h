@@ -9,7 +9,7 @@
 
 #include "base/Errors.h"
 #include "base/Stream.h"
-#include "components/Classes.h"
+#include "components/Component.h"
 
 namespace qv {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "components/Classes.h"
+#include "components/Component.h"
 #include "platform/Platform.h"
 
 namespace qv {

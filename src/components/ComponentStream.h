@@ -3,7 +3,7 @@
 #pragma once
 
 #include "base/Stream.h"
-#include "components/Classes.h"
+#include "components/Component.h"
 
 namespace qv {
 

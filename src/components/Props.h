@@ -10,7 +10,7 @@
 #include <type_traits>
 
 #include "base/Errors.h"
-#include "components/TypInfo.h"
+#include "components/PropertyInfo.h"
 
 namespace qv {
 

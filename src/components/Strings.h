@@ -4,7 +4,7 @@
 #pragma once
 
 #include "base/StringList.h"
-#include "components/Classes.h"
+#include "components/Component.h"
 
 namespace qv {
 

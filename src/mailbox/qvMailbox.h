@@ -9,7 +9,7 @@
 #include <string>
 
 #include "base/DateTime.h"
-#include "components/Classes.h"
+#include "components/Component.h"
 #include "platform/Platform.h"
 
 namespace qv {
@@ -86,12 +86,12 @@ class TMailTree : public TTypedCollection<TMailTreeItem> {
 };
 
 // The fields of one message entry, in stream order: kind and name.
-#define QV_MAIL_MESSAGE_FIELDS(X)                                                          \
-  X(String, F0)                                                                            \
-  X(Bool, F1) X(String, F2) X(Int, F3) X(Bool, F4) X(Bool, F5) X(String, F6) X(String, F7) \
-      X(String, F8) X(String, F9) X(Int64, F10) X(Date, F11) X(Date, F12) X(Int, F13)      \
-          X(String, F14) X(Int64, F15) X(Bool, F16) X(Bool, F17) X(Int, F18) X(Int64, F19) \
-              X(String, F20)
+#define QV_MAIL_MESSAGE_FIELDS(X)                                                            \
+  X(String, F0)                                                                              \
+  X(Bool, F1)                                                                                \
+  X(String, F2) X(Int, F3) X(Bool, F4) X(Bool, F5) X(String, F6) X(String, F7) X(String, F8) \
+      X(String, F9) X(Int64, F10) X(Date, F11) X(Date, F12) X(Int, F13) X(String, F14)       \
+          X(Int64, F15) X(Bool, F16) X(Bool, F17) X(Int, F18) X(Int64, F19) X(String, F20)
 
 namespace mailbox_detail {
 using String = std::string;

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "base/DateTime.h"
-#include "components/Classes.h"
+#include "components/Component.h"
 #include "platform/Platform.h"
 
 namespace qv {
@@ -60,16 +60,16 @@ using Date = TDateTime;
 }  // namespace profile_detail
 
 // The values of one account, in stream order: kind and name.
-#define QV_ACCOUNT_FIELDS(X)                                                                \
-  X(String, Account)                                                                        \
-  X(String, Name) X(String, Address) X(String, ReplyTo) X(String, Signature)                \
-      X(String, Organization) X(String, ServerType) X(String, Server) X(Int, Port)          \
-          X(String, UserName) X(String, Password) X(Bool, Remember) X(Bool, UseTLS)         \
-              X(Bool, UseSPA) X(Bool, Active) X(Bool, LeaveOnServer) X(Bool, LeaveLarge)    \
-                  X(Int, LeaveKB) X(String, SMTPServer) X(Int, SMTPPort) X(Bool, SMTPLogin) \
-                      X(Bool, SMTPUsePOP3) X(String, SMTPUserName) X(String, SMTPPassword)  \
-                          X(Bool, SMTPRemember) X(Bool, SMTPUseTLS) X(Bool, SMTPUseSPA)     \
-                              X(Int, ServerIndex)
+#define QV_ACCOUNT_FIELDS(X)                                                                       \
+  X(String, Account)                                                                               \
+  X(String, Name)                                                                                  \
+  X(String, Address) X(String, ReplyTo) X(String, Signature) X(String, Organization)               \
+      X(String, ServerType) X(String, Server) X(Int, Port) X(String, UserName) X(String, Password) \
+          X(Bool, Remember) X(Bool, UseTLS) X(Bool, UseSPA) X(Bool, Active) X(Bool, LeaveOnServer) \
+              X(Bool, LeaveLarge) X(Int, LeaveKB) X(String, SMTPServer) X(Int, SMTPPort)           \
+                  X(Bool, SMTPLogin) X(Bool, SMTPUsePOP3) X(String, SMTPUserName)                  \
+                      X(String, SMTPPassword) X(Bool, SMTPRemember) X(Bool, SMTPUseTLS)            \
+                          X(Bool, SMTPUseSPA) X(Int, ServerIndex)
 
 // One mail account.
 class TAccount : public TCollectionItem {
@@ -106,15 +106,19 @@ class TAccounts : public TTypedCollection<TAccount> {
 // declared separately; they take the places marked here.
 #define QV_PROFILE_FIELDS(X)                                                                                                   \
   X(Accounts, Accounts)                                                                                                        \
-  X(String, Version) X(String, Mailbox) X(Bool, WinLaunch) X(Bool, CheckStartup) X(                                            \
-      Bool, CheckEvery) X(Int, CheckMinutes) X(Bool, MarkRead) X(String, StartFolder)                                          \
-      X(Bool, UnreadBold) X(Bool, GridLines) X(Bool, ToolbarText) X(Bool, CheckDefault) X(                                     \
-          Bool, ConfirmDelete) X(Bool, DeleteRead) X(Bool, CompactTrash) X(Bool, PlaySound)                                    \
-          X(String, Sound) X(Bool, PermenentDelete) X(Bool, DateSent) X(Bool, ConfirmSaveSent) X(                              \
-              Bool, CheckAfterSending) X(Bool, AutoUpdate) X(Int, MainTop) X(Int, MainLeft)                                    \
-              X(Int, MainWidth) X(Int, MainHeight) X(Int, MailboxWidth) X(Int, MailboxHeight) X(                               \
-                  Bool, ContactsShow) X(Int, ContactsHeight) X(Bool, HeaderShow)                                               \
-                  X(Bool, PreviewShow) X(Int, PreviewHeight) X(Bool, SearchShow) X(Bool, StatusbarShow) X(                     \
+  X(String, Version)                                                                                                           \
+  X(String, Mailbox) X(Bool, WinLaunch) X(Bool, CheckStartup) X(Bool, CheckEvery) X(                                           \
+      Int, CheckMinutes) X(Bool, MarkRead) X(String, StartFolder) X(Bool, UnreadBold) X(Bool,                                  \
+                                                                                        GridLines)                             \
+      X(Bool, ToolbarText) X(Bool, CheckDefault) X(Bool, ConfirmDelete) X(Bool, DeleteRead) X(                                 \
+          Bool, CompactTrash) X(Bool, PlaySound) X(String, Sound) X(Bool, PermenentDelete)                                     \
+          X(Bool, DateSent) X(Bool, ConfirmSaveSent) X(Bool, CheckAfterSending) X(                                             \
+              Bool, AutoUpdate) X(Int, MainTop) X(Int, MainLeft) X(Int, MainWidth) X(Int,                                      \
+                                                                                     MainHeight)                               \
+              X(Int, MailboxWidth) X(Int, MailboxHeight) X(Bool, ContactsShow) X(                                              \
+                  Int, ContactsHeight) X(Bool,                                                                                 \
+                                         HeaderShow) X(Bool, PreviewShow)                                                      \
+                  X(Int, PreviewHeight) X(Bool, SearchShow) X(Bool, StatusbarShow) X(                                          \
                       Int,                                                                                                     \
                       ViewTop) X(Int,                                                                                          \
                                  ViewLeft) X(Int, ViewHeight)                                                                  \

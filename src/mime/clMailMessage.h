@@ -16,7 +16,7 @@
 #include "base/StringList.h"
 #include "codec/clEncoder.h"
 #include "codec/clMailHeader.h"
-#include "components/Classes.h"
+#include "components/Component.h"
 #include "components/Filer.h"
 #include "components/Strings.h"
 #include "platform/Platform.h"

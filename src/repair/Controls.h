@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "components/Classes.h"
+#include "components/Component.h"
 
 namespace qv {
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "components/Classes.h"
+#include "components/Component.h"
 #include "components/Filer.h"
 #include "components/Props.h"
 #include "components/Strings.h"

@@ -1,4 +1,4 @@
-#include "components/Classes.h"
+#include "components/Component.h"
 
 #include <algorithm>
 #include <mutex>

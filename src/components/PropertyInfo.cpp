@@ -1,4 +1,4 @@
-#include "components/TypInfo.h"
+#include "components/PropertyInfo.h"
 
 #include "base/StringUtils.h"
 

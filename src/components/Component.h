@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "components/TypInfo.h"
+#include "components/PropertyInfo.h"
 
 namespace qv {
 
