@@ -388,8 +388,9 @@ void TForm1::IndexMessage() {
   clImportMsg.Clear();
   clImportMsg.LoadMessage(*MessageLines);
 
-  // The block: a new separator, the lines as read, an empty line unless the last is empty, each
-  // followed by CR LF. A message without lines is written as its separator and an empty line.
+  // The block: a new separator, the lines as read and, when the last line is not empty, one more
+  // line holding CR LF; every line followed by CR LF. A message without lines is written as its
+  // separator and one empty line.
   const std::string separator =
       "From " + ExtractAngleAddress(clImportMsg.From()) + " " +
       FormatSeparatorDate(services_.clock.Now(), services_.locale.Names());

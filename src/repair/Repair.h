@@ -102,7 +102,8 @@ class TForm1 : public TComponent {
   void CreateRepairedStore();
   void CloseRepairedStore();
   // Appends the message in MessageLines to the repaired store as one block (a new separator, the
-  // lines, an empty line unless the last line is empty) and adds its entry to qvMailBox. A message
+  // lines, and one more line holding CR LF when the last line is not empty, every line followed by
+  // CR LF, so such a message ends in two empty lines) and adds its entry to qvMailBox. A message
   // without lines is written as its separator and one empty line, with an entry of its own.
   void IndexMessage();
   std::string AccountForRecipients(std::string_view recipients) const;
