@@ -7,8 +7,8 @@
 namespace qv {
 
 namespace {
-// Days from 0000-03-01-based civil computation (H. Hinnant's algorithm) to 1899-12-30.
-constexpr std::int64_t kDelphiEpochFromUnix = 25569;  // days from 1899-12-30 to 1970-01-01
+// Civil dates and day counts (days from 1970-01-01), with the day count of 1970-01-01.
+constexpr std::int64_t kUnixEpochDay = 25569;  // days from 1899-12-30 to 1970-01-01
 
 std::int64_t DaysFromCivilUnix(std::int64_t y, unsigned m, unsigned d) noexcept {
   y -= m <= 2;
@@ -65,7 +65,7 @@ int DaysInMonth(int year, int month) noexcept {
 
 std::int64_t DaysFromCivil(int year, int month, int day) noexcept {
   return DaysFromCivilUnix(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) +
-         kDelphiEpochFromUnix;
+         kUnixEpochDay;
 }
 
 bool TryEncodeDate(int year, int month, int day, TDateTime& out) noexcept {
@@ -107,7 +107,7 @@ DateParts DecodeDate(TDateTime d) noexcept {
   std::int64_t days, ms;
   SplitDateTime(d, days, ms);
   DateParts p;
-  CivilFromDaysUnix(days - kDelphiEpochFromUnix, p.year, p.month, p.day);
+  CivilFromDaysUnix(days - kUnixEpochDay, p.year, p.month, p.day);
   return p;
 }
 
@@ -132,11 +132,11 @@ int DayOfWeek(TDateTime d) noexcept {
 }
 
 TDateTime UnixToDateTime(std::int64_t secs) noexcept {
-  return static_cast<double>(secs) / kSecsPerDay + kDelphiEpochFromUnix;
+  return static_cast<double>(secs) / kSecsPerDay + kUnixEpochDay;
 }
 
 std::int64_t DateTimeToUnix(TDateTime d) noexcept {
-  return static_cast<std::int64_t>(std::llround((d - kDelphiEpochFromUnix) * kSecsPerDay));
+  return static_cast<std::int64_t>(std::llround((d - kUnixEpochDay) * kSecsPerDay));
 }
 
 }  // namespace qv
