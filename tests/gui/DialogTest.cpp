@@ -23,24 +23,15 @@
 #include "mailbox/qvMailbox.h"
 #include "mailbox/qvProfile.h"
 #include "support/FakePlatform.h"
+#include "support/Files.h"
 
 namespace fs = std::filesystem;
 using qv::TForm1;
 using qv::gui::RepairDialog;
+using qv::test::ReadFile;
+using qv::test::WriteFile;
 
 namespace {
-
-std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteFile(const fs::path& p, const std::string& bytes) {
-  std::ofstream out(p, std::ios::binary);
-  out << bytes;
-}
 
 // A store of `count` small messages, the first from ann@example.com.
 std::string Store(int count) {

@@ -18,12 +18,14 @@
 #include "mailbox/qvMailbox.h"
 #include "mailbox/qvProfile.h"
 #include "platform/PosixPlatform.h"
+#include "support/Files.h"
 #include "support/TestStreams.h"
 
 namespace qv::test {
 namespace {
 
 namespace fs = std::filesystem;
+using qv::test::ReadFile;
 
 // Reading never needs a block larger than this, whatever a length field says.
 constexpr std::size_t kAllocationBound = std::size_t{1} << 20;
@@ -40,13 +42,6 @@ struct Window {
     profile.SetName("qvProfile");
   }
 };
-
-std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // The index and the profile of a generated program folder: folders, entries, accounts.
 struct GeneratedFiles {

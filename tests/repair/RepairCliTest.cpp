@@ -13,6 +13,7 @@
 
 #include "mailbox/qvMailbox.h"
 #include "platform/PosixPlatform.h"
+#include "support/Files.h"
 
 #ifndef QV_CLI_PATH
 #error "QV_CLI_PATH names the qvrepair-cli binary"
@@ -22,18 +23,8 @@ namespace qv {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void WriteFile(const fs::path& p, const std::string& bytes) {
-  std::ofstream out(p, std::ios::binary);
-  out << bytes;
-}
+using qv::test::ReadFile;
+using qv::test::WriteFile;
 
 class RepairCli : public ::testing::Test {
  protected:

@@ -17,22 +17,13 @@
 
 #include "repair/Repair.h"
 #include "support/FakePlatform.h"
+#include "support/Files.h"
 
 namespace qv::test {
 
 namespace fs = std::filesystem;
-
-inline std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-inline void WriteFile(const fs::path& p, const std::string& bytes) {
-  std::ofstream out(p, std::ios::binary);
-  out << bytes;
-}
+using qv::test::ReadFile;
+using qv::test::WriteFile;
 
 // The separator the fixed clock gives a message from `address`.
 inline std::string Sep(const std::string& address) {
