@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "RepairDialog.h"
-#include "platform/PosixPlatform.h"
+#include "platform/SystemPlatform.h"
 #include "repair/Repair.h"
 
 namespace fs = std::filesystem;
@@ -26,6 +26,7 @@ class SilentView : public qv::DialogView {
   void ShowError(const std::string& text) override {
     std::fprintf(stderr, "Error: %s\n", text.c_str());
   }
+  void ShowMessage(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
   void ProcessMessages() override {}
   void CloseWindow() override {}
 };
@@ -56,7 +57,7 @@ int main(int argc, char** argv) {
   for (int i = 0; i < runs; ++i) {
     for (int withDialog = 0; withDialog < 2; ++withDialog) {
       const fs::path dir = FreshCopy(source, scratch);
-      qv::platform::PosixPlatform platform;
+      qv::platform::SystemPlatform platform;
       qv::TComponentRegistry registry;
       const auto start = std::chrono::steady_clock::now();
       bool replaced;

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/PosixPlatform.h"
+#include "platform/SystemPlatform.h"
 #include "repair/Repair.h"
 
 namespace {
@@ -24,6 +24,7 @@ class NullView : public qv::DialogView {
  public:
   void ControlChanged(const qv::TControl&) override {}
   void ShowError(const std::string&) override {}
+  void ShowMessage(const std::string&) override {}
   void ProcessMessages() override {}
   void CloseWindow() override {}
 };
@@ -74,7 +75,7 @@ void Fill(qv::TForm1& form, int n, std::mt19937& rng) {
 
 void MergeAndSave(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
-  qv::platform::PosixPlatform platform;
+  qv::platform::SystemPlatform platform;
   NullView view;
   std::mt19937 rng(7);
   const std::string path = "/tmp/qvrepair-merge-bench-" + std::to_string(::getpid()) + ".idx";

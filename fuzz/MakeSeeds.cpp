@@ -17,7 +17,7 @@
 #include "mailbox/qvMailbox.h"
 #include "mailbox/qvProfile.h"
 #include "mime/clMailMessage.h"
-#include "platform/PosixPlatform.h"
+#include "platform/SystemPlatform.h"
 #include "support/FixedClock.h"
 
 namespace fs = std::filesystem;
@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   Corpus corpus(argv[1]);
-  platform::PosixFileSystem files;
+  platform::SystemFileSystem files;
 
   // Indexes and profiles: a generated program folder, and fresh objects.
   const fs::path folder = fs::path(argv[1]) / ".program";

@@ -13,7 +13,7 @@
 #include "base/StringUtils.h"
 #include "mime/clMailMessage.h"
 #include "platform/CodePage.h"
-#include "platform/PosixPlatform.h"
+#include "platform/SystemPlatform.h"
 #include "repair/StoreReader.h"
 
 namespace qv::cli {

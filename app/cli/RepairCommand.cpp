@@ -8,7 +8,7 @@
 #include <string>
 
 #include "Commands.h"
-#include "platform/PosixPlatform.h"
+#include "platform/SystemPlatform.h"
 #include "repair/Repair.h"
 
 namespace qv::cli {
@@ -32,6 +32,11 @@ class TerminalView : public DialogView {
   void ShowError(const std::string& text) override {
     EndLine();
     std::fprintf(stderr, "Error: %s\n", text.c_str());
+  }
+  void ShowMessage(const std::string& text) override {
+    EndLine();
+    std::printf("%s\n", text.c_str());
+    std::fflush(stdout);
   }
   void ProcessMessages() override {}
   void CloseWindow() override { closed_ = true; }
@@ -84,7 +89,7 @@ int RunRepair(const Args& args) {
       return UsageError("usage: qvrepair-cli repair [--dir DIR]");
     }
   }
-  platform::PosixPlatform platform;
+  platform::SystemPlatform platform;
   TerminalView view;
   TComponentRegistry registry;
   TForm1 form(platform.services(), view, registry);

@@ -274,6 +274,12 @@ void RepairDialog::ShowError(const std::string& text) {
   box.exec();
 }
 
+void RepairDialog::ShowMessage(const std::string& text) {
+  QMessageBox box(QMessageBox::Information, QString::fromLatin1(kFormCaption), DisplayText(text),
+                  QMessageBox::Ok, isVisible() ? this : nullptr);
+  box.exec();
+}
+
 void RepairDialog::ProcessMessages() {
   if (OnProcessMessages) OnProcessMessages();
   // The label already holds the new text; it is painted at the next turn of the loop.

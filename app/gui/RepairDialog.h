@@ -78,6 +78,7 @@ class RepairDialog : public QWidget, public DialogView {
   // DialogView
   void ControlChanged(const TControl& control) override;
   void ShowError(const std::string& text) override;
+  void ShowMessage(const std::string& text) override;
   void ProcessMessages() override;
   void CloseWindow() override;
 

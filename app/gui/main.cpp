@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "RepairDialog.h"
-#include "platform/PosixPlatform.h"
+#include "platform/SystemPlatform.h"
 
 int main(int argc, char** argv) {
   // The usage is printed without connecting to a display.
@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
     return options.help ? 0 : 2;
   }
 
-  qv::platform::PosixPlatform platform;
+  qv::platform::SystemPlatform platform;
   qv::gui::QtBeeper beeper;
   const qv::platform::Services services{platform.files, platform.clock, platform.locale,
                                         platform.probe, beeper};

@@ -9,7 +9,7 @@
 
 #include "generator/ProgramFolder.h"
 #include "generator/StoreGenerator.h"
-#include "platform/PosixPlatform.h"
+#include "platform/SystemPlatform.h"
 
 namespace {
 
@@ -119,7 +119,7 @@ int main(int argc, char** argv) {
 
   try {
     if (!programDir.empty()) {
-      qv::platform::PosixFileSystem files;
+      qv::platform::SystemFileSystem files;
       const ProgramSummary s = WriteProgramFolder({store, programDir, mailbox}, files);
       std::fprintf(stderr,
                    "messages %llu, bytes %llu, largest %llu; folders %d, old entries %llu "

@@ -12,7 +12,7 @@
 #include "components/Component.h"
 #include "components/ComponentStream.h"
 #include "mailbox/qvMailbox.h"
-#include "platform/PosixPlatform.h"
+#include "platform/SystemPlatform.h"
 #include "repair/Repair.h"
 #include "repair/StoreReader.h"
 #include "support/FakePlatform.h"

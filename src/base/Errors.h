@@ -8,14 +8,25 @@
 
 namespace qv {
 
+// An error carries the system's text and, where a file or the operating system is involved, a
+// detail line that names the file and gives the system's reason. what() is both, on two lines.
 class Exception : public std::exception {
  public:
-  explicit Exception(std::string message) : message_(std::move(message)) {}
-  const char* what() const noexcept override { return message_.c_str(); }
+  explicit Exception(std::string message) : message_(std::move(message)), text_(message_) {}
+  Exception(std::string message, std::string detail)
+      : message_(std::move(message)), detail_(std::move(detail)) {
+    text_ = detail_.empty() ? message_ : message_ + "\n" + detail_;
+  }
+  const char* what() const noexcept override { return text_.c_str(); }
+  // The system's text alone.
   const std::string& Message() const noexcept { return message_; }
+  // The file and the system's reason ("" when there is none).
+  const std::string& Detail() const noexcept { return detail_; }
 
  private:
   std::string message_;
+  std::string detail_;
+  std::string text_;
 };
 
 #define QV_DECLARE_EXCEPTION(Name, Base) \
@@ -44,5 +55,10 @@ inline constexpr const char* kAssignError = "Cannot assign a %s to a %s";
 inline constexpr const char* kFOpenError = "Cannot open file \"%s\". %s";
 inline constexpr const char* kFCreateError = "Cannot create file \"%s\". %s";
 inline constexpr const char* kInvalidInteger = "'%s' is not a valid integer value";
+
+// The detail line of an error about a file: "<file>": <reason>.
+inline std::string FileDetail(const std::string& file, const std::string& reason) {
+  return "\"" + file + "\": " + reason;
+}
 
 }  // namespace qv

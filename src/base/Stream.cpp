@@ -17,11 +17,19 @@ std::int64_t TStream::Size() {
 }
 
 void TStream::ReadBuffer(void* buffer, std::size_t n) {
-  if (n != 0 && Read(buffer, n) != n) throw EReadError(kStreamReadError);
+  if (n != 0 && Read(buffer, n) != n) RaiseReadError();
 }
 
 void TStream::WriteBuffer(const void* buffer, std::size_t n) {
-  if (n != 0 && Write(buffer, n) != n) throw EWriteError(kStreamWriteError);
+  if (n != 0 && Write(buffer, n) != n) RaiseWriteError();
+}
+
+void TStream::RaiseReadError() {
+  throw EReadError(kStreamReadError);
+}
+
+void TStream::RaiseWriteError() {
+  throw EWriteError(kStreamWriteError);
 }
 
 std::int64_t TStream::CopyFrom(TStream& source, std::int64_t count) {
@@ -121,6 +129,25 @@ void TViewStream::SetSize(std::int64_t) {
 
 // --- file stream ---------------------------------------------------------------------------
 
+namespace {
+// 64-bit positions on every system (a long is 32 bits on Windows).
+int Seek64(std::FILE* f, std::int64_t offset, int whence) {
+#ifdef _WIN32
+  return ::_fseeki64(f, offset, whence);
+#else
+  return ::fseeko(f, static_cast<off_t>(offset), whence);
+#endif
+}
+
+std::int64_t Tell64(std::FILE* f) {
+#ifdef _WIN32
+  return ::_ftelli64(f);
+#else
+  return static_cast<std::int64_t>(::ftello(f));
+#endif
+}
+}  // namespace
+
 TFileStream::TFileStream(const std::string& fileName, FileMode mode) : name_(fileName) {
   const char* how = mode == FileMode::OpenRead        ? "rb"
                     : mode == FileMode::OpenReadWrite ? "r+b"
@@ -134,8 +161,25 @@ TFileStream::TFileStream(const std::string& fileName, FileMode mode) : name_(fil
   }
 }
 
+TFileStream::TFileStream(std::FILE* file, std::string fileName)
+    : file_(file), name_(std::move(fileName)) {}
+
 TFileStream::~TFileStream() {
   if (file_) std::fclose(file_);
+}
+
+void TFileStream::Fail(bool writing, int error) {
+  const std::string detail = FileDetail(name_, std::strerror(error != 0 ? error : EIO));
+  if (writing) throw EWriteError(kStreamWriteError, detail);
+  throw EReadError(kStreamReadError, detail);
+}
+
+void TFileStream::RaiseReadError() {
+  Fail(false, last_error_);
+}
+
+void TFileStream::RaiseWriteError() {
+  Fail(true, last_error_);
 }
 
 std::size_t TFileStream::Read(void* buffer, std::size_t n) {
@@ -144,9 +188,10 @@ std::size_t TFileStream::Read(void* buffer, std::size_t n) {
     std::fflush(file_);
     last_was_write_ = false;
   }
+  errno = 0;
   const std::size_t got = std::fread(buffer, 1, n, file_);
   // A failing device must not look like the end of the file.
-  if (got < n && std::ferror(file_)) throw EReadError(kStreamReadError);
+  if (got < n && std::ferror(file_)) Fail(false, errno);
   return got;
 }
 
@@ -154,10 +199,13 @@ std::size_t TFileStream::Write(const void* buffer, std::size_t n) {
   if (!file_ || n == 0) return 0;
   if (!last_was_write_) {
     // Switching from reading to writing needs a positioning call on a C stream.
-    std::fseek(file_, 0, SEEK_CUR);
+    Seek64(file_, 0, SEEK_CUR);
     last_was_write_ = true;
   }
-  return std::fwrite(buffer, 1, n, file_);
+  errno = 0;
+  const std::size_t put = std::fwrite(buffer, 1, n, file_);
+  if (put < n) last_error_ = errno;
+  return put;
 }
 
 std::int64_t TFileStream::Seek(std::int64_t offset, SeekOrigin origin) {
@@ -166,19 +214,19 @@ std::int64_t TFileStream::Seek(std::int64_t offset, SeekOrigin origin) {
                      : origin == SeekOrigin::Current ? SEEK_CUR
                                                      : SEEK_END;
   if (!(origin == SeekOrigin::Current && offset == 0)) {
-    if (std::fseek(file_, static_cast<long>(offset), whence) != 0) return std::ftell(file_);
+    if (Seek64(file_, offset, whence) != 0) return Tell64(file_);
     last_was_write_ = false;
   }
-  return static_cast<std::int64_t>(std::ftell(file_));
+  return Tell64(file_);
 }
 
 std::int64_t TFileStream::Size() {
   if (!file_) return 0;
   std::fflush(file_);
-  const long pos = std::ftell(file_);
-  std::fseek(file_, 0, SEEK_END);
-  const long size = std::ftell(file_);
-  std::fseek(file_, pos, SEEK_SET);
+  const std::int64_t pos = Tell64(file_);
+  Seek64(file_, 0, SEEK_END);
+  const std::int64_t size = Tell64(file_);
+  Seek64(file_, pos, SEEK_SET);
   last_was_write_ = false;
   return size;
 }
@@ -197,15 +245,20 @@ void TFileStream::SetBufferSize(std::size_t size) {
 }
 
 void TFileStream::Flush() {
-  if (file_ && std::fflush(file_) != 0) throw EWriteError(kStreamWriteError);
+  errno = 0;
+  if (file_ && std::fflush(file_) != 0) Fail(true, errno);
 }
 
 void TFileStream::Close() {
   if (!file_) return;
+  errno = 0;
   const bool flushed = std::fflush(file_) == 0;
+  int error = flushed ? 0 : errno;
+  errno = 0;
   const bool closed = std::fclose(file_) == 0;
+  if (!closed && error == 0) error = errno;
   file_ = nullptr;
-  if (!flushed || !closed) throw EWriteError(kStreamWriteError);
+  if (!flushed || !closed) Fail(true, error);
 }
 
 }  // namespace qv

@@ -48,6 +48,12 @@ class TStream {
   // Ends writing: everything written is handed on and the stream is closed for writing. A failure,
   // including one that only shows when the last bytes are handed on, is an EWriteError.
   virtual void Commit() {}
+
+ protected:
+  // Raise "Stream read error" / "Stream write error" after a short transfer; a stream that knows
+  // more (its file, the system's reason) adds it as the error's detail.
+  [[noreturn]] virtual void RaiseReadError();
+  [[noreturn]] virtual void RaiseWriteError();
 };
 
 // A stream over a growable block of memory. Writing past the end extends it.
@@ -105,11 +111,15 @@ enum class FileMode {
   Create,         // create, or truncate an existing file, for writing (and reading)
 };
 
-// A stream over a file. Opening fails with "Cannot open file "%s". %s" (EFOpenError) or
-// "Cannot create file "%s". %s" (EFCreateError) carrying the system's error text.
+// A stream over a file, with 64-bit positions. Opening fails with "Cannot open file "%s". %s"
+// (EFOpenError) or "Cannot create file "%s". %s" (EFCreateError) carrying the system's error
+// text; read and write errors carry the file's name and the system's reason as their detail.
 class TFileStream : public TStream {
  public:
   TFileStream(const std::string& fileName, FileMode mode);
+  // Takes over a C stream that the platform layer opened (for reading and writing) under the
+  // given name.
+  TFileStream(std::FILE* file, std::string fileName);
   ~TFileStream() override;
 
   std::size_t Read(void* buffer, std::size_t n) override;
@@ -129,8 +139,15 @@ class TFileStream : public TStream {
   void Commit() override { Close(); }
   const std::string& FileName() const noexcept { return name_; }
 
+ protected:
+  [[noreturn]] void RaiseReadError() override;
+  [[noreturn]] void RaiseWriteError() override;
+
  private:
+  [[noreturn]] void Fail(bool writing, int error);
+
   std::FILE* file_ = nullptr;
+  int last_error_ = 0;              // errno of the last failed transfer
   std::unique_ptr<char[]> buffer_;  // set by SetBufferSize; outlives file_
   std::string name_;
   bool last_was_write_ = false;

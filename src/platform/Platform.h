@@ -6,11 +6,35 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/DateTime.h"
 #include "base/Stream.h"
 
 namespace qv::platform {
+
+// What tells one state of a file from another: which file it is (its identity on its volume), its
+// size, and its modification and status-change times at the system's full resolution.
+struct FileStamp {
+  bool exists = false;  // a regular file (reached through links) of that name exists
+  std::uint64_t volume = 0;
+  std::uint64_t id = 0;
+  std::int64_t size = -1;
+  std::int64_t modified = 0;  // nanoseconds since the Unix epoch
+  std::int64_t changed = 0;   // status change (POSIX) or change time (NTFS), nanoseconds
+  bool SameFile(const FileStamp& o) const noexcept {
+    return exists && o.exists && volume == o.volume && id == o.id;
+  }
+  friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+
+enum class LinkOutcome { Linked, NotSupported, Failed };
+
+// Held while one front end works on a program folder; released when destroyed.
+class FolderLock {
+ public:
+  virtual ~FolderLock() = default;
+};
 
 class FileSystem {
  public:
@@ -33,14 +57,35 @@ class FileSystem {
   // Asks the system to start writing a file's content to the disk without waiting for it, so that
   // a later SyncFile has less left to wait for. Best effort: nothing is reported.
   virtual void StartWriteback(const std::string& path) { (void)path; }
-  // A new, empty file for writing (and reading). Whatever entry already has the name (a file or a
-  // link left behind by an earlier run) is removed first, so that a link is replaced, never
-  // written through. Fails with "Cannot create file "%s". %s" (EFCreateError), also when such an
-  // entry cannot be removed. The stream's Commit ends the writing and reports what the system
-  // refused at the end.
+  // A new, empty file for writing (and reading), readable and writable by its owner only.
+  // Whatever entry already has the name (a file or a link left behind by an earlier run) is
+  // removed first, so that a link is replaced, never written through; the file is then created
+  // exclusively, so that a file another process made meanwhile is never taken over. Fails with
+  // "Cannot create file "%s". %s" (EFCreateError), also when such an entry cannot be removed.
+  // The stream's Commit ends the writing and reports what the system refused at the end.
   virtual std::unique_ptr<TStream> CreateFile(const std::string& path) = 0;
   // Full file name of the running program.
   virtual std::string ProgramPath() = 0;
+
+  // The state of a regular file (exists false when there is none).
+  virtual FileStamp Stamp(const std::string& path) = 0;
+  // A second name for a file's data (a hard link); NotSupported where the file system has none.
+  virtual LinkOutcome LinkFile(const std::string& from, const std::string& to,
+                               std::string* error) = 0;
+  // The file a path finally names when its last part is a symbolic link (followed to the end);
+  // the path itself otherwise.
+  virtual std::string ResolveLinks(const std::string& path) = 0;
+  // Gives `to` the access rights of `from` (and its owner and group where the process may set
+  // them).
+  virtual bool CopyPermissions(const std::string& from, const std::string& to,
+                               std::string* error) = 0;
+  // A file name given in the ANSI code page (the profile's mailbox name) in the file system's own
+  // encoding.
+  virtual std::string FileNameFromAnsi(const std::string& ansi) = 0;
+  // Takes the lock that lets one repair at a time work on a program folder. Returns null when
+  // another holder has it (heldByOther true) or when it cannot be taken (error says why).
+  virtual std::unique_ptr<FolderLock> LockFolder(const std::string& folder, bool* heldByOther,
+                                                 std::string* error) = 0;
 };
 
 class Clock {
@@ -68,11 +113,15 @@ class Locale {
   virtual const LocaleNames& Names() = 0;
 };
 
-// Whether another program holds its named single-instance mutex.
+// Whether another program runs: its named single-instance mutex, and whether another process has
+// one of a set of files open.
 class InstanceProbe {
  public:
   virtual ~InstanceProbe() = default;
   virtual bool MutexExists(const std::string& name) = 0;
+  // True when a process other than this one holds one of the files open, as far as the system
+  // lets us see.
+  virtual bool FilesInUse(const std::vector<std::string>& paths) = 0;
 };
 
 class Beeper {

@@ -1,5 +1,6 @@
 #include "platform/PosixPlatform.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <langinfo.h>
 #include <sys/file.h>
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 #include "base/Errors.h"
 #include "base/StringUtils.h"
@@ -115,10 +117,24 @@ bool PosixFileSystem::SyncFolder(const std::string& path, std::string* error) {
 }
 
 std::unique_ptr<TStream> PosixFileSystem::CreateFile(const std::string& path) {
-  // A folder of that name is not removed: unlink refuses it, and so the creation fails.
-  if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+  auto fail = [&path]() {
     throw EFCreateError(FormatMessage(kFCreateError, {path, std::strerror(errno)}));
-  auto file = std::make_unique<TFileStream>(path, FileMode::Create);
+  };
+  // A folder of that name is not removed: unlink refuses it, and so the creation fails.
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) fail();
+  // Exclusive and without following a link: a name that another process took meanwhile is not
+  // written through. Owner only: the mail it will hold is nobody else's business.
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) fail();
+  std::FILE* stream = ::fdopen(fd, "w+b");
+  if (!stream) {
+    const int saved = errno;
+    ::close(fd);
+    ::unlink(path.c_str());
+    errno = saved;
+    fail();
+  }
+  auto file = std::make_unique<TFileStream>(stream, path);
   // Files made here are written front to back (the repaired store one message at a time): small
   // writes reach the system in blocks.
   file->SetBufferSize(std::size_t{256} << 10);
@@ -131,6 +147,96 @@ std::string PosixFileSystem::ProgramPath() {
   if (n <= 0) return {};
   buf.resize(static_cast<std::size_t>(n));
   return buf;
+}
+
+FileStamp PosixFileSystem::Stamp(const std::string& path) {
+  FileStamp stamp;
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return stamp;
+  stamp.exists = true;
+  stamp.volume = static_cast<std::uint64_t>(st.st_dev);
+  stamp.id = static_cast<std::uint64_t>(st.st_ino);
+  stamp.size = static_cast<std::int64_t>(st.st_size);
+  stamp.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  stamp.changed = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+  return stamp;
+}
+
+LinkOutcome PosixFileSystem::LinkFile(const std::string& from, const std::string& to,
+                                      std::string* error) {
+  if (::link(from.c_str(), to.c_str()) == 0) return LinkOutcome::Linked;
+  const int e = errno;
+  if (error) *error = std::strerror(e);
+  // File systems without hard links (FAT, some network shares) refuse with one of these.
+  return e == EPERM || e == EOPNOTSUPP || e == ENOSYS || e == EXDEV ? LinkOutcome::NotSupported
+                                                                    : LinkOutcome::Failed;
+}
+
+std::string PosixFileSystem::ResolveLinks(const std::string& path) {
+  std::string current = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st;
+    if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+    std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
+    const ssize_t n = ::readlink(current.c_str(), target.data(), target.size());
+    if (n <= 0 || static_cast<std::size_t>(n) >= target.size()) return current;
+    target.resize(static_cast<std::size_t>(n));
+    if (target.front() != '/') {
+      // A relative target is relative to the folder of the link.
+      const std::size_t slash = current.find_last_of('/');
+      if (slash != std::string::npos) target = current.substr(0, slash + 1) + target;
+    }
+    current = std::move(target);
+  }
+  return current;
+}
+
+bool PosixFileSystem::CopyPermissions(const std::string& from, const std::string& to,
+                                      std::string* error) {
+  struct stat st;
+  if (::stat(from.c_str(), &st) != 0) return Fail(error);
+  // Owner and group first (a change of owner may clear set-id bits): only a privileged process
+  // may give a file away, and only a member may set its group, so a refusal leaves the creator's.
+  if (::chown(to.c_str(), st.st_uid, st.st_gid) != 0) {
+    [[maybe_unused]] const int groupOnly = ::chown(to.c_str(), static_cast<uid_t>(-1), st.st_gid);
+  }
+  return ::chmod(to.c_str(), st.st_mode & 07777) == 0 || Fail(error);
+}
+
+std::string PosixFileSystem::FileNameFromAnsi(const std::string& ansi) {
+  return AnsiToUtf8(ansi);
+}
+
+namespace {
+class FlockFolderLock : public FolderLock {
+ public:
+  explicit FlockFolderLock(int fd) : fd_(fd) {}
+  ~FlockFolderLock() override { ::close(fd_); }
+
+ private:
+  int fd_;
+};
+}  // namespace
+
+std::unique_ptr<FolderLock> PosixFileSystem::LockFolder(const std::string& folder,
+                                                        bool* heldByOther, std::string* error) {
+  if (heldByOther) *heldByOther = false;
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    Fail(error);
+    return nullptr;
+  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int e = errno;
+    ::close(fd);
+    if (e == EWOULDBLOCK) {
+      if (heldByOther) *heldByOther = true;
+    } else if (error) {
+      *error = std::strerror(e);
+    }
+    return nullptr;
+  }
+  return std::make_unique<FlockFolderLock>(fd);
 }
 
 // --- clock ---------------------------------------------------------------------------------
@@ -191,7 +297,7 @@ CLocale::CLocale() {
 
 // --- the mail client's mutex ---------------------------------------------------------------
 
-std::string LockFileProbe::LockFilePath(const std::string& name) {
+std::string PosixInstanceProbe::LockFilePath(const std::string& name) {
   const char* dir = std::getenv("XDG_RUNTIME_DIR");
   if (!dir || !*dir) dir = std::getenv("TMPDIR");
   if (!dir || !*dir) dir = "/tmp";
@@ -200,12 +306,49 @@ std::string LockFileProbe::LockFilePath(const std::string& name) {
   return path + name + ".lock";
 }
 
-bool LockFileProbe::MutexExists(const std::string& name) {
+bool PosixInstanceProbe::MutexExists(const std::string& name) {
   const int fd = ::open(LockFilePath(name).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
   ::close(fd);  // also releases the shared lock taken when it was free
   return held;
+}
+
+bool PosixInstanceProbe::FilesInUse(const std::vector<std::string>& paths) {
+  // The files are told by their identity, so that any name or link that reaches them counts.
+  std::vector<std::pair<dev_t, ino_t>> wanted;
+  for (const std::string& path : paths) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0) wanted.emplace_back(st.st_dev, st.st_ino);
+  }
+  if (wanted.empty()) return false;
+  DIR* proc = ::opendir("/proc");
+  if (!proc) return false;
+  const std::string self = std::to_string(::getpid());
+  bool found = false;
+  while (!found) {
+    const dirent* process = ::readdir(proc);
+    if (!process) break;
+    const char* pid = process->d_name;
+    if (*pid < '1' || *pid > '9' || self == pid) continue;
+    const std::string fdDir = std::string("/proc/") + pid + "/fd";
+    // Processes of other users (or that ended meanwhile) cannot be inspected without privileges;
+    // they are skipped. A mail client run by the same user is always visible.
+    DIR* fds = ::opendir(fdDir.c_str());
+    if (!fds) continue;
+    while (const dirent* entry = ::readdir(fds)) {
+      if (entry->d_name[0] == '.') continue;
+      struct stat st;
+      if (::stat((fdDir + "/" + entry->d_name).c_str(), &st) != 0) continue;
+      for (const auto& [dev, ino] : wanted) {
+        if (st.st_dev == dev && st.st_ino == ino) found = true;
+      }
+      if (found) break;
+    }
+    ::closedir(fds);
+  }
+  ::closedir(proc);
+  return found;
 }
 
 // --- beep ----------------------------------------------------------------------------------

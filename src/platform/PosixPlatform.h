@@ -19,6 +19,16 @@ class PosixFileSystem : public FileSystem {
   void StartWriteback(const std::string& path) override;
   std::unique_ptr<TStream> CreateFile(const std::string& path) override;
   std::string ProgramPath() override;
+  FileStamp Stamp(const std::string& path) override;
+  LinkOutcome LinkFile(const std::string& from, const std::string& to, std::string* error) override;
+  std::string ResolveLinks(const std::string& path) override;
+  bool CopyPermissions(const std::string& from, const std::string& to, std::string* error) override;
+  // The file system's names are UTF-8.
+  std::string FileNameFromAnsi(const std::string& ansi) override;
+  // An exclusive flock on the folder itself: nothing is created, and the lock goes with the
+  // process, however it ends.
+  std::unique_ptr<FolderLock> LockFolder(const std::string& folder, bool* heldByOther,
+                                         std::string* error) override;
 };
 
 // Local time by the C library's zone rules (the TZ variable, else the system's zone).
@@ -40,10 +50,12 @@ class CLocale : public Locale {
 };
 
 // A named mutex "N" is the file "N.lock" in $XDG_RUNTIME_DIR (else the temporary folder); it
-// exists while some process holds an flock on that file. The probe creates nothing.
-class LockFileProbe : public InstanceProbe {
+// exists while some process holds an flock on that file. The probe creates nothing. Files in use
+// are found in the proc file system's lists of open files of every other process.
+class PosixInstanceProbe : public InstanceProbe {
  public:
   bool MutexExists(const std::string& name) override;
+  bool FilesInUse(const std::vector<std::string>& paths) override;
   static std::string LockFilePath(const std::string& name);
 };
 
@@ -58,7 +70,7 @@ struct PosixPlatform {
   PosixFileSystem files;
   SystemClock clock;
   CLocale locale;
-  LockFileProbe probe;
+  PosixInstanceProbe probe;
   TerminalBeeper beeper;
   Services services() { return {files, clock, locale, probe, beeper}; }
 };

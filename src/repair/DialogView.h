@@ -16,6 +16,9 @@ class DialogView {
   // A modal error box (title "Error", error icon, one OK button); returns once it is dismissed.
   // The driver sounds the error beep before calling it.
   virtual void ShowError(const std::string& text) = 0;
+  // A modal information box (title the window's caption, information icon, one OK button): what
+  // the start-up did on its own, such as finishing a replacement that a crash interrupted.
+  virtual void ShowMessage(const std::string& text) = 0;
   // Lets pending window events (repaints) run; called once per separator during a scan.
   virtual void ProcessMessages() = 0;
   // Closes the window, which ends the program.

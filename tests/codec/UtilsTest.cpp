@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "base/Errors.h"
-#include "platform/PosixPlatform.h"
+#include "platform/SystemPlatform.h"
 
 namespace qv {
 namespace {

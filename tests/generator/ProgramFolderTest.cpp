@@ -19,7 +19,7 @@
 
 #include "mailbox/qvMailbox.h"
 #include "mailbox/qvProfile.h"
-#include "platform/PosixPlatform.h"
+#include "platform/SystemPlatform.h"
 
 extern char** environ;
 
@@ -57,7 +57,7 @@ TEST_F(ProgramFolder, ProfileAndIndexLoadAndPartlyMatchTheStore) {
   o.store.duplicateIdEvery = 17;
   o.dir = dir.string();
   o.mailbox = "Inbox2";
-  platform::PosixFileSystem files;
+  platform::SystemFileSystem files;
   const ProgramSummary s = WriteProgramFolder(o, files);
   const fs::path folder = dir / "profile" / "default";
 

@@ -102,7 +102,7 @@ class DialogTest : public QObject {
       item.SetF0(key);
       item.SetF1(read);
     }
-    qv::platform::PosixFileSystem files;
+    qv::platform::SystemFileSystem files;
     box.SaveToFile((Folder() / (name + ".idx")).string(), files);
   }
 
@@ -110,7 +110,7 @@ class DialogTest : public QObject {
     qv::TqvProfile profile(nullptr);
     profile.SetName("qvProfile");
     profile.SetMailbox(mailbox);
-    qv::platform::PosixFileSystem files;
+    qv::platform::SystemFileSystem files;
     profile.SaveToFile((Folder() / "profile.dat").string(), files);
   }
 
@@ -385,7 +385,7 @@ class DialogTest : public QObject {
     QVERIFY(store.starts_with("From ann@example.com Tue Dec 08 14:23:50 2026\r\n"));
     QVERIFY(!fs::exists(Folder() / "mailbox.xyz"));
     qv::TqvMailBox box(nullptr);
-    qv::platform::PosixFileSystem files;
+    qv::platform::SystemFileSystem files;
     box.LoadFromFile((Folder() / "mailbox.idx").string(), files);
     QCOMPARE(box.MailItems().Count(), 3);
     QCOMPARE(QString::fromStdString(box.MailItems().ItemAt(1).F0()), QStringLiteral("_msSent"));
@@ -410,7 +410,7 @@ class DialogTest : public QObject {
     QVERIFY(catcher_->boxes.isEmpty());
     QVERIFY(D().Form().Replaced());
     qv::TqvMailBox box(nullptr);
-    qv::platform::PosixFileSystem files;
+    qv::platform::SystemFileSystem files;
     box.LoadFromFile((Folder() / "mailbox.idx").string(), files);
     QVERIFY(box.MailItems().Count() > 0);
     QCOMPARE(D().Label2().text(),

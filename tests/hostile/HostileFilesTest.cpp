@@ -17,7 +17,7 @@
 #include "hostile/AllocationCounter.h"
 #include "mailbox/qvMailbox.h"
 #include "mailbox/qvProfile.h"
-#include "platform/PosixPlatform.h"
+#include "platform/SystemPlatform.h"
 #include "support/Files.h"
 #include "support/TestStreams.h"
 
@@ -54,7 +54,7 @@ const GeneratedFiles& Generated() {
     options.dir = dir.string();
     options.store.mix = gen::Mix::kVaried;
     options.store.count = 12;
-    platform::PosixFileSystem posix;
+    platform::SystemFileSystem posix;
     gen::WriteProgramFolder(options, posix);
     GeneratedFiles f{ReadFile(dir / "profile/default/mailbox.idx"),
                      ReadFile(dir / "profile/default/profile.dat")};

@@ -12,7 +12,7 @@
 #include "components/ComponentFile.h"
 #include "mailbox/qvMailbox.h"
 #include "mailbox/qvProfile.h"
-#include "platform/PosixPlatform.h"
+#include "platform/SystemPlatform.h"
 
 namespace qv {
 namespace {
@@ -25,7 +25,7 @@ std::string ReadFile(const fs::path& p) {
 }
 
 // The real file layer, with one operation made to fail.
-class FaultyFiles : public platform::PosixFileSystem {
+class FaultyFiles : public platform::SystemFileSystem {
  public:
   bool failSync = false;
   bool failReplace = false;
@@ -34,14 +34,14 @@ class FaultyFiles : public platform::PosixFileSystem {
       if (error) *error = "Input/output error";
       return false;
     }
-    return PosixFileSystem::SyncFile(path, error);
+    return platform::SystemFileSystem::SyncFile(path, error);
   }
   bool ReplaceFile(const std::string& from, const std::string& to, std::string* error) override {
     if (failReplace) {
       if (error) *error = "Permission denied";
       return false;
     }
-    return PosixFileSystem::ReplaceFile(from, to, error);
+    return platform::SystemFileSystem::ReplaceFile(from, to, error);
   }
 };
 

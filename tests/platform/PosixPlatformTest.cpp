@@ -152,7 +152,7 @@ TEST(InstanceProbeTest, SeesAHeldLockAndCreatesNothing) {
   const auto dir = fs::temp_directory_path() / ("qv-probe-" + std::to_string(::getpid()));
   fs::create_directories(dir);
   ::setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
-  LockFileProbe probe;
+  PosixInstanceProbe probe;
   EXPECT_FALSE(probe.MutexExists("QuorvaneAppMutex"));
   EXPECT_FALSE(fs::exists(dir / "QuorvaneAppMutex.lock"));  // the probe creates nothing
 

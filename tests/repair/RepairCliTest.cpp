@@ -12,7 +12,7 @@
 #include <string>
 
 #include "mailbox/qvMailbox.h"
-#include "platform/PosixPlatform.h"
+#include "platform/SystemPlatform.h"
 #include "support/Files.h"
 
 #ifndef QV_CLI_PATH
@@ -46,7 +46,7 @@ class RepairCli : public ::testing::Test {
     TqvMailBox box(nullptr);
     box.SetName("MailBox");
     box.MailItems().NewItem().SetF2("<1@x>");
-    platform::PosixFileSystem files;
+    platform::SystemFileSystem files;
     box.SaveToFile((Folder() / "mailbox.idx").string(), files);
   }
 

@@ -65,7 +65,7 @@ class RepairFixture : public ::testing::Test {
       item.SetF0(e.folder);
       item.SetF1(e.read);
     }
-    platform::PosixFileSystem files;
+    platform::SystemFileSystem files;
     box.SaveToFile(File(name + ".idx").string(), files);
   }
 
@@ -80,7 +80,7 @@ class RepairFixture : public ::testing::Test {
       a.SetAccount(name);
       a.SetServer(server);
     }
-    platform::PosixFileSystem files;
+    platform::SystemFileSystem files;
     profile.SaveToFile(File("profile.dat").string(), files);
   }
 
@@ -103,7 +103,7 @@ class RepairFixture : public ::testing::Test {
 
   TqvMailBox& LoadIndex(const std::string& name = "mailbox") {
     loaded_ = std::make_unique<TqvMailBox>(nullptr);
-    platform::PosixFileSystem files;
+    platform::SystemFileSystem files;
     loaded_->LoadFromFile(File(name + ".idx").string(), files);
     return *loaded_;
   }

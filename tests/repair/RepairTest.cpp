@@ -10,7 +10,7 @@ namespace {
 class RepairRun : public test::RepairFixture {
  protected:
   void LoadIndex(TqvMailBox& box) {
-    platform::PosixFileSystem files;
+    platform::SystemFileSystem files;
     box.LoadFromFile((Folder() / "mailbox.idx").string(), files);
   }
   void WriteIndex(const std::vector<std::tuple<std::string, std::string, bool>>& entries) {

@@ -13,17 +13,19 @@
 
 #include "base/Errors.h"
 #include "base/StringUtils.h"
-#include "platform/PosixPlatform.h"
+#include "platform/SystemPlatform.h"
 #include "repair/Controls.h"
 #include "repair/DialogView.h"
 #include "support/FixedClock.h"
 
 namespace qv::test {
 
-class FaultyFileSystem : public platform::PosixFileSystem {
+class FaultyFileSystem : public platform::SystemFileSystem {
+  using Base = platform::SystemFileSystem;
+
  public:
   // Operations listed here fail with this text ("sync", "syncdir", "replace", "move", "delete",
-  // "create", "commit").
+  // "create", "commit", "link", "chmod").
   std::set<std::string> failing;
   // Fails single calls: asked with the operation and the path it works on (the source of a
   // rename), before the operation is carried out.
@@ -43,19 +45,19 @@ class FaultyFileSystem : public platform::PosixFileSystem {
   bool realSync = true;
 
   bool DeleteFile(const std::string& path, std::string* error) override {
-    return Do("delete", path, error) && PosixFileSystem::DeleteFile(path, error);
+    return Do("delete", path, error) && Base::DeleteFile(path, error);
   }
   bool MoveFile(const std::string& from, const std::string& to, std::string* error) override {
-    return Do("move", from, error) && PosixFileSystem::MoveFile(from, to, error);
+    return Do("move", from, error) && Base::MoveFile(from, to, error);
   }
   bool ReplaceFile(const std::string& from, const std::string& to, std::string* error) override {
-    return Do("replace", from, error) && PosixFileSystem::ReplaceFile(from, to, error);
+    return Do("replace", from, error) && Base::ReplaceFile(from, to, error);
   }
   bool SyncFile(const std::string& path, std::string* error) override {
-    return Do("sync", path, error) && (!realSync || PosixFileSystem::SyncFile(path, error));
+    return Do("sync", path, error) && (!realSync || Base::SyncFile(path, error));
   }
   bool SyncFolder(const std::string& path, std::string* error) override {
-    return Do("syncdir", path, error) && (!realSync || PosixFileSystem::SyncFolder(path, error));
+    return Do("syncdir", path, error) && (!realSync || Base::SyncFolder(path, error));
   }
   // The file's stream cuts writes short once writeLimit is reached (as a full disk does) and
   // fails its Commit when "commit" fails for its path.
@@ -63,9 +65,18 @@ class FaultyFileSystem : public platform::PosixFileSystem {
     std::string error;
     if (!Do("create", path, &error))
       throw EFCreateError(FormatMessage(kFCreateError, {path, error}));
-    return std::make_unique<Stream>(*this, path, PosixFileSystem::CreateFile(path));
+    return std::make_unique<Stream>(*this, path, Base::CreateFile(path));
   }
   std::string ProgramPath() override { return programPath; }
+  platform::LinkOutcome LinkFile(const std::string& from, const std::string& to,
+                                 std::string* error) override {
+    if (!Do("link", from, error)) return platform::LinkOutcome::Failed;
+    return Base::LinkFile(from, to, error);
+  }
+  bool CopyPermissions(const std::string& from, const std::string& to,
+                       std::string* error) override {
+    return Do("chmod", to, error) && Base::CopyPermissions(from, to, error);
+  }
 
  private:
   class Stream : public TStream {
@@ -117,9 +128,16 @@ class SetProbe : public platform::InstanceProbe {
  public:
   std::set<std::string> running;
   std::vector<std::string> probed;
+  // Files that another process holds open.
+  std::set<std::string> inUse;
   bool MutexExists(const std::string& name) override {
     probed.push_back(name);
     return running.count(name) != 0;
+  }
+  bool FilesInUse(const std::vector<std::string>& paths) override {
+    for (const std::string& p : paths)
+      if (inUse.count(p) != 0) return true;
+    return false;
   }
 };
 
@@ -132,12 +150,14 @@ class CountingBeeper : public platform::Beeper {
 class RecordingView : public DialogView {
  public:
   struct Event {
-    std::string what;  // "changed" (caption or enabled state), "error", "process", "close"
+    std::string what;  // "changed" (caption or enabled state), "error", "message", "process",
+                       // "close"
     std::string control;
     std::string text;
   };
   std::vector<Event> events;
   std::vector<std::string> errors;
+  std::vector<std::string> messages;
   int beepsAtErrors = 0;
   const CountingBeeper* beeper = nullptr;
   int processed = 0;
@@ -150,6 +170,10 @@ class RecordingView : public DialogView {
     errors.push_back(text);
     if (beeper) beepsAtErrors = beeper->beeps;
     events.push_back({"error", "", text});
+  }
+  void ShowMessage(const std::string& text) override {
+    messages.push_back(text);
+    events.push_back({"message", "", text});
   }
   // Runs inside ProcessMessages, as a pending window event would during a scan.
   std::function<void()> onProcess;
