@@ -48,9 +48,8 @@ void SaveComponentToFile(TComponent& component, const std::string& fileName,
     throw EFCreateError(FormatMessage(kFCreateError, {fileName, error}));
   }
   // Make the rename itself durable; the new file is in place either way.
-  const auto slash = fileName.find_last_of('/');
-  files.SyncFolder(slash == std::string::npos ? std::string(".") : fileName.substr(0, slash + 1),
-                   nullptr);
+  const std::string folder = files.FolderOf(fileName);
+  files.SyncFolder(folder.empty() ? std::string(".") : folder, nullptr);
 }
 
 }  // namespace qv

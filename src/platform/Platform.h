@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/DateTime.h"
@@ -66,6 +67,13 @@ class FileSystem {
   virtual std::unique_ptr<TStream> CreateFile(const std::string& path) = 0;
   // Full file name of the running program.
   virtual std::string ProgramPath() = 0;
+  // The characters that separate the parts of a path ("/" on POSIX; "\\" and "/" on Windows).
+  virtual std::string_view PathSeparators() const { return "/"; }
+  // The folder part of a path, with its trailing separator ("" when the path has none).
+  std::string FolderOf(const std::string& path) const {
+    const std::size_t at = path.find_last_of(PathSeparators());
+    return at == std::string::npos ? std::string() : path.substr(0, at + 1);
+  }
 
   // The state of a regular file (exists false when there is none).
   virtual FileStamp Stamp(const std::string& path) = 0;

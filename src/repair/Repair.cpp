@@ -102,7 +102,8 @@ TForm1::~TForm1() {
 }
 
 void TForm1::SetAppDir(std::string dir) {
-  if (!dir.empty() && dir.back() != '/') dir += '/';
+  if (!dir.empty() && services_.files.PathSeparators().find(dir.back()) == std::string_view::npos)
+    dir += '/';
   AppDir = std::move(dir);
   app_dir_set_ = true;
 }
@@ -132,9 +133,8 @@ bool TForm1::IsAppRunning(std::string_view names) {
 void TForm1::FormShow() {
   ProfileDir = "profile/default/";
   if (!app_dir_set_) {
-    const std::string self = services_.files.ProgramPath();
-    const std::size_t slash = self.find_last_of('/');
-    AppDir = slash == std::string::npos ? std::string("./") : self.substr(0, slash + 1);
+    AppDir = services_.files.FolderOf(services_.files.ProgramPath());
+    if (AppDir.empty()) AppDir = "./";
   }
   SetState(State::Ready);
   platform::FileSystem& files = services_.files;
