@@ -76,16 +76,9 @@ bool StoreReader::ReadLine(std::string_view& line) {
   consumed_ += static_cast<std::int64_t>(rawLen);
   ++lineCount_;
 
-  // Every CR inside the line goes: the one before LF is part of the line end, any other is
-  // dropped. The bytes are consumed already, so they are squeezed out in place.
+  // The CR before LF is part of the line end; any other CR is part of the line.
   std::size_t len = lineLen;
-  if (len > 0 && start[len - 1] == '\r') --len;
-  if (void* cr = std::memchr(start, '\r', len)) {
-    char* out = static_cast<char*>(cr);
-    for (const char* in = out + 1; in != start + len; ++in)
-      if (*in != '\r') *out++ = *in;
-    len = static_cast<std::size_t>(out - start);
-  }
+  if (rawLen > lineLen && len > 0 && start[len - 1] == '\r') --len;
   line = std::string_view(start, len);
   return true;
 }
@@ -95,9 +88,14 @@ bool IsSeparatorLine(std::string_view line, const platform::LocaleNames& names,
   constexpr std::string_view kFrom = "From ";
   constexpr std::size_t kDateLength = 24;
   if (line.substr(0, kFrom.size()) != kFrom) return false;
+  while (!line.empty() && line.back() == '\r')
+    line.remove_suffix(1);
+  if (line.find('\r') != std::string_view::npos) return false;
   const std::string_view date =
       line.size() > kDateLength ? line.substr(line.size() - kDateLength) : line;
-  return ParseDateByPattern(SeparatorPattern, date, names, clock) != 0;
+  const platform::LocaleNames& english = platform::EnglishNames();
+  if (ParseDateByPattern(SeparatorPattern, date, english, clock) != 0) return true;
+  return &names != &english && ParseDateByPattern(SeparatorPattern, date, names, clock) != 0;
 }
 
 }  // namespace qv

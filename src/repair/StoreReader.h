@@ -12,9 +12,8 @@
 namespace qv {
 
 // Reads a store as 8-bit lines. A line ends at LF or CR LF, which is not part of it; a CR that
-// is not followed by LF is dropped and the line goes on. Every other byte, 0x1A included, is an
-// ordinary character. Bytes after the last line end form one more line, even when they are only
-// dropped CRs.
+// is not followed by LF stays in the line, as every other byte does (0x1A included), so no byte
+// of a message is lost. Bytes after the last line end form one more line.
 //
 // The stream is read in blocks from its current position; lines are handed out as views into
 // the reader's buffer, so nothing is allocated per line. The buffer grows only to hold a line
@@ -58,7 +57,10 @@ class StoreReader {
 };
 
 // Whether a store line opens a message: it begins with "From " (exactly so) and its last 24
-// characters (the whole line when it is shorter) read as a non-zero date by SeparatorPattern.
+// characters (the whole line when it is shorter) read as a non-zero date by SeparatorPattern,
+// with the English day and month names or with `names` (the locale's, which stores written by
+// earlier versions may use). CRs at the end of the line are not counted; a line with a CR inside
+// it (a message whose lines end in CR alone) is never a separator, so its text stays a message's.
 bool IsSeparatorLine(std::string_view line, const platform::LocaleNames& names,
                      platform::Clock& clock);
 

@@ -54,10 +54,12 @@ TEST_F(RepairScan, SeparatorNeedsOnlyFromBlankAndADate) {
 }
 
 TEST_F(RepairScan, LineEndsAreReadAsLfOrCrLfAndWrittenAsCrLf) {
-  // LF, CR LF, a lone CR (dropped), and a last line without a break.
+  // LF, CR LF, a lone CR (kept: no byte of a message is dropped), and a last line without a
+  // break.
   auto form = Repair(std::string(kOpen) + "A: 1\r\nB: 2\n\nx\ry\r\nlast");
   EXPECT_TRUE(form->Replaced());
-  EXPECT_EQ(ReadFile(File("mailbox.mbx")), Sep("") + "A: 1\r\nB: 2\r\n\r\nxy\r\nlast\r\n\r\n\r\n");
+  EXPECT_EQ(ReadFile(File("mailbox.mbx")),
+            Sep("") + "A: 1\r\nB: 2\r\n\r\nx\ry\r\nlast\r\n\r\n\r\n");
 }
 
 TEST_F(RepairScan, RepairingARepairedStoreKeepsItsBytes) {

@@ -65,15 +65,15 @@ TEST(StoreReader, LineEndsAndDroppedCarriageReturns) {
       {"\n", {{"", 0}}},
       {"\n\n", {{"", 0}, {"", 1}}},
       {"\r\n\r\n", {{"", 0}, {"", 2}}},
-      // A CR not followed by LF is dropped and the line goes on.
-      {"a\rb\n", {{"ab", 0}}},
-      {"a\r\r\nb", {{"a", 0}, {"b", 4}}},
-      {"\r\ra\r\rb\r\r", {{"ab", 0}}},
-      {"a\r", {{"a", 0}}},
-      // Bytes after the last line end make a line, even when only a CR is left of it.
-      {"a\n\r", {{"a", 0}, {"", 2}}},
-      {"\r", {{"", 0}}},
-      {"a\n\rb", {{"a", 0}, {"b", 2}}},
+      // A CR not followed by LF stays in the line: no byte is lost.
+      {"a\rb\n", {{"a\rb", 0}}},
+      {"a\r\r\nb", {{"a\r", 0}, {"b", 4}}},
+      {"\r\ra\r\rb\r\r", {{"\r\ra\r\rb\r\r", 0}}},
+      {"a\r", {{"a\r", 0}}},
+      // Bytes after the last line end make a line.
+      {"a\n\r", {{"a", 0}, {"\r", 2}}},
+      {"\r", {{"\r", 0}}},
+      {"a\n\rb", {{"a", 0}, {"\rb", 2}}},
       // 0x1A and NUL are ordinary characters; nothing after them is lost.
       {"\x1A", {{"\x1A", 0}}},
       {"a\x1A"
@@ -94,19 +94,20 @@ TEST(StoreReader, LineEndsAndDroppedCarriageReturns) {
   }
 }
 
-// The store as lines: split at LF, every CR removed, trailing bytes form a last line.
+// The store as lines: split at LF, the CR before it removed, trailing bytes form a last line.
 std::vector<std::string> ModelLines(std::string_view in) {
   std::vector<std::string> lines;
   std::string cur;
   bool open = false;
   for (char c : in) {
     if (c == '\n') {
+      if (!cur.empty() && cur.back() == '\r') cur.pop_back();
       lines.push_back(cur);
       cur.clear();
       open = false;
     } else {
       open = true;
-      if (c != '\r') cur += c;
+      cur += c;
     }
   }
   if (open) lines.push_back(cur);
@@ -154,7 +155,7 @@ TEST(StoreReader, LinesLongerThanTheBlock) {
     const std::vector<Line> lines = ReadAll(data, feed);
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[1].text, longLine);
-    EXPECT_EQ(lines[2].text, longLine + "b");
+    EXPECT_EQ(lines[2].text, longLine + "\rb");
     EXPECT_EQ(lines[2].offset, 2 + 100002);
     EXPECT_EQ(lines[3].text, "c");
   }
@@ -243,10 +244,42 @@ TEST(SeparatorLine, NeedsFromBlankAndADateAtTheEnd) {
       {"From ", false},
       {"From", false},
       {"", false},
+      // Stray CRs at the end do not hide a separator; a CR inside means lines that end in CR
+      // alone, whose text is a message's, never a separator.
+      {"From someone Mon Jan 05 09:03:07 2026\r", true},
+      {"From someone Mon Jan 05 09:03:07 2026\r\r", true},
+      {"From someone Mon Jan 05 09:03:07 2026\rSubject: x\rMon Jan 05 09:03:07 2026", false},
   };
   test::FixedClock clock(EncodeDate(2026, 1, 1));
   for (const Case& c : cases)
     EXPECT_EQ(IsSeparatorLine(c.line, platform::EnglishNames(), clock), c.want) << c.line;
+
+  // Separators in English are read whatever the locale; the locale's own names (in the ANSI code
+  // page) are read too, as stores written by earlier versions under that locale hold them.
+  platform::LocaleNames french = platform::EnglishNames();
+  french.longDayNames = {"dimanche", "lundi", "mardi", "mercredi", "jeudi", "vendredi", "samedi"};
+  french.longMonthNames = {"janvier",
+                           "f\xE9vrier",
+                           "mars",
+                           "avril",
+                           "mai",
+                           "juin",
+                           "juillet",
+                           "ao\xFBt",
+                           "septembre",
+                           "octobre",
+                           "novembre",
+                           "d\xE9"
+                           "cembre"};
+  for (const char* line : {"From a Tue Dec 08 18:27:10 2026",
+                           "From a mar. d\xE9"
+                           "c 08 18:27:10 2026",
+                           "From a lun. avr 06 18:27:10 2026"})
+    EXPECT_TRUE(IsSeparatorLine(line, french, clock)) << line;
+  EXPECT_FALSE(
+      IsSeparatorLine("From a mar. d\xE9"
+                      "c 08 18:27:10 2026",
+                      platform::EnglishNames(), clock));
 }
 
 }  // namespace
