@@ -9,46 +9,93 @@
 
 namespace qv {
 
+namespace {
+// The reader's own errors say what is wrong, not where: the file goes into their detail.
+[[noreturn]] void RethrowNamingFile(const std::string& fileName) {
+  const std::string detail = FileDetail(fileName, "the file could not be read");
+  try {
+    throw;
+  } catch (const Exception& e) {
+    if (!e.Detail().empty()) throw;
+    try {
+      throw;
+    } catch (const EReadError&) {
+      throw EReadError(e.Message(), detail);
+    } catch (const EWriteError&) {
+      throw EWriteError(e.Message(), detail);
+    } catch (const EFilerError&) {
+      throw EFilerError(e.Message(), detail);
+    } catch (const EStreamError&) {
+      throw;  // open and create errors name their file already
+    } catch (const EComponentError&) {
+      throw EComponentError(e.Message(), detail);
+    } catch (const EConvertError&) {
+      throw EConvertError(e.Message(), detail);
+    } catch (const EListError&) {
+      throw EListError(e.Message(), detail);
+    } catch (const Exception&) {
+      throw Exception(e.Message(), detail);
+    }
+  }
+}
+}  // namespace
+
 void LoadComponentFromFile(TComponent& component, const std::string& fileName,
                            platform::FileSystem& files) {
   if (!files.FileExists(fileName)) return;
   TFileStream stream(fileName, FileMode::OpenRead);
-  ReadComponentStream(stream, component);
+  try {
+    ReadComponentStream(stream, component);
+  } catch (const Exception&) {
+    RethrowNamingFile(fileName);
+  }
 }
 
-std::string TemporarySaveName(const std::string& fileName) {
-  return fileName + ".tmp";
+std::string TemporarySaveName(const std::string& fileName, const platform::FileSystem& files) {
+  return files.SiblingPath(fileName, ".tmp");
 }
 
-void SaveComponentToFile(TComponent& component, const std::string& fileName,
-                         platform::FileSystem& files) {
-  const std::string temp = TemporarySaveName(fileName);
+void WriteComponentTemporary(TComponent& component, const std::string& fileName,
+                             platform::FileSystem& files) {
+  const std::string temp = TemporarySaveName(fileName, files);
   std::string error;
   try {
     const std::unique_ptr<TStream> stream = files.CreateFile(temp);
     WriteComponentStream(*stream, component);
     stream->Commit();
-  } catch (const EFCreateError& e) {
-    // Name the file the caller asked for, not the temporary one.
-    std::string message = e.Message();
-    const std::string quoted = "\"" + temp + "\"";
-    if (const auto at = message.find(quoted); at != std::string::npos)
-      message.replace(at, quoted.size(), "\"" + fileName + "\"");
-    throw EFCreateError(message);
+  } catch (const EFCreateError&) {
+    throw;  // nothing was made
+  } catch (const Exception& e) {
+    files.DeleteFile(temp, nullptr);
+    if (!e.Detail().empty()) throw;
+    throw EWriteError(e.Message(), FileDetail(temp, "the file could not be written"));
   } catch (...) {
     files.DeleteFile(temp, nullptr);
     throw;
   }
+  // The new file gets the rights of the one it will replace (it was made for its owner only).
+  if (files.FileExists(fileName) && !files.CopyPermissions(fileName, temp, &error)) {
+    files.DeleteFile(temp, nullptr);
+    throw EFCreateError(FormatMessage(kFCreateError, {temp, error}));
+  }
   if (!files.SyncFile(temp, &error)) {
     files.DeleteFile(temp, nullptr);
-    throw EWriteError(kStreamWriteError);
+    throw EWriteError(kStreamWriteError, FileDetail(temp, error));
   }
-  if (!files.ReplaceFile(temp, fileName, &error)) {
+}
+
+void SaveComponentToFile(TComponent& component, const std::string& fileName,
+                         platform::FileSystem& files) {
+  const std::string target = files.ResolveLinks(fileName);
+  WriteComponentTemporary(component, target, files);
+  const std::string temp = TemporarySaveName(target, files);
+  std::string error;
+  if (!files.ReplaceFile(temp, target, &error)) {
     files.DeleteFile(temp, nullptr);
-    throw EFCreateError(FormatMessage(kFCreateError, {fileName, error}));
+    throw EFCreateError(FormatMessage(kFCreateError, {target, error}));
   }
   // Make the rename itself durable; the new file is in place either way.
-  const std::string folder = files.FolderOf(fileName);
+  const std::string folder = files.FolderOf(target);
   files.SyncFolder(folder.empty() ? std::string(".") : folder, nullptr);
 }
 

@@ -11,19 +11,26 @@ namespace qv {
 
 // When no regular file of that name exists (a folder does not count) nothing happens; otherwise
 // the file is read into the component (ReadComponentStream). Errors reach the caller: "Cannot
-// open file "%s". %s" (EFOpenError) and those of the reader.
+// open file "%s". %s" (EFOpenError) and those of the reader, which then name the file in their
+// detail.
 void LoadComponentFromFile(TComponent& component, const std::string& fileName,
                            platform::FileSystem& files);
 
-// Writes the component to a temporary file beside fileName (made by the file services, so a
-// leftover of that name is replaced), forces it to the disk and renames it over fileName, so that
-// a failure at any point leaves the old file as it was; the temporary file is then removed. Fails
-// with "Cannot create file "%s". %s" (EFCreateError) when the file cannot be made or put in place,
-// and with "Stream write error" (EWriteError) when writing fails.
+// Writes the component to the temporary file beside fileName (TemporarySaveName), gives it the
+// access rights of fileName when that exists, and forces it to the disk. On failure the temporary
+// file is removed and the error names it: "Cannot create file "%s". %s" (EFCreateError) or a
+// write error with the file and the system's reason.
+void WriteComponentTemporary(TComponent& component, const std::string& fileName,
+                             platform::FileSystem& files);
+
+// Saves the component in place of fileName so that a failure at any point leaves the old file as
+// it was: the temporary file is written (WriteComponentTemporary) and renamed over the file, and
+// the folder is synced. A fileName that is a symbolic link keeps the link: the file it names is
+// replaced, from a temporary file beside it.
 void SaveComponentToFile(TComponent& component, const std::string& fileName,
                          platform::FileSystem& files);
 
-// The name of the temporary file that SaveComponentToFile writes first.
-std::string TemporarySaveName(const std::string& fileName);
+// The name of the temporary file that WriteComponentTemporary writes.
+std::string TemporarySaveName(const std::string& fileName, const platform::FileSystem& files);
 
 }  // namespace qv

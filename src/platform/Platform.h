@@ -74,6 +74,12 @@ class FileSystem {
     const std::size_t at = path.find_last_of(PathSeparators());
     return at == std::string::npos ? std::string() : path.substr(0, at + 1);
   }
+  // The longest file name (one part of a path) that the file systems in use take, in bytes.
+  static constexpr std::size_t kMaxNameBytes = 255;
+  // A name beside `path`: the path with `suffix` appended. When that file name would be longer
+  // than file systems take, its end is cut and a hash of the whole name keeps it apart from
+  // others, so that every file that has a name of its own has temporary names as well.
+  std::string SiblingPath(const std::string& path, std::string_view suffix) const;
 
   // The state of a regular file (exists false when there is none).
   virtual FileStamp Stamp(const std::string& path) = 0;

@@ -1,6 +1,7 @@
 #include "repair/Repair.h"
 
 #include <algorithm>
+#include <deque>
 #include <unordered_map>
 #include <vector>
 
@@ -63,6 +64,24 @@ std::string ExtractAngleAddress(std::string_view text) {
   return Trim(text.substr(lt + 1, gt - lt - 1));
 }
 
+std::string MailboxNameProblem(std::string_view name) {
+  if (name == "." || name == "..") return "a folder name";
+  for (const char c : name) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '/' || c == '\\') return "a path separator";
+    if (c == ':') return "a drive or stream name";
+    if (u < 0x20 || u == 0x7F) return "a control character";
+  }
+  // Names that Windows takes for devices, whatever extension follows.
+  const std::string stem = UpperCase(name.substr(0, name.find('.')));
+  static const char* const kDevices[] = {
+      "CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7",
+      "COM8", "COM9", "LPT1", "LPT2", "LPT3", "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9"};
+  for (const char* device : kDevices)
+    if (TrimRight(stem) == device) return "a device name";
+  return "";
+}
+
 // --- the form ----------------------------------------------------------------------------------
 
 const TClassInfo& TForm1::StaticClassInfo() {
@@ -115,6 +134,8 @@ void TForm1::ReportError(const std::string& text) {
 
 void TForm1::SetState(State s) {
   state_ = s;
+  // The folder is held only while a run may still start or is going on.
+  if (s == State::Done || s == State::Blocked) folder_lock_.reset();
   Button1.SetEnabled(s == State::Ready);
   Button2.SetCaption(s == State::Done ? "Close" : "Cancel");
   Button2.SetEnabled(s != State::Running);
@@ -130,14 +151,72 @@ bool TForm1::IsAppRunning(std::string_view names) {
   return false;
 }
 
+bool TForm1::ClientRunning() {
+  if (IsAppRunning(kAppMutexName)) return true;
+  return !paths_.store.empty() && services_.probe.FilesInUse({paths_.store, paths_.index});
+}
+
+void TForm1::Block(const std::string& reason) {
+  if (blocked_reason_.empty()) blocked_reason_ = reason;
+  SetState(State::Blocked);
+}
+
+bool TForm1::TakeFolderLock() {
+  // One repair per program folder at a time, whichever program starts it. A folder that does
+  // not exist holds no mailbox, which the steps below find.
+  const std::string folder = AppDir + ProfileDir;
+  bool heldByOther = false;
+  std::string error;
+  folder_lock_ = services_.files.LockFolder(folder, &heldByOther, &error);
+  if (folder_lock_) return true;
+  if (heldByOther) {
+    ReportError(kRepairRunning);
+    Block(kRepairRunning);
+    return false;
+  }
+  return true;
+}
+
+void TForm1::HandleInterruptedReplacement(bool clientRunning) {
+  interrupted_ = Interrupted::None;
+  platform::FileSystem& files = services_.files;
+  if (!files.FileExists(paths_.journal)) return;
+  if (clientRunning) {
+    // The client has the files; nothing is touched until it is closed.
+    interrupted_ = Interrupted::Pending;
+    ReportError(kReplacementPending);
+    Block(kReplacementPending);
+    return;
+  }
+  std::string detail;
+  switch (RecoverReplacement(files, paths_, &detail)) {
+    case Recovery::Completed:
+      interrupted_ = Interrupted::Completed;
+      view_.ShowMessage(kReplacementCompleted);
+      break;
+    case Recovery::Undone:
+      interrupted_ = Interrupted::Undone;
+      view_.ShowMessage(kReplacementUndone);
+      break;
+    case Recovery::Failed:
+      interrupted_ = Interrupted::Failed;
+      ReportError(std::string(kReplacementFailed) + "\n" + detail);
+      Block(kReplacementFailed);
+      break;
+  }
+}
+
 void TForm1::FormShow() {
   ProfileDir = "profile/default/";
   if (!app_dir_set_) {
     AppDir = services_.files.FolderOf(services_.files.ProgramPath());
     if (AppDir.empty()) AppDir = "./";
   }
+  blocked_reason_.clear();
   SetState(State::Ready);
   platform::FileSystem& files = services_.files;
+  MessageLines = std::make_unique<TStringList>();
+  if (!TakeFolderLock()) return;
 
   bool profileRead = true;
   try {
@@ -149,38 +228,53 @@ void TForm1::FormShow() {
     }
   } catch (const Exception& e) {
     // Without the profile the mailbox is not known: nothing is offered.
-    ReportError(e.Message());
+    ReportError(e.what());
+    Block(e.what());
     profileRead = false;
   }
-
   if (profileRead) {
-    if (!files.FileExists(IndexPath())) {
-      Label2.SetCaption(kCannotFindMailbox);
-      SetState(State::Blocked);
-    } else {
-      try {
-        MailBox.LoadFromFile(IndexPath(), files);
-      } catch (const Exception& e) {
-        // A damaged index is what the repair mends: report it and keep what could be read.
-        ReportError(e.Message());
-      }
-      Label2.SetCaption(kMailboxNamePrefix + UpperCase(MailboxName));
+    if (const std::string problem = MailboxNameProblem(MailboxName); !problem.empty()) {
+      // A name that reaches outside the profile folder: no file is looked at.
+      const std::string text = FormatMessage(kBadMailboxName, {MailboxName});
+      ReportError(text);
+      Block(text);
+      profileRead = false;
     }
-  } else {
-    SetState(State::Blocked);
   }
+  if (!profileRead) {
+    paths_ = MailboxPaths();
+    return;
+  }
+  mailbox_file_ = files.FileNameFromAnsi(MailboxName);
+  paths_ = MailboxPaths::For(files, AppDir + ProfileDir, mailbox_file_);
 
-  MessageLines = std::make_unique<TStringList>();
+  const bool running = ClientRunning();
+  HandleInterruptedReplacement(running);
+  if (interrupted_ == Interrupted::Completed || interrupted_ == Interrupted::Undone)
+    paths_ = MailboxPaths::For(files, AppDir + ProfileDir, mailbox_file_);
+
+  if (!files.FileExists(IndexPath())) {
+    Label2.SetCaption(kCannotFindMailbox);
+    Block(kCannotFindMailbox);
+  } else {
+    try {
+      MailBox.LoadFromFile(IndexPath(), files);
+    } catch (const Exception& e) {
+      // A damaged index is what the repair mends: report it and keep what could be read.
+      ReportError(e.what());
+    }
+    Label2.SetCaption(kMailboxNamePrefix + UpperCase(MailboxName));
+  }
 
   // What an earlier run left behind is only noted: the label stays as it is, and the next run
   // makes each of these files anew.
   leftovers_.clear();
-  for (const std::string& path : {RepairedPath(), TemporarySaveName(IndexPath()), RestorePath()})
-    if (files.FileExists(path)) leftovers_.push_back(path);
+  for (const std::string* path : {&paths_.repaired, &paths_.indexTemp, &paths_.restore})
+    if (files.FileExists(*path)) leftovers_.push_back(*path);
 
-  if (IsAppRunning(kAppMutexName)) {
+  if (running && interrupted_ != Interrupted::Pending) {
     ReportError(kCloseClient);
-    SetState(State::Blocked);
+    Block(kCloseClient);
   }
 }
 
@@ -244,8 +338,9 @@ void TForm1::CreateRepairedStore() {
   try {
     RepairedStore = services_.files.CreateFile(RepairedPath());
     repaired_created_ = true;
-  } catch (const EFCreateError&) {
-    ReportError(kErrorCreatingBackup);
+    repaired_stamp_ = services_.files.Stamp(RepairedPath());
+  } catch (const EFCreateError& e) {
+    ReportError(std::string(kErrorCreatingBackup) + "\n" + e.what());
   }
   repaired_size_ = 0;
 }
@@ -323,10 +418,11 @@ void TForm1::ScanMailbox() {
     store_missing_ = true;
     return;
   }
+  // The files may have changed since start-up (a link pointed elsewhere): name them afresh.
+  paths_ = MailboxPaths::For(services_.files, AppDir + ProfileDir, mailbox_file_);
+  scan_store_ = services_.files.Stamp(StorePath());
   TFileStream store(StorePath(), FileMode::OpenRead);
   store_size_ = store.Size();
-  scan_store_size_ = services_.files.FileSize(StorePath());
-  scan_store_age_ = services_.files.FileAge(StorePath());
   MessageCount = 0;
   if (!MessageLines) MessageLines = std::make_unique<TStringList>();
   MessageLines->Clear();
@@ -393,7 +489,7 @@ void TForm1::IndexMessage() {
   // separator and one empty line.
   const std::string separator =
       "From " + ExtractAngleAddress(clImportMsg.From()) + " " +
-      FormatSeparatorDate(services_.clock.Now(), services_.locale.Names());
+      FormatSeparatorDate(services_.clock.Now(), platform::EnglishNames());
   std::size_t total = separator.size() + 4;
   for (const auto& item : *MessageLines)
     total += item.text.size() + 2;
@@ -453,17 +549,44 @@ void TForm1::MergeIndex() {
   // message.
   std::unordered_map<std::string_view, int> first;
   first.reserve(static_cast<std::size_t>(old.Count()));
-  for (int i = 0; i < old.Count(); ++i)
-    first.emplace(old.ItemAt(i).F2(), i);
+  // Old entries without an identifier are told apart by sender, subject and date; each is taken
+  // by one message at most, in order.
+  std::unordered_map<std::string, std::deque<int>> anonymous;
+  auto anonymousKey = [](const TMailMessageItem& e) {
+    const TDateTime date = e.F11();
+    std::string key = e.F7();
+    key += '\0';
+    key += e.F9();
+    key += '\0';
+    key.append(reinterpret_cast<const char*>(&date), sizeof date);
+    return key;
+  };
+  for (int i = 0; i < old.Count(); ++i) {
+    const TMailMessageItem& entry = old.ItemAt(i);
+    if (entry.F2().empty())
+      anonymous[anonymousKey(entry)].push_back(i);
+    else
+      first.emplace(entry.F2(), i);
+  }
   for (int i = 0; i < rebuilt.Count(); ++i) {
     TMailMessageItem& entry = rebuilt.ItemAt(i);
-    const auto it = first.find(entry.F2());
-    if (it == first.end()) continue;
-    const TMailMessageItem& match = old.ItemAt(it->second);
-    entry.SetF0(match.F0());
-    entry.SetF1(match.F1());
+    int match = -1;
+    if (!entry.F2().empty()) {
+      if (const auto it = first.find(entry.F2()); it != first.end()) match = it->second;
+    } else if (!anonymous.empty()) {
+      if (const auto it = anonymous.find(anonymousKey(entry));
+          it != anonymous.end() && !it->second.empty()) {
+        match = it->second.front();
+        it->second.pop_front();
+      }
+    }
+    if (match < 0) continue;
+    const TMailMessageItem& found = old.ItemAt(match);
+    entry.SetF0(found.F0());
+    entry.SetF1(found.F1());
   }
   first.clear();
+  anonymous.clear();
   old.BeginUpdate();
   old.Clear();
   for (int i = 0; i < rebuilt.Count(); ++i)
@@ -474,87 +597,100 @@ void TForm1::MergeIndex() {
 // --- replacing the files -----------------------------------------------------------------------
 
 bool TForm1::StoreChangedSinceScan() {
+  return services_.files.Stamp(StorePath()) != scan_store_ || ClientRunning();
+}
+
+bool TForm1::AbandonReplacement(const std::string& text) {
   platform::FileSystem& files = services_.files;
-  return files.FileSize(StorePath()) != scan_store_size_ ||
-         files.FileAge(StorePath()) != scan_store_age_ || IsAppRunning(kAppMutexName);
+  for (const std::string* path : {&paths_.indexTemp, &paths_.restore, &paths_.journal})
+    if (files.FileExists(*path)) files.DeleteFile(*path, nullptr);
+  DiscardRepairedStore();
+  ReportError(text);
+  return false;
 }
 
 bool TForm1::ReplaceFiles() {
   platform::FileSystem& files = services_.files;
+  const MailboxPaths& p = paths_;
   std::string error;
-  if (!files.SyncFile(RepairedPath(), &error)) {
+  if (!files.SyncFile(p.repaired, &error)) {
     DiscardRepairedStore();
-    ReportError(FormatMessage("Cannot flush file \"%s\". %s", {RepairedPath(), error}));
+    ReportError(FormatMessage("Cannot flush file \"%s\". %s", {p.repaired, error}));
     return false;
   }
-
+  // The repaired store must still be the very file this run wrote, whole. Another program's
+  // file under that name is left to it.
+  const platform::FileStamp repaired = files.Stamp(p.repaired);
+  if (!repaired.SameFile(repaired_stamp_) || repaired.size != repaired_size_) {
+    if (!repaired.SameFile(repaired_stamp_)) repaired_created_ = false;
+    DiscardRepairedStore();
+    ReportError(kRepairedChanged);
+    return false;
+  }
   // A mail client that ran during the scan may have added mail that the repaired store lacks.
   if (StoreChangedSinceScan()) {
     DiscardRepairedStore();
     ReportError(kStoreChanged);
     return false;
   }
-
-  // The old index, to put back should the store not be replaceable after the index was saved.
-  std::optional<std::string> oldIndex;
-  if (files.FileExists(IndexPath())) {
-    TFileStream in(IndexPath(), FileMode::OpenRead);
-    oldIndex = in.ReadRest();
-  }
-
-  try {
-    MailBox.SaveToFile(IndexPath(), files);
-  } catch (const Exception& e) {
+  // The repaired store takes the access rights (and owner) of the store it replaces.
+  if (!files.CopyPermissions(p.storeTarget, p.repaired, &error)) {
     DiscardRepairedStore();
-    ReportError(e.Message());
+    ReportError(FormatMessage("Cannot set the access rights of \"%s\". %s", {p.repaired, error}));
     return false;
   }
 
-  if (!files.ReplaceFile(RepairedPath(), StorePath(), &error)) {
-    std::string text = FormatMessage("Cannot replace file \"%s\". %s", {StorePath(), error});
-    bool indexBack = true;
-    if (oldIndex) {
-      const std::string back = RestorePath();
-      try {
-        {
-          const std::unique_ptr<TStream> out = files.CreateFile(back);
-          out->WriteString(*oldIndex);
-          out->Commit();
-        }
-        std::string e2;
-        if (!files.SyncFile(back, &e2) || !files.ReplaceFile(back, IndexPath(), &e2))
-          throw EWriteError(e2);
-        files.SyncFolder(AppDir + ProfileDir, nullptr);
-      } catch (const Exception& e) {
-        std::string ignored;
-        files.DeleteFile(back, &ignored);
-        text += FormatMessage(" The old index could not be put back: %s", {e.Message()});
-        indexBack = false;
-      }
-    } else if (!files.DeleteFile(IndexPath(), &error)) {
-      // There was no index before the run: the old pair is the store alone.
-      indexBack = false;
-    }
-    if (indexBack) {
+  // Before the first rename: the new index beside the old one, the old index kept under a second
+  // name, and the journal that lets the next start finish or undo what a crash interrupts.
+  ReplacementRecord record;
+  try {
+    WriteComponentTemporary(MailBox, p.indexTarget, files);
+    record.oldIndex = files.Stamp(p.indexTarget);
+    record.newIndex = files.Stamp(p.indexTemp);
+    record.oldStore = scan_store_;
+    record.newStore = repaired;
+    if (record.oldIndex.exists) KeepOldIndex(files, p);
+    WriteJournal(files, p, record);
+  } catch (const Exception& e) {
+    return AbandonReplacement(e.what());
+  }
+
+  if (!files.ReplaceFile(p.indexTemp, p.indexTarget, &error))
+    return AbandonReplacement(
+        FormatMessage("Cannot replace file \"%s\". %s", {p.indexTarget, error}));
+
+  if (!files.ReplaceFile(p.repaired, p.storeTarget, &error)) {
+    std::string text = FormatMessage("Cannot replace file \"%s\". %s", {p.storeTarget, error});
+    // The old index goes back beside the old store.
+    const bool back = record.oldIndex.exists ? files.ReplaceFile(p.restore, p.indexTarget, &error)
+                                             : files.DeleteFile(p.indexTarget, &error);
+    if (back) {
+      SyncReplacementFolders(files, p, nullptr);
+      files.DeleteFile(p.journal, nullptr);
       DiscardRepairedStore();
     } else {
-      // The saved index describes the repaired store: keep it, so that the new pair is still
-      // on the disk beside the old store.
+      // The new index is in place and describes the repaired store: that is kept, and the
+      // journal with it, so that the next start puts the pair together.
       repaired_created_ = false;
-      text += FormatMessage(" The repaired mailbox is kept as \"%s\".", {RepairedPath()});
+      text += FormatMessage(" The old index could not be put back: %s", {error});
+      text += FormatMessage(" The repaired mailbox is kept as \"%s\".", {p.repaired});
     }
     ReportError(text);
     return false;
   }
   repaired_created_ = false;  // it is the store now
-  // An index kept by an earlier run to be put back has nothing left to restore.
-  if (std::find(leftovers_.begin(), leftovers_.end(), RestorePath()) != leftovers_.end())
-    files.DeleteFile(RestorePath(), nullptr);
 
-  if (!files.SyncFolder(AppDir + ProfileDir, &error)) {
-    // Both files are in place; only their names may not yet be on the disk.
-    ReportError(FormatMessage("Cannot flush folder \"%s\". %s", {AppDir + ProfileDir, error}));
+  if (!SyncReplacementFolders(files, p, &error)) {
+    // Both files are in place; their names may not yet be on the disk. The journal stays, so
+    // that the next start makes sure of them.
+    ReportError(error);
+    return true;
   }
+  // The journal goes last and only once the kept index is gone: whatever stays behind, the next
+  // start finds the journal and clears it.
+  if (!files.FileExists(p.restore) || files.DeleteFile(p.restore, nullptr))
+    files.DeleteFile(p.journal, nullptr);
+  SyncReplacementFolders(files, p, nullptr);
   return true;
 }
 

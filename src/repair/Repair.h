@@ -18,6 +18,7 @@
 #include "platform/Platform.h"
 #include "repair/Controls.h"
 #include "repair/DialogView.h"
+#include "repair/Replacement.h"
 
 namespace qv {
 
@@ -38,11 +39,33 @@ inline constexpr const char* kNoMessagesFound =
     "No messages were found in the mailbox. Nothing was changed.";
 inline constexpr const char* kStoreChanged =
     "The mailbox was changed during the repair. Nothing was changed.";
+inline constexpr const char* kRepairRunning =
+    "Another repair of this mailbox is running. Please wait until it has finished.";
+inline constexpr const char* kRepairedChanged =
+    "The repaired mailbox was changed by another program during the repair. Nothing was changed.";
+inline constexpr const char* kBadMailboxName =
+    "The profile names the mailbox \"%s\", which is not a plain file name. Nothing was changed.";
+inline constexpr const char* kReplacementCompleted =
+    "A repair of this mailbox was interrupted before it had put both files in place. It has now "
+    "been completed: the repaired mailbox and its new index are in place.";
+inline constexpr const char* kReplacementUndone =
+    "A repair of this mailbox was interrupted before it had put both files in place. It has now "
+    "been undone: the mailbox and its index are as they were before it.";
+inline constexpr const char* kReplacementPending =
+    "A repair of this mailbox was interrupted. Close Quorvane, then start this utility again to "
+    "finish it before Quorvane opens the mailbox.";
+inline constexpr const char* kReplacementFailed =
+    "A repair of this mailbox was interrupted, and it could be neither finished nor undone. The "
+    "files were left as they are.";
 inline constexpr const char* kInboxKey = "_msInbox";
 inline constexpr const char* kDefaultAccount = "Default";
 
-// "ddd mmm dd hh:mm:ss yyyy" with the locale's short day and month names.
+// "ddd mmm dd hh:mm:ss yyyy" with the given short day and month names (the store is written with
+// the English ones).
 std::string FormatSeparatorDate(TDateTime d, const platform::LocaleNames& names);
+// Why a mailbox name from the profile cannot name files inside the profile folder ("" when it
+// can): a path separator, a drive, a ".." or "." name, a control character, or a device name.
+std::string MailboxNameProblem(std::string_view name);
 // The text between the first "<" and the first ">", trimmed; the text itself without them.
 std::string ExtractAngleAddress(std::string_view text);
 
@@ -89,6 +112,9 @@ class TForm1 : public TComponent {
 
   // True when one of the comma-separated mutex names names an existing mutex.
   bool IsAppRunning(std::string_view names);
+  // The mail client's running-check: its mutex, or another process holding the store or the
+  // index open.
+  bool ClientRunning();
 
   State CurrentState() const noexcept { return state_; }
   // Whether the last run replaced the mailbox files.
@@ -96,6 +122,11 @@ class TForm1 : public TComponent {
   // Files of an earlier run that did not finish (the repaired store, the temporary index, the
   // index kept to be put back), as found at start-up. They are never read: a run replaces them.
   const std::vector<std::string>& Leftovers() const noexcept { return leftovers_; }
+  // What start-up did about a replacement that a crash interrupted.
+  enum class Interrupted { None, Completed, Undone, Pending, Failed };
+  Interrupted InterruptedReplacement() const noexcept { return interrupted_; }
+  // The reason start-up did not offer the repair ("" when it did).
+  const std::string& BlockedReason() const noexcept { return blocked_reason_; }
 
   // The steps of a run.
   void ScanMailbox();
@@ -109,15 +140,22 @@ class TForm1 : public TComponent {
   std::string AccountForRecipients(std::string_view recipients) const;
   void MergeIndex();
 
-  std::string StorePath() const { return AppDir + ProfileDir + MailboxName + ".mbx"; }
-  std::string IndexPath() const { return AppDir + ProfileDir + MailboxName + ".idx"; }
-  std::string RepairedPath() const { return AppDir + ProfileDir + MailboxName + ".xyz"; }
+  // The mailbox's files (known once start-up has read the profile).
+  const MailboxPaths& Paths() const noexcept { return paths_; }
+  const std::string& StorePath() const { return paths_.store; }
+  const std::string& IndexPath() const { return paths_.index; }
+  const std::string& RepairedPath() const { return paths_.repaired; }
   std::string ProfilePath() const { return AppDir + ProfileDir + "profile.dat"; }
-  std::string RestorePath() const { return IndexPath() + ".restore"; }
+  const std::string& RestorePath() const { return paths_.restore; }
+  const std::string& JournalPath() const { return paths_.journal; }
 
  private:
   // Beep, then the error box.
   void ReportError(const std::string& text);
+  // Start-up steps.
+  bool TakeFolderLock();
+  void HandleInterruptedReplacement(bool clientRunning);
+  void Block(const std::string& reason);
   void SetState(State s);
   void ShowProgress();
   // Puts the new index and the repaired store in place; false when it failed and reported.
@@ -125,6 +163,8 @@ class TForm1 : public TComponent {
   // Whether the store or the running-check differ from what they were when the scan began.
   bool StoreChangedSinceScan();
   void DiscardRepairedStore();
+  // Removes what a replacement made before its first rename and reports `text`.
+  bool AbandonReplacement(const std::string& text);
 
   platform::Services services_;
   DialogView& view_;
@@ -137,9 +177,14 @@ class TForm1 : public TComponent {
   bool repaired_created_ = false;  // this run created the repaired store and has not placed it
   std::int64_t store_size_ = 0;
   std::int64_t repaired_size_ = 0;
-  std::int64_t scan_store_size_ = -1;  // the store as the scan found it
-  std::int64_t scan_store_age_ = -1;
+  platform::FileStamp scan_store_;      // the store as the scan found it
+  platform::FileStamp repaired_stamp_;  // the repaired store as this run made it
+  std::string mailbox_file_;            // MailboxName in the file system's encoding
+  MailboxPaths paths_;
+  std::unique_ptr<platform::FolderLock> folder_lock_;
   std::vector<std::string> leftovers_;
+  Interrupted interrupted_ = Interrupted::None;
+  std::string blocked_reason_;
 };
 
 }  // namespace qv

@@ -103,7 +103,8 @@ class DialogTest : public QObject {
       item.SetF1(read);
     }
     qv::platform::SystemFileSystem files;
-    box.SaveToFile((Folder() / (name + ".idx")).string(), files);
+    // The profile's name is ANSI; the file has it in the file system's encoding.
+    box.SaveToFile((Folder() / (files.FileNameFromAnsi(name) + ".idx")).string(), files);
   }
 
   void WriteProfile(const std::string& mailbox) {

@@ -79,7 +79,7 @@ TEST_F(MailboxFile, SavedIndexLoadsBackUnderItsStoredName) {
   box.SetPassword("secret");
   box.MailItems().NewItem().SetF2("id");
   box.SaveToFile(Path("mailbox.idx"), files);
-  EXPECT_FALSE(fs::exists(TemporarySaveName(Path("mailbox.idx"))));
+  EXPECT_FALSE(fs::exists(TemporarySaveName(Path("mailbox.idx"), files)));
   TqvMailBox back(nullptr);
   back.SetDesignLeft(8);
   back.LoadFromFile(Path("mailbox.idx"), files);
@@ -99,7 +99,7 @@ TEST_F(MailboxFile, AFailedSaveLeavesTheOldFileAndNoTemporary) {
   files.failSync = true;
   EXPECT_THROW(box.SaveToFile(Path("mailbox.idx"), files), EWriteError);
   EXPECT_EQ(ReadFile(dir / "mailbox.idx"), old);
-  EXPECT_FALSE(fs::exists(TemporarySaveName(Path("mailbox.idx"))));
+  EXPECT_FALSE(fs::exists(TemporarySaveName(Path("mailbox.idx"), files)));
 
   files.failSync = false;
   files.failReplace = true;
@@ -110,21 +110,22 @@ TEST_F(MailboxFile, AFailedSaveLeavesTheOldFileAndNoTemporary) {
     EXPECT_EQ(e.Message(), "Cannot create file \"" + Path("mailbox.idx") + "\". Permission denied");
   }
   EXPECT_EQ(ReadFile(dir / "mailbox.idx"), old);
-  EXPECT_FALSE(fs::exists(TemporarySaveName(Path("mailbox.idx"))));
+  EXPECT_FALSE(fs::exists(TemporarySaveName(Path("mailbox.idx"), files)));
 
   files.failReplace = false;
   box.SaveToFile(Path("mailbox.idx"), files);
   EXPECT_NE(ReadFile(dir / "mailbox.idx"), old);
 }
 
-TEST_F(MailboxFile, AnUncreatableFileNamesTheFileAskedFor) {
+TEST_F(MailboxFile, AnUncreatableFileNamesTheFileThatCouldNotBeMade) {
   TqvMailBox box(nullptr);
   const std::string target = Path("no/such/folder/mailbox.idx");
   try {
     box.SaveToFile(target, files);
     ADD_FAILURE();
   } catch (const EFCreateError& e) {
-    EXPECT_TRUE(e.Message().starts_with("Cannot create file \"" + target + "\". ")) << e.Message();
+    EXPECT_TRUE(e.Message().starts_with("Cannot create file \"" + target + ".tmp\". "))
+        << e.Message();
   }
 }
 

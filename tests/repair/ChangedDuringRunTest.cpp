@@ -178,8 +178,10 @@ TEST_F(ChangedDuringRun, LeftoverThatCannotBeRemovedFailsTheRunCleanly) {
   auto form = Start();
   form->Button1Click();
   ASSERT_EQ(view_.errors.size(), 1u);
+  // The error names the file that could not be made, not the one it was to replace.
   EXPECT_EQ(
-      view_.errors[0].rfind("Cannot create file \"" + File("mailbox.idx").string() + "\". ", 0), 0u)
+      view_.errors[0].rfind("Cannot create file \"" + File("mailbox.idx.tmp").string() + "\". ", 0),
+      0u)
       << view_.errors[0];
   EXPECT_EQ(view_.beepsAtErrors, 1);
   EXPECT_FALSE(form->Replaced());

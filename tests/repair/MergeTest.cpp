@@ -51,10 +51,10 @@ TEST_F(Merge, FirstOldEntryWithTheSameIdentifierPlacesTheMessage) {
        {{"<a>", "_msSent", true}, {"<a>", "_msTrash", false}},
        {"<a>", "<a>"},
        {"_msSent/1", "_msSent/1"}},
-      {"empty identifiers match each other",
+      {"an empty identifier alone matches nothing",
        {{"<x>", "_msSent", true}, {"", "_msDrafts", true}, {"", "_msTrash", false}},
        {"", "<y>"},
-       {"_msDrafts/1", "_msInbox/0"}},
+       {"_msInbox/0", "_msInbox/0"}},
       {"letter case matters", {{"<A@x>", "_msSent", true}}, {"<a@x>"}, {"_msInbox/0"}},
       {"no old entries", {}, {"<a>", ""}, {"_msInbox/0", "_msInbox/0"}},
       {"unknown folders pass through",
@@ -73,6 +73,49 @@ TEST_F(Merge, FirstOldEntryWithTheSameIdentifierPlacesTheMessage) {
     EXPECT_EQ(Placement(), c.placement);
     EXPECT_EQ(form_.qvMailBox.MailItems().Count(), static_cast<int>(c.rebuilt.size()));
   }
+}
+
+// Thousands of messages without a Message-ID all took the state of the first old entry without
+// one. Now such a message takes an old entry without identifier only when sender, subject and
+// date agree, each old entry once, in order.
+TEST_F(Merge, MessagesWithoutIdentifierMatchBySenderSubjectAndDate) {
+  auto entry = [](TMailMessageItem& e, const char* from, const char* subject, TDateTime date) {
+    e.SetF7(from);
+    e.SetF9(subject);
+    e.SetF11(date);
+  };
+  const struct {
+    const char* from;
+    const char* subject;
+    TDateTime date;
+    const char* folder;
+  } old[] = {{"ann", "hello", 40000.5, "_msSent"},
+             {"ann", "hello", 40000.5, "_msDrafts"},
+             {"bob", "hello", 40000.5, "_msTrash"},
+             {"ann", "hello", 40001.5, "_msArchive"}};
+  for (const auto& o : old) {
+    auto& e = form_.MailBox.MailItems().NewItem();
+    e.SetF0(o.folder);
+    e.SetF1(true);
+    entry(e, o.from, o.subject, o.date);
+  }
+  const struct {
+    const char* from;
+    const char* subject;
+    TDateTime date;
+  } rebuilt[] = {{"ann", "hello", 40000.5},
+                 {"ann", "hello", 40000.5},
+                 {"ann", "hello", 40000.5},
+                 {"ann", "other", 40001.5},
+                 {"bob", "hello", 40000.5}};
+  for (const auto& r : rebuilt) {
+    auto& e = form_.qvMailBox.MailItems().NewItem();
+    e.SetF0(kInboxKey);
+    entry(e, r.from, r.subject, r.date);
+  }
+  form_.MergeIndex();
+  EXPECT_EQ(Placement(), (std::vector<std::string>{"_msSent/1", "_msDrafts/1", "_msInbox/0",
+                                                   "_msInbox/0", "_msTrash/1"}));
 }
 
 TEST_F(Merge, MergedEntriesHoldEveryValueOfTheRebuiltOnes) {

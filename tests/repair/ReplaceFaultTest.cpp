@@ -31,7 +31,16 @@ std::string Store(std::size_t bodyBytes) {
   return s;
 }
 
-enum class Left { OldPair, NewPair, NewIndexOldStoreRepairedKept };
+enum class Left {
+  OldPair,
+  NewPair,
+  // The new index beside the old store, the repaired store kept and the journal with it: the next
+  // start puts the new pair together.
+  NewIndexOldStoreRepairedKept,
+  // Both files in place, but the folder could not be synced: the journal stays, and the next
+  // start makes sure of the pair.
+  NewPairJournalKept,
+};
 
 struct Fault {
   const char* what;
@@ -97,7 +106,20 @@ TEST_F(ReplaceFault, NoMessageIsLostWhateverStepFails) {
        failBoth("replace", ".xyz", "replace", ".restore"),
        Left::NewIndexOldStoreRepairedKept,
        {}},
-      {"sync of the folder", 100, failOn("syncdir", "/profile/default/"), Left::NewPair, {}},
+      {"sync of the folder before the renames",
+       100,
+       failOn("syncdir", "/profile/default/"),
+       Left::OldPair,
+       {}},
+      {"sync of the folder after the renames",
+       100,
+       [](ReplaceFault& t) {
+         t.fake_.files.failWhen = [n = 0](const std::string& o, const std::string&) mutable {
+           return o == "syncdir" && ++n == 2;
+         };
+       },
+       Left::NewPairJournalKept,
+       {}},
   };
 
   for (const auto& f : faults) {
@@ -134,13 +156,14 @@ TEST_F(ReplaceFault, NoMessageIsLostWhateverStepFails) {
     EXPECT_TRUE(form->Button2.Enabled());
     ASSERT_FALSE(view_.errors.empty());
     EXPECT_EQ(fake_.beeper.beeps, static_cast<int>(view_.errors.size()));
-    EXPECT_EQ(form->Replaced(), f.left == Left::NewPair);
+    EXPECT_EQ(form->Replaced(), f.left == Left::NewPair || f.left == Left::NewPairJournalKept);
     switch (f.left) {
       case Left::OldPair:
         EXPECT_TRUE(ReadFile(File("mailbox.mbx")) == store);
         EXPECT_TRUE(ReadFile(File("mailbox.idx")) == oldIndex);
         break;
       case Left::NewPair:
+      case Left::NewPairJournalKept:
         EXPECT_TRUE(ReadFile(File("mailbox.mbx")) == newStore);
         EXPECT_TRUE(ReadFile(File("mailbox.idx")) == newIndex);
         break;
@@ -155,12 +178,32 @@ TEST_F(ReplaceFault, NoMessageIsLostWhateverStepFails) {
         break;
     }
     std::vector<std::string> expected = {"mailbox.idx", "mailbox.mbx"};
+    const bool journal =
+        f.left == Left::NewIndexOldStoreRepairedKept || f.left == Left::NewPairJournalKept;
+    if (journal) {
+      expected.push_back("mailbox.idx.journal");
+      expected.push_back("mailbox.idx.restore");
+    }
     if (f.left == Left::NewIndexOldStoreRepairedKept) expected.push_back("mailbox.xyz");
     for (const auto& own : f.ownLeftovers)
       expected.push_back(own);
     std::sort(expected.begin(), expected.end());
     expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
     EXPECT_EQ(FolderEntries(), expected);
+
+    if (journal) {
+      // The next start of the program completes the replacement and says so.
+      form.reset();
+      fake_.files.failWhen = nullptr;
+      view_ = RecordingView();
+      auto next = Start();
+      EXPECT_EQ(next->InterruptedReplacement(), TForm1::Interrupted::Completed);
+      EXPECT_EQ(view_.messages, std::vector<std::string>{kReplacementCompleted});
+      EXPECT_TRUE(ReadFile(File("mailbox.mbx")) == newStore);
+      EXPECT_TRUE(ReadFile(File("mailbox.idx")) == newIndex);
+      EXPECT_EQ(FolderEntries(), (std::vector<std::string>{"mailbox.idx", "mailbox.mbx"}));
+      EXPECT_EQ(next->CurrentState(), TForm1::State::Ready);
+    }
   }
 }
 
@@ -185,7 +228,10 @@ TEST_F(ReplaceFault, FailedCreateOfTheRepairedStoreClosesTheWindow) {
   fs::create_directory(File("mailbox.xyz"));
   auto form = Start();
   form->Button1Click();
-  EXPECT_EQ(view_.errors, std::vector<std::string>{"Error creating backup mailbox."});
+  // The dialog's text, then what failed and why.
+  ASSERT_EQ(view_.errors.size(), 1u);
+  EXPECT_EQ(view_.errors[0], "Error creating backup mailbox.\nCannot create file \"" +
+                                 File("mailbox.xyz").string() + "\". Is a directory");
   EXPECT_EQ(view_.beepsAtErrors, 1);
   EXPECT_TRUE(view_.closed);
   EXPECT_FALSE(form->Replaced());
@@ -195,12 +241,26 @@ TEST_F(ReplaceFault, RunSyncsTheStoreAndTheIndexBeforeReplacing) {
   auto form = Repair(Store(10));
   ASSERT_TRUE(form->Replaced());
   const std::string folder = Folder().string() + "/";
-  const std::vector<std::string> steps = {
-      "create " + folder + "mailbox.xyz",      "commit " + folder + "mailbox.xyz",
-      "sync " + folder + "mailbox.xyz",        "create " + folder + "mailbox.idx.tmp",
-      "commit " + folder + "mailbox.idx.tmp",  "sync " + folder + "mailbox.idx.tmp",
-      "replace " + folder + "mailbox.idx.tmp", "syncdir " + folder,
-      "replace " + folder + "mailbox.xyz",     "syncdir " + folder};
+  // Everything the renames need is on the disk, the journal last, before the first rename.
+  const std::vector<std::string> steps = {"create " + folder + "mailbox.xyz",
+                                          "commit " + folder + "mailbox.xyz",
+                                          "sync " + folder + "mailbox.xyz",
+                                          "chmod " + folder + "mailbox.xyz",
+                                          "create " + folder + "mailbox.idx.tmp",
+                                          "commit " + folder + "mailbox.idx.tmp",
+                                          "chmod " + folder + "mailbox.idx.tmp",
+                                          "sync " + folder + "mailbox.idx.tmp",
+                                          "link " + folder + "mailbox.idx",
+                                          "create " + folder + "mailbox.idx.journal",
+                                          "commit " + folder + "mailbox.idx.journal",
+                                          "sync " + folder + "mailbox.idx.journal",
+                                          "syncdir " + folder,
+                                          "replace " + folder + "mailbox.idx.tmp",
+                                          "replace " + folder + "mailbox.xyz",
+                                          "syncdir " + folder,
+                                          "delete " + folder + "mailbox.idx.restore",
+                                          "delete " + folder + "mailbox.idx.journal",
+                                          "syncdir " + folder};
   EXPECT_EQ(fake_.files.log, steps);
 }
 

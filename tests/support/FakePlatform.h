@@ -43,6 +43,8 @@ class FaultyFileSystem : public platform::SystemFileSystem {
   // When false, a sync that does not fail succeeds without asking the disk (for tests that run
   // many repairs and do not test durability).
   bool realSync = true;
+  // When false, the file system has no hard links (as FAT), so a second name needs a copy.
+  bool hardLinks = true;
 
   bool DeleteFile(const std::string& path, std::string* error) override {
     return Do("delete", path, error) && Base::DeleteFile(path, error);
@@ -71,6 +73,10 @@ class FaultyFileSystem : public platform::SystemFileSystem {
   platform::LinkOutcome LinkFile(const std::string& from, const std::string& to,
                                  std::string* error) override {
     if (!Do("link", from, error)) return platform::LinkOutcome::Failed;
+    if (!hardLinks) {
+      if (error) *error = "Operation not permitted";
+      return platform::LinkOutcome::NotSupported;
+    }
     return Base::LinkFile(from, to, error);
   }
   bool CopyPermissions(const std::string& from, const std::string& to,
@@ -100,8 +106,15 @@ class FaultyFileSystem : public platform::SystemFileSystem {
     void SetSize(std::int64_t size) override { file_->SetSize(size); }
     void Flush() override { file_->Flush(); }
     void Commit() override {
-      if (!owner_.Do("commit", path_, nullptr)) throw EWriteError(kStreamWriteError);
+      if (!owner_.Do("commit", path_, nullptr))
+        throw EWriteError(kStreamWriteError, FileDetail(path_, owner_.failText));
       file_->Commit();
+    }
+
+   protected:
+    // A write cut short is what a full disk does to a file.
+    [[noreturn]] void RaiseWriteError() override {
+      throw EWriteError(kStreamWriteError, FileDetail(path_, "No space left on device"));
     }
 
    private:
