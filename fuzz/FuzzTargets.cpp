@@ -5,7 +5,7 @@
 namespace qv::fuzz {
 
 std::span<const FuzzTarget> FuzzTargets() {
-  static constexpr std::array<FuzzTarget, 11> kTargets = {{
+  static constexpr std::array<FuzzTarget, 12> kTargets = {{
       {"component_mailbox", &FuzzComponentMailbox},
       {"component_profile", &FuzzComponentProfile},
       {"stream_tree", &FuzzStreamTree},
@@ -17,6 +17,7 @@ std::span<const FuzzTarget> FuzzTargets() {
       {"decode_uu", &FuzzDecodeUU},
       {"header_text", &FuzzHeaderText},
       {"mail_date", &FuzzMailDate},
+      {"replacement_journal", &FuzzReplacementJournal},
   }};
   return kTargets;
 }

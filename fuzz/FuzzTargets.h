@@ -44,7 +44,8 @@ void FuzzDatePattern(std::string_view input);       // ParseDateByPattern and se
 void FuzzDecodeQuotedPrintable(std::string_view input);
 void FuzzDecodeBase64(std::string_view input);
 void FuzzDecodeUU(std::string_view input);
-void FuzzHeaderText(std::string_view input);  // DecodeHeaderText and the address routines
-void FuzzMailDate(std::string_view input);    // ParseMailDate and ParseMailTime
+void FuzzHeaderText(std::string_view input);          // DecodeHeaderText and the address routines
+void FuzzMailDate(std::string_view input);            // ParseMailDate and ParseMailTime
+void FuzzReplacementJournal(std::string_view input);  // the next start after a crash
 
 }  // namespace qv::fuzz

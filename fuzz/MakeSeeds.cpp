@@ -191,6 +191,9 @@ int main(int argc, char** argv) {
       corpus.Add(d.target,
                  std::string(1, static_cast<char>(76 << 1)) + encoder.EncodeString(data, d.method));
     }
+  // Every moment and damage of an interrupted replacement, with the journal as written.
+  for (int how = 0; how < 32; ++how)
+    corpus.Add("replacement_journal", std::string(1, static_cast<char>(how)));
   std::printf("%d seeds in %s\n", corpus.Count(), argv[1]);
   return 0;
 }

@@ -32,7 +32,9 @@ class TerminalView : public DialogView {
   void ShowError(const std::string& text) override {
     EndLine();
     std::fprintf(stderr, "Error: %s\n", text.c_str());
+    ++errors_;
   }
+  int Errors() const noexcept { return errors_; }
   void ShowMessage(const std::string& text) override {
     EndLine();
     std::printf("%s\n", text.c_str());
@@ -74,6 +76,7 @@ class TerminalView : public DialogView {
   bool shown_ = false;
   bool open_ = false;
   bool closed_ = false;
+  int errors_ = 0;
   std::string label_;
   std::chrono::steady_clock::time_point last_{};
 };
@@ -95,6 +98,12 @@ int RunRepair(const Args& args) {
   TForm1 form(platform.services(), view, registry);
   if (!dir.empty()) form.SetAppDir(dir);
   form.FormShow();
+  if (form.CurrentState() == TForm1::State::Blocked) {
+    // Why nothing was done is an error, and errors go to standard error.
+    if (view.Errors() == 0) std::fprintf(stderr, "Error: %s\n", form.BlockedReason().c_str());
+    form.FormClose();
+    return 1;
+  }
   if (form.CurrentState() == TForm1::State::Ready) form.Button1Click();
   view.Finish();
   form.FormClose();

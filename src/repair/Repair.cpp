@@ -257,11 +257,15 @@ void TForm1::FormShow() {
     Label2.SetCaption(kCannotFindMailbox);
     Block(kCannotFindMailbox);
   } else {
-    try {
-      MailBox.LoadFromFile(IndexPath(), files);
-    } catch (const Exception& e) {
-      // A damaged index is what the repair mends: report it and keep what could be read.
-      ReportError(e.what());
+    // After a replacement that could not be settled the index is left unread: it may belong to
+    // another store.
+    if (interrupted_ != Interrupted::Failed) {
+      try {
+        MailBox.LoadFromFile(IndexPath(), files);
+      } catch (const Exception& e) {
+        // A damaged index is what the repair mends: report it and keep what could be read.
+        ReportError(e.what());
+      }
     }
     Label2.SetCaption(kMailboxNamePrefix + UpperCase(MailboxName));
   }
@@ -647,6 +651,8 @@ bool TForm1::ReplaceFiles() {
     WriteComponentTemporary(MailBox, p.indexTarget, files);
     record.oldIndex = files.Stamp(p.indexTarget);
     record.newIndex = files.Stamp(p.indexTemp);
+    if (record.oldIndex.exists) record.oldIndexSum = FileChecksum(p.indexTarget);
+    record.newIndexSum = FileChecksum(p.indexTemp);
     record.oldStore = scan_store_;
     record.newStore = repaired;
     if (record.oldIndex.exists) KeepOldIndex(files, p);

@@ -1,10 +1,12 @@
 #include "repair/Replacement.h"
 
 #include <algorithm>
+#include <array>
 #include <cinttypes>
 #include <cstdio>
 #include <memory>
 #include <sstream>
+#include <vector>
 
 #include "base/Errors.h"
 #include "base/Stream.h"
@@ -61,15 +63,41 @@ FileStamp* Field(ReplacementRecord& r, int i) {
 }
 }  // namespace
 
+std::uint32_t FileChecksum(const std::string& path) {
+  static const auto table = [] {
+    std::array<std::uint32_t, 256> t{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+      std::uint32_t c = i;
+      for (int k = 0; k < 8; ++k)
+        c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+      t[i] = c;
+    }
+    return t;
+  }();
+  std::uint32_t crc = 0xFFFFFFFFu;
+  try {
+    TFileStream in(path, FileMode::OpenRead);
+    std::vector<unsigned char> block(std::size_t{1} << 16);
+    for (std::size_t n; (n = in.Read(block.data(), block.size())) > 0;)
+      for (std::size_t i = 0; i < n; ++i)
+        crc = table[(crc ^ block[i]) & 0xFF] ^ (crc >> 8);
+  } catch (const Exception&) {
+    return 0;
+  }
+  return crc ^ 0xFFFFFFFFu;
+}
+
 std::string FormatReplacementRecord(const ReplacementRecord& record) {
   ReplacementRecord r = record;
   std::string text = std::string(kRecordHead) + "\n";
   for (int i = 0; i < 4; ++i) {
     const FileStamp& s = *Field(r, i);
     char line[160];
-    std::snprintf(line, sizeof line, "%s %d %" PRIu64 " %" PRIu64 " %" PRId64 "\n",
-                  kRecordFields[i], s.exists ? 1 : 0, s.volume, s.id, s.size);
+    std::snprintf(line, sizeof line, "%s %d %" PRIu64 " %" PRIu64 " %" PRId64, kRecordFields[i],
+                  s.exists ? 1 : 0, s.volume, s.id, s.size);
     text += line;
+    if (i < 2) text += " " + std::to_string(i == 0 ? r.oldIndexSum : r.newIndexSum);
+    text += "\n";
   }
   return text + kRecordEnd + "\n";
 }
@@ -87,6 +115,7 @@ bool ParseReplacementRecord(const std::string& text, ReplacementRecord& record) 
     FileStamp& s = *Field(r, i);
     if (!(fields >> name >> exists >> s.volume >> s.id >> s.size) || name != kRecordFields[i])
       return false;
+    if (i < 2 && !(fields >> (i == 0 ? r.oldIndexSum : r.newIndexSum))) return false;
     s.exists = exists == 1;
   }
   if (!std::getline(in, line) || line != kRecordEnd) return false;
@@ -163,11 +192,12 @@ bool SyncReplacementFolders(FileSystem& files, const MailboxPaths& paths, std::s
 
 namespace {
 
-// Whether the file found is the one recorded as `want`: the same file, or, where its identity
-// was lost (the folder was copied), one of the recorded size that is not `other`.
-bool Is(const FileStamp& found, const FileStamp& want, const FileStamp& other) {
+// Whether the file found is the one recorded as `want`: the same file (of the recorded size, when
+// `exact`; the mail client may have added to it since), or, where its identity was lost (the
+// folder was copied), one of the recorded size that is not `other`.
+bool Is(const FileStamp& found, const FileStamp& want, const FileStamp& other, bool exact) {
   if (!found.exists || !want.exists) return false;
-  if (found.volume == want.volume && found.id == want.id) return found.size == want.size;
+  if (found.volume == want.volume && found.id == want.id) return !exact || found.size == want.size;
   const bool isOther = other.exists && found.volume == other.volume && found.id == other.id;
   return !isOther && found.size == want.size && !(other.exists && other.size == want.size);
 }
@@ -204,43 +234,58 @@ Recovery RecoverReplacement(FileSystem& files, const MailboxPaths& paths, std::s
   };
 
   ReplacementRecord r;
-  // A journal cut short was being written when the run ended: nothing had been renamed yet.
-  if (!ParseReplacementRecord(text, r)) return finish(Recovery::Undone);
+  if (!ParseReplacementRecord(text, r)) {
+    // A journal cut short was being written when the run ended: nothing had been renamed yet,
+    // which the new index still waiting under its temporary name confirms.
+    if (files.FileExists(paths.indexTemp)) return finish(Recovery::Undone);
+    if (detail) *detail = FormatMessage("The journal \"%s\" is damaged.", {paths.journal});
+    return Recovery::Failed;
+  }
 
   const FileStamp index = files.Stamp(paths.indexTarget);
   const FileStamp store = files.Stamp(paths.storeTarget);
   const FileStamp repaired = files.Stamp(paths.repaired);
-  const bool indexNew = Is(index, r.newIndex, r.oldIndex);
+  // The indexes are told by their bytes; the stores, too large to read here, by identity (the
+  // store is never removed, only renamed over) and size.
+  const std::uint32_t indexSum = index.exists ? FileChecksum(paths.indexTarget) : 0;
+  const bool indexNew = index.exists && index.size == r.newIndex.size && indexSum == r.newIndexSum;
   const bool indexOld =
-      !indexNew && (r.oldIndex.exists ? Is(index, r.oldIndex, r.newIndex) : !index.exists);
-  const bool storeNew = Is(store, r.newStore, r.oldStore);
-  const bool storeOld = !storeNew && Is(store, r.oldStore, r.newStore);
-  const bool repairedReady = Is(repaired, r.newStore, r.oldStore);
+      !indexNew && (r.oldIndex.exists
+                        ? index.exists && index.size == r.oldIndex.size && indexSum == r.oldIndexSum
+                        : !index.exists);
+  const bool storeNew = Is(store, r.newStore, r.oldStore, false);
+  const bool storeOld = !storeNew && Is(store, r.oldStore, r.newStore, false);
+  const bool storeOldAsItWas = storeOld && Is(store, r.oldStore, r.newStore, true);
+  const bool repairedReady = Is(repaired, r.newStore, r.oldStore, true);
 
-  if (indexNew && storeNew) return finish(Recovery::Completed);
-  if (indexNew && storeOld && repairedReady) {
+  // The store is renamed last: once it is the new one, the replacement was complete (the index
+  // may have been changed by the client since).
+  if (storeNew) return finish(Recovery::Completed);
+  if (indexNew && storeOldAsItWas && repairedReady) {
     if (files.ReplaceFile(paths.repaired, paths.storeTarget, &error))
       return finish(Recovery::Completed);
     if (detail)
       *detail = FormatMessage("Cannot replace file \"%s\". %s", {paths.storeTarget, error});
     return Recovery::Failed;
   }
-  if (indexNew) {
-    // The new store is not there to complete the pair (or the store changed since): the old
-    // index goes back beside the store as it is.
+  if (indexNew && storeOld) {
+    // The new store is not there to complete the pair, or mail was added to the old store since:
+    // the old index goes back beside the store as it is.
     bool back = false;
+    const FileStamp kept = files.Stamp(paths.restore);
     if (!r.oldIndex.exists) {
       back = files.DeleteFile(paths.indexTarget, &error);
-    } else if (Is(files.Stamp(paths.restore), r.oldIndex, r.newIndex)) {
+    } else if (kept.exists && kept.size == r.oldIndex.size &&
+               FileChecksum(paths.restore) == r.oldIndexSum) {
       back = files.ReplaceFile(paths.restore, paths.indexTarget, &error);
     } else {
-      error = Describe("the kept old index", files.Stamp(paths.restore));
+      error = Describe("the kept old index", kept);
     }
     if (back) return finish(Recovery::Undone);
     if (detail) *detail = FormatMessage("The old index could not be put back: %s", {error});
     return Recovery::Failed;
   }
-  if (indexOld && !storeNew) return finish(Recovery::Undone);
+  if (indexOld && storeOld) return finish(Recovery::Undone);
   if (detail)
     *detail = Describe("index", index) + "; " + Describe("store", store) + "; " +
               Describe("repaired store", repaired);

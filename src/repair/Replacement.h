@@ -3,6 +3,7 @@
 // start.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -31,10 +32,15 @@ struct MailboxPaths {
 };
 
 // What a replacement puts in the journal before its first rename: the files as they stood, by
-// identity and size.
+// identity and size, and the indexes also by a checksum of their bytes (a file's identity can be
+// taken over by another once it is gone).
 struct ReplacementRecord {
   platform::FileStamp oldIndex, newIndex, oldStore, newStore;
+  std::uint32_t oldIndexSum = 0, newIndexSum = 0;
 };
+
+// The CRC-32 of a file's bytes; 0 when it cannot be read.
+std::uint32_t FileChecksum(const std::string& path);
 
 std::string FormatReplacementRecord(const ReplacementRecord& record);
 // False for a text that is not a whole record (a journal that a crash cut short).

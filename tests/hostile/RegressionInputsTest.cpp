@@ -44,5 +44,15 @@ TEST(RegressionInputs, EveryTargetTakesTheEmptyInput) {
     EXPECT_NO_THROW(target.run("")) << target.name;
 }
 
+// Every moment at which a replacement can be interrupted, with every kind of damage, and the
+// journal whole, cut short, replaced or with a number changed: the next start settles it safely.
+TEST(RegressionInputs, EveryInterruptedReplacementIsSettledSafely) {
+  const fuzz::FuzzTarget* target = fuzz::FindFuzzTarget("replacement_journal");
+  ASSERT_NE(target, nullptr);
+  for (int how = 0; how < 128; ++how)
+    for (const std::string rest : {"", "\x05", "\x40", "qvrepair replacement 1\n", "999"})
+      EXPECT_NO_THROW(target->run(std::string(1, static_cast<char>(how)) + rest)) << how;
+}
+
 }  // namespace
 }  // namespace qv::test

@@ -1,6 +1,7 @@
 #include "platform/PosixPlatform.h"
 
 #include "base/Errors.h"
+#include "support/Process.h"
 #include "support/ScopedZone.h"
 
 #include <fcntl.h>
@@ -165,6 +166,50 @@ TEST(InstanceProbeTest, SeesAHeldLockAndCreatesNothing) {
   EXPECT_FALSE(probe.MutexExists("QuorvaneAppMutex"));
   ::unsetenv("XDG_RUNTIME_DIR");
   fs::remove_all(dir);
+}
+
+// The client runs under Wine, where the lock file means nothing: another process holding the
+// store open (by any name) counts as a running client, this process itself does not.
+TEST(InstanceProbeTest, SeesAnotherProcessHoldingAFileOpen) {
+  const auto dir = fs::temp_directory_path() / ("qv-inuse-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  const std::string store = (dir / "mailbox.mbx").string();
+  const std::string marker = (dir / "opened").string();
+  std::ofstream(store) << "mail";
+  fs::create_symlink(store, dir / "link.mbx");
+  PosixInstanceProbe probe;
+  const int own = ::open(store.c_str(), O_RDONLY);
+  EXPECT_FALSE(probe.FilesInUse({store, (dir / "missing").string()}));
+  {
+    test::ChildProcess holder(
+        {"/bin/sh", "-c", "exec 3<\"$0\"; : >\"$1\"; exec sleep 30", store, marker});
+    for (int i = 0; i < 1000 && !fs::exists(marker); ++i)
+      ::usleep(5000);
+    ASSERT_TRUE(fs::exists(marker));
+    EXPECT_TRUE(probe.FilesInUse({(dir / "link.mbx").string()}));
+    holder.Kill();
+    holder.Wait();
+  }
+  EXPECT_FALSE(probe.FilesInUse({store}));
+  ::close(own);
+  fs::remove_all(dir);
+}
+
+// One repair per folder: the folder lock is exclusive between holders (two opens in one process
+// count as two), creates nothing, and is free again once released.
+TEST_F(PlatformFiles, FolderLockIsExclusiveAndCreatesNothing) {
+  bool held = false;
+  std::string error;
+  auto first = files_.LockFolder(dir_.string(), &held, &error);
+  ASSERT_TRUE(first);
+  EXPECT_FALSE(files_.LockFolder(dir_.string(), &held, &error));
+  EXPECT_TRUE(held);
+  EXPECT_TRUE(fs::is_empty(dir_));
+  first.reset();
+  EXPECT_TRUE(files_.LockFolder(dir_.string(), &held, &error));
+  EXPECT_FALSE(files_.LockFolder((dir_ / "none").string(), &held, &error));
+  EXPECT_FALSE(held);
+  EXPECT_FALSE(error.empty());
 }
 
 }  // namespace

@@ -46,7 +46,27 @@ TEST_F(ChangedDuringRun, ChangeSeenBeforeReplacingLeavesEveryFileAsItWas) {
          fs::last_write_time(t.File("mailbox.mbx"),
                              fs::last_write_time(t.File("mailbox.mbx")) + std::chrono::hours(1));
        }},
+      {"store edited in place, its modification time put back",
+       [](ChangedDuringRun& t) {
+         const auto when = fs::last_write_time(t.File("mailbox.mbx"));
+         std::fstream f(t.File("mailbox.mbx"), std::ios::binary | std::ios::in | std::ios::out);
+         f.seekp(-2, std::ios::end);
+         f << "!";
+         f.close();
+         fs::last_write_time(t.File("mailbox.mbx"), when);
+       }},
+      {"store replaced by a copy with its size and time",
+       [](ChangedDuringRun& t) {
+         const auto when = fs::last_write_time(t.File("mailbox.mbx"));
+         fs::copy_file(t.File("mailbox.mbx"), t.File("copy"));
+         fs::last_write_time(t.File("copy"), when);
+         fs::rename(t.File("copy"), t.File("mailbox.mbx"));
+       },
+       false},
       {"store removed", [](ChangedDuringRun& t) { fs::remove(t.File("mailbox.mbx")); }},
+      {"another program opened the store",
+       [](ChangedDuringRun& t) { t.fake_.probe.inUse.insert(t.File("mailbox.mbx").string()); },
+       false},
       {"mail client started",
        [](ChangedDuringRun& t) { t.fake_.probe.running.insert(kAppMutexName); }, false},
   };
@@ -55,6 +75,7 @@ TEST_F(ChangedDuringRun, ChangeSeenBeforeReplacingLeavesEveryFileAsItWas) {
     fs::remove_all(Folder());
     fs::create_directories(Folder());
     fake_.probe.running.clear();
+    fake_.probe.inUse.clear();
     view_ = RecordingView();
     view_.beeper = &fake_.beeper;
     fake_.beeper.beeps = 0;

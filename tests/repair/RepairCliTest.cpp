@@ -14,6 +14,7 @@
 #include "mailbox/qvMailbox.h"
 #include "platform/SystemPlatform.h"
 #include "support/Files.h"
+#include "support/Process.h"
 
 #ifndef QV_CLI_PATH
 #error "QV_CLI_PATH names the qvrepair-cli binary"
@@ -82,11 +83,11 @@ TEST_F(RepairCli, RepairExitsZeroAndPrintsTheLastLabel) {
 }
 
 TEST_F(RepairCli, BlockedRepairExitsOne) {
-  // No index: the label says so and nothing is touched.
+  // No index: the error says so and nothing is touched.
   WriteFile(Folder() / "mailbox.mbx", kStore);
   EXPECT_EQ(Run(DirArg()), 1);
-  EXPECT_EQ(out_, "Cannot find mailbox\n");
-  EXPECT_EQ(err_, "");
+  EXPECT_EQ(out_, "");
+  EXPECT_EQ(err_, "Error: Cannot find mailbox\n");
   EXPECT_EQ(ReadFile(Folder() / "mailbox.mbx"), kStore);
 
   // The mail client holds its lock.
@@ -98,6 +99,22 @@ TEST_F(RepairCli, BlockedRepairExitsOne) {
   ASSERT_EQ(::flock(fd, LOCK_EX), 0);
   EXPECT_EQ(Run(DirArg()), 1);
   ::close(fd);
+  EXPECT_EQ(err_, "Error: Please close Quorvane before running.\n");
+  EXPECT_EQ(ReadFile(Folder() / "mailbox.mbx"), kStore);
+}
+
+// A client under Wine holds no lock file; another process that has the store open blocks the
+// repair the same way.
+TEST_F(RepairCli, AnotherProcessHoldingTheStoreOpenBlocksTheRepair) {
+  WriteIndex();
+  WriteFile(Folder() / "mailbox.mbx", kStore);
+  const std::string store = (Folder() / "mailbox.mbx").string();
+  const std::string marker = (dir_ / "opened").string();
+  test::ChildProcess holder(
+      {"/bin/sh", "-c", "exec 3<\"$0\"; : >\"$1\"; exec sleep 30", store, marker});
+  for (int i = 0; i < 1000 && !fs::exists(marker); ++i)
+    ::usleep(5000);
+  EXPECT_EQ(Run(DirArg()), 1);
   EXPECT_EQ(err_, "Error: Please close Quorvane before running.\n");
   EXPECT_EQ(ReadFile(Folder() / "mailbox.mbx"), kStore);
 }

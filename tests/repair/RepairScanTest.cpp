@@ -176,5 +176,57 @@ TEST_F(RepairScan, MissingStoreLeavesTheIndexUntouched) {
   EXPECT_FALSE(view_.closed);
 }
 
+// A CR without LF was dropped, and a store with CR-only line ends became one line that could be
+// taken for a separator and replaced, its text gone. Now no byte of a message is dropped.
+TEST_F(RepairScan, StrayCarriageReturnsLoseNoByte) {
+  // An old Macintosh store: one long line, never a separator, so the store is left as it is.
+  const std::string mac =
+      "From a@b.c Mon Jan 05 10:00:00 2004\rSubject: mac\r\rtext\r"
+      "From a@b.c Mon Jan 05 10:00:00 2004";
+  WriteIndex({});
+  WriteFile(File("mailbox.mbx"), mac);
+  auto form = Start();
+  form->Button1Click();
+  EXPECT_EQ(view_.errors, std::vector<std::string>{kNoMessagesFound});
+  EXPECT_EQ(ReadFile(File("mailbox.mbx")), mac);
+  form.reset();
+
+  // Inside an ordinary store: a separator ending in stray CRs still opens a message, and a
+  // message whose lines end in CR alone keeps every byte.
+  view_ = RecordingView();
+  auto mixed = Repair("From a@b.c Mon Jan 05 10:00:00 2004\r\r\nSubject: one\n\nbefore\rafter\n" +
+                      std::string("From a@b.c Mon Jan 05 10:00:00 2004\n") + mac + "\n");
+  ASSERT_TRUE(mixed->Replaced());
+  EXPECT_EQ(mixed->MessageCount, 2);
+  EXPECT_EQ(
+      ReadFile(File("mailbox.mbx")),
+      Sep("") + "Subject: one\r\n\r\nbefore\rafter\r\n\r\n\r\n" + Sep("") + mac + "\r\n\r\n\r\n");
+}
+
+// Separators were read and written with the locale's names, so a French machine found no message
+// in an English store and wrote separators that no later run could read. They are written in
+// English and read in English or in the locale's language.
+TEST_F(RepairScan, SeparatorsAreWrittenInEnglishAndReadInEitherLanguage) {
+  platform::LocaleNames french = platform::EnglishNames();
+  french.longMonthNames[0] = "janvier";
+  french.longMonthNames[11] =
+      "d\xE9"
+      "cembre";
+  french.shortDayNames[2] = "mar.";
+  fake_.locale.names = &french;
+  const std::string store =
+      "From a Tue Dec 01 10:00:00 2026\nSubject: english december\n\n1\n"
+      "From a mar. d\xE9"
+      "c 08 18:27:10 2026\nSubject: french december\n\n2\n"
+      "From a jeu. jan 07 08:00:00 2027\nSubject: french january\n\n3\n";
+  auto form = Repair(store);
+  ASSERT_TRUE(form->Replaced());
+  EXPECT_EQ(form->MessageCount, 3);
+  EXPECT_EQ(ReadFile(File("mailbox.mbx")),
+            Sep("") + "Subject: english december\r\n\r\n1\r\n\r\n\r\n" + Sep("") +
+                "Subject: french december\r\n\r\n2\r\n\r\n\r\n" + Sep("") +
+                "Subject: french january\r\n\r\n3\r\n\r\n\r\n");
+}
+
 }  // namespace
 }  // namespace qv::test

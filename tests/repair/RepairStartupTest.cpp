@@ -213,5 +213,139 @@ TEST_F(RepairStartup, ButtonsFollowReadyRunningDone) {
   EXPECT_EQ(form->MessageLines, nullptr);
 }
 
+// "Mailbox = ../../../outside/evil" made the repair rewrite files outside the profile folder.
+// A name that is not a plain file name blocks the repair before any file is looked at; a name
+// with 8-bit characters is found under its file system name; a name as long as the file system
+// takes is repaired (the temporary names are cut to fit).
+TEST_F(RepairStartup, MailboxNamesReachNoFileOutsideTheProfileFolder) {
+  const fs::path outside = dir_ / "outside";
+  for (const char* name :
+       {"../../outside/evil", "a/b", "a\\b", "C:evil", "..", ".", "nul", "Con.box", "tab\there"}) {
+    SCOPED_TRACE(name);
+    fs::remove_all(dir_);
+    fs::create_directories(Folder());
+    fs::create_directories(outside);
+    WriteFile(outside / "evil.mbx", "From a Mon Jan 05 10:00:00 2004\n\nkeep\n");
+    WriteFile(outside / "evil.idx", "keep");
+    WriteProfile(name);
+    view_ = RecordingView();
+    auto form = Start();
+    EXPECT_EQ(form->CurrentState(), State::Blocked);
+    EXPECT_EQ(view_.errors, std::vector<std::string>{FormatMessage(kBadMailboxName, {name})});
+    EXPECT_EQ(form->BlockedReason(), view_.errors.at(0));
+    EXPECT_EQ(form->Label2.Caption(), kMailboxNameLabel);
+    form->Button1Click();
+    EXPECT_EQ(ReadFile(outside / "evil.idx"), "keep");
+    EXPECT_EQ(FolderEntries(), std::vector<std::string>{"profile.dat"});
+  }
+
+  for (const std::string& name : {std::string("B\xF6x"), std::string(251, 'm')}) {
+    fs::remove_all(dir_);
+    fs::create_directories(Folder());
+    WriteProfile(name);
+    platform::SystemFileSystem files;
+    const std::string file = files.FileNameFromAnsi(name);
+    WriteIndex({}, file);
+    WriteFile(File(file + ".mbx"), "From a Mon Jan 05 10:00:00 2004\nMessage-ID: <1@x>\n\nhi\n");
+    view_ = RecordingView();
+    auto form = Start();
+    ASSERT_EQ(form->CurrentState(), State::Ready) << name;
+    form->Button1Click();
+    EXPECT_TRUE(form->Replaced()) << (view_.errors.empty() ? "" : view_.errors[0]);
+    EXPECT_EQ(LoadIndex(file).MailItems().Count(), 1);
+    EXPECT_EQ(FolderEntries(),
+              (std::vector<std::string>{file + ".idx", file + ".mbx", "profile.dat"}));
+  }
+}
+
+// Two repairs of one folder at the same time lost mail. While one form may still run (Ready) or
+// runs, a second is refused at start-up; once the first is done, the folder is free again.
+TEST_F(RepairStartup, OneRepairPerFolderAtATime) {
+  WriteIndex({});
+  WriteFile(File("mailbox.mbx"), "From a Mon Jan 05 10:00:00 2004\n\nhi\n");
+  auto first = Start();
+  ASSERT_EQ(first->CurrentState(), State::Ready);
+  auto second = Start();
+  EXPECT_EQ(second->CurrentState(), State::Blocked);
+  EXPECT_EQ(view_.errors, std::vector<std::string>{kRepairRunning});
+  EXPECT_EQ(view_.beepsAtErrors, 1);
+  EXPECT_EQ(second->BlockedReason(), kRepairRunning);
+  second.reset();
+  first->Button1Click();
+  ASSERT_TRUE(first->Replaced());
+  auto third = Start();
+  EXPECT_EQ(third->CurrentState(), State::Ready);
+}
+
+// A crash between the two renames left the new index beside the old store, and the next start
+// said nothing. Now the next start finishes the replacement, or puts the old pair back, or, while
+// the client runs, touches nothing and says that the repair tool is needed.
+TEST_F(RepairStartup, NextStartSettlesAnInterruptedReplacement) {
+  const std::string store = "From a Mon Jan 05 10:00:00 2004\nMessage-ID: <1@x>\n\nhi\n";
+  // A run whose store rename and put-back both fail leaves new index, old store, repaired store
+  // and journal.
+  auto interrupted = [&] {
+    fs::remove_all(Folder());
+    fs::create_directories(Folder());
+    fake_.files.failWhen = [](const std::string& op, const std::string& path) {
+      return op == "replace" && (path.ends_with(".xyz") || path.ends_with(".restore"));
+    };
+    auto form = Repair(store, {{"<1@x>", "_msSent", true}});
+    EXPECT_FALSE(form->Replaced());
+    fake_.files.failWhen = nullptr;
+    EXPECT_TRUE(fs::exists(File("mailbox.idx.journal")));
+    view_ = RecordingView();
+    view_.beeper = &fake_.beeper;
+    fake_.beeper.beeps = 0;
+  };
+
+  interrupted();
+  const std::string newIndex = ReadFile(File("mailbox.idx"));
+  const std::vector<std::string> entries = FolderEntries();
+  fake_.probe.running.insert(kAppMutexName);
+  auto pending = Start();
+  EXPECT_EQ(pending->InterruptedReplacement(), TForm1::Interrupted::Pending);
+  EXPECT_EQ(pending->CurrentState(), State::Blocked);
+  EXPECT_EQ(view_.errors, std::vector<std::string>{kReplacementPending});
+  EXPECT_EQ(FolderEntries(), entries);
+  EXPECT_EQ(ReadFile(File("mailbox.mbx")), store);
+  fake_.probe.running.clear();
+  pending.reset();
+
+  view_ = RecordingView();
+  auto completed = Start();
+  EXPECT_EQ(completed->InterruptedReplacement(), TForm1::Interrupted::Completed);
+  EXPECT_EQ(view_.messages, std::vector<std::string>{kReplacementCompleted});
+  EXPECT_TRUE(view_.errors.empty());
+  EXPECT_EQ(completed->CurrentState(), State::Ready);
+  EXPECT_EQ(ReadFile(File("mailbox.idx")), newIndex);
+  EXPECT_EQ(ReadFile(File("mailbox.mbx")), Sep("") + "Message-ID: <1@x>\r\n\r\nhi\r\n\r\n\r\n");
+  EXPECT_EQ(FolderEntries(), (std::vector<std::string>{"mailbox.idx", "mailbox.mbx"}));
+  completed.reset();
+
+  // The repaired store is gone: the old index goes back beside the old store.
+  interrupted();
+  fs::remove(File("mailbox.xyz"));
+  auto undone = Start();
+  EXPECT_EQ(undone->InterruptedReplacement(), TForm1::Interrupted::Undone);
+  EXPECT_EQ(view_.messages, std::vector<std::string>{kReplacementUndone});
+  EXPECT_EQ(ReadFile(File("mailbox.mbx")), store);
+  EXPECT_EQ(LoadIndex().MailItems().ItemAt(0).F0(), "_msSent");
+  EXPECT_EQ(FolderEntries(), (std::vector<std::string>{"mailbox.idx", "mailbox.mbx"}));
+  undone.reset();
+
+  // An index that is neither the old nor the new one: nothing is touched, and the user is told.
+  interrupted();
+  fs::remove(File("mailbox.idx"));
+  WriteFile(File("mailbox.idx"), "something else");
+  const std::vector<std::string> before = FolderEntries();
+  auto failed = Start();
+  EXPECT_EQ(failed->InterruptedReplacement(), TForm1::Interrupted::Failed);
+  EXPECT_EQ(failed->CurrentState(), State::Blocked);
+  ASSERT_EQ(view_.errors.size(), 1u);
+  EXPECT_EQ(view_.errors[0].rfind(std::string(kReplacementFailed) + "\n", 0), 0u);
+  EXPECT_EQ(FolderEntries(), before);
+}
+
 }  // namespace
 }  // namespace qv::test

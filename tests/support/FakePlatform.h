@@ -132,9 +132,11 @@ class FaultyFileSystem : public platform::SystemFileSystem {
   }
 };
 
+// English names unless a test gives others.
 class EnglishLocale : public platform::Locale {
  public:
-  const platform::LocaleNames& Names() override { return platform::EnglishNames(); }
+  const platform::LocaleNames* names = &platform::EnglishNames();
+  const platform::LocaleNames& Names() override { return *names; }
 };
 
 class SetProbe : public platform::InstanceProbe {

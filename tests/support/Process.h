@@ -86,6 +86,20 @@ class ChildProcess {
     return status_;
   }
 
+  // Whether the process has ended (its status is then collected, as Wait would).
+  bool Ended() {
+    if (waited_) return true;
+#ifdef _WIN32
+    return false;
+#else
+    int raw = 0;
+    if (::waitpid(pid_, &raw, WNOHANG) != pid_) return false;
+    waited_ = true;
+    status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    return true;
+#endif
+  }
+
   // Ends the process at once, as a crash or a power cut would end a program.
   void Kill() {
 #ifdef _WIN32
