@@ -13,10 +13,12 @@ struct Command {
   const char* name;
   const char* usage;    // argument synopsis
   const char* summary;  // one line
+  const char* help;     // its options and exit statuses
   int (*run)(const Args& args);
 };
 
 int RunRepair(const Args& args);
+int RunCheck(const Args& args);
 int RunEncode(const Args& args);
 int RunDecode(const Args& args);
 int RunPreferred(const Args& args);

@@ -1,67 +1,100 @@
-// qvrepair-cli repair: the repair without a window. The labels go to standard output (on a
-// terminal the progress line rewrites itself in place, otherwise only the final label line is
-// printed), error boxes to standard error.
+// qvrepair-cli repair and check: the repair without a window, and the dry run that makes the same
+// scan, indexing and merge and writes nothing. Both end with the run's figures, as readable lines
+// or one JSON object. Errors (the window's error boxes) go to standard error; progress and
+// results to standard output.
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <string>
 
 #include "Commands.h"
+#include "Json.h"
+#include "platform/CodePage.h"
 #include "platform/SystemPlatform.h"
 #include "repair/Repair.h"
 
 namespace qv::cli {
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct RunOptions {
+  std::string dir;
+  bool json = false;
+  bool quiet = false;
+  bool backup = false;
+};
+
+// The form on a terminal: a progress line while the store is scanned (redrawn in place on a
+// terminal, at most ten times a second), error boxes as "Error: " lines on standard error,
+// information boxes as lines on standard output.
 class TerminalView : public DialogView {
  public:
-  TerminalView() : tty_(::isatty(STDOUT_FILENO) == 1) {}
+  // `quiet`: no progress and no information; `json`: standard output holds the JSON object
+  // alone, so the progress goes only to a terminal.
+  TerminalView(bool quiet, bool json)
+      : quiet_(quiet),
+        json_(json),
+        tty_(!quiet && ::isatty(STDOUT_FILENO) == 1),
+        start_(Clock::now()) {}
+
+  void SetForm(const TForm1* form) { form_ = form; }
 
   void ControlChanged(const TControl& control) override {
     if (control.Name() != "Label2") return;
     label_ = control.Caption();
-    if (!tty_) return;
-    const auto now = std::chrono::steady_clock::now();
-    if (now - last_ < std::chrono::milliseconds(50)) {
-      dirty_ = true;
-      return;
-    }
+    if (!tty_ || !form_ || form_->CurrentState() != TForm1::State::Running) return;
+    const auto now = Clock::now();
+    if (shown_ && now - last_ < std::chrono::milliseconds(100)) return;
     Draw(now);
   }
   void ShowError(const std::string& text) override {
     EndLine();
-    std::fprintf(stderr, "Error: %s\n", text.c_str());
+    std::fprintf(stderr, "Error: %s\n", platform::AnsiToUtf8(text).c_str());
     ++errors_;
   }
-  int Errors() const noexcept { return errors_; }
   void ShowMessage(const std::string& text) override {
+    if (quiet_) return;
     EndLine();
-    std::printf("%s\n", text.c_str());
+    std::printf("%s\n", platform::AnsiToUtf8(text).c_str());
     std::fflush(stdout);
   }
   void ProcessMessages() override {}
-  void CloseWindow() override { closed_ = true; }
+  void CloseWindow() override {}
 
-  // Prints the last label text as the final line.
+  int Errors() const noexcept { return errors_; }
+
+  // Ends the progress line; off a terminal, the last label line is printed instead.
   void Finish() {
     if (tty_) {
-      if (dirty_ || !shown_) Draw(std::chrono::steady_clock::now());
+      if (form_ && form_->ScannedBytes() > 0) Draw(Clock::now());
       EndLine();
-    } else if (!label_.empty()) {
+    } else if (!quiet_ && !json_ && !label_.empty()) {
       std::printf("%s\n", label_.c_str());
     }
     std::fflush(stdout);
   }
 
  private:
-  void Draw(std::chrono::steady_clock::time_point now) {
-    std::printf("\r%s\x1b[K", label_.c_str());
+  // "Repairing message : 1234   512.0 of 1024.0 MB (50%)  250.3 MB/s  0:02 left"
+  void Draw(Clock::time_point now) {
+    const double seconds = std::chrono::duration<double>(now - start_).count();
+    const double done = static_cast<double>(form_->ScannedBytes());
+    const double total = std::max<double>(static_cast<double>(form_->Figures().storeBytes), done);
+    const double rate = seconds > 0 ? done / seconds : 0;
+    std::string line = label_ + Format("   %.1f of %.1f MB", done / 1e6, total / 1e6);
+    if (total > 0) line += Format(" (%d%%)", static_cast<int>(100.0 * done / total));
+    if (rate > 0) {
+      const auto left = static_cast<long long>(std::ceil((total - done) / rate));
+      line += Format("  %.1f MB/s  %lld:%02lld left", rate / 1e6, left / 60, left % 60);
+    }
+    std::printf("\r%s\x1b[K", line.c_str());
     std::fflush(stdout);
     last_ = now;
-    dirty_ = false;
-    shown_ = true;
-    open_ = true;
+    shown_ = open_ = true;
   }
   void EndLine() {
     if (tty_ && open_) {
@@ -71,43 +104,167 @@ class TerminalView : public DialogView {
     }
   }
 
+  bool quiet_;
+  bool json_;
   bool tty_;
-  bool dirty_ = false;
+  Clock::time_point start_;
+  Clock::time_point last_{};
   bool shown_ = false;
   bool open_ = false;
-  bool closed_ = false;
   int errors_ = 0;
   std::string label_;
-  std::chrono::steady_clock::time_point last_{};
+  const TForm1* form_ = nullptr;
 };
+
+// A file name as the system gives it, as UTF-8 for output.
+std::string NativeToUtf8(const std::string& name) {
+#ifdef _WIN32
+  return platform::AnsiToUtf8(name);
+#else
+  return name;
+#endif
+}
+
+// The figures, as readable lines or as one JSON object.
+void PrintFigures(const TForm1& form, const RunOptions& options, const double* seconds) {
+  const RepairFigures& f = form.Figures();
+  if (options.json) {
+    JsonWriter json;
+    json.BeginObject();
+    json.String("mailbox", f.mailbox);
+    json.Integer("store_bytes", f.storeBytes);
+    json.Integer("messages", f.messages);
+    json.Integer("old_entries", f.oldEntries);
+    json.Integer("carried_over", f.carriedOver);
+    json.Integer("new_in_inbox", f.newInInbox);
+    json.Integer("dropped_entries", f.droppedEntries);
+    json.Integer("without_message_id", f.withoutMessageId);
+    json.Integer("duplicate_message_ids", f.duplicateMessageIds);
+    json.Integer("leading_bytes", f.leadingBytes);
+    json.Bool("index_matches_store", f.indexMatchesStore);
+    json.Bool("client_running", f.clientRunning);
+    json.String("blocked", f.blocked);
+    json.Bool("interrupted_replacement", f.interruptedReplacement);
+    if (seconds) {
+      json.Raw("seconds", Format("%.3f", *seconds));
+      json.Bool("replaced", form.Replaced());
+      if (!form.Backups().empty()) {
+        json.BeginArray("backups");
+        for (const std::string& b : form.Backups())
+          json.Text({}, NativeToUtf8(b));
+        json.EndArray();
+      }
+    }
+    json.EndObject();
+    std::fputs(json.Take().c_str(), stdout);
+    return;
+  }
+  auto line = [](const char* what, const std::string& value) {
+    std::printf("%-24s %s\n", what, value.c_str());
+  };
+  auto count = [](std::int64_t n) { return std::to_string(n); };
+  const char* yes = "yes";
+  const char* no = "no";
+  line("mailbox", platform::AnsiToUtf8(f.mailbox));
+  line("store", f.storeBytes < 0 ? std::string("missing") : count(f.storeBytes) + " bytes");
+  line("messages", count(f.messages));
+  line("old index entries", count(f.oldEntries));
+  line("carried over", count(f.carriedOver) + " (keep their folder and read state)");
+  line("new in the Inbox", count(f.newInInbox) + " (no old entry; unread)");
+  line("dropped entries", count(f.droppedEntries) + " (their messages are no longer in the store)");
+  line("without Message-ID", count(f.withoutMessageId));
+  line("duplicate Message-IDs", count(f.duplicateMessageIds));
+  line("text before first From", count(f.leadingBytes) + " bytes");
+  line("index matches store", f.indexMatchesStore ? yes : no);
+  line("mail client running", f.clientRunning ? yes : no);
+  line("blocked", f.blocked.empty() ? std::string(no) : platform::AnsiToUtf8(f.blocked));
+  line("interrupted repair", f.interruptedReplacement ? "yes (the next repair settles it)" : no);
+  if (seconds) {
+    line("seconds", Format("%.3f", *seconds));
+    line("replaced", form.Replaced() ? yes : no);
+    for (const std::string& b : form.Backups())
+      line("backup", NativeToUtf8(b));
+  }
+  std::fflush(stdout);
+}
+
+// Reads the options of repair or check; returns a usage error text, "" when they are right.
+std::string ParseOptions(const Args& args, bool repair, RunOptions& options) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--dir" && i + 1 < args.size() && !args[i + 1].empty()) {
+      options.dir = args[++i];
+    } else if (a == "--json") {
+      options.json = true;
+    } else if (repair && a == "--quiet") {
+      options.quiet = true;
+    } else if (repair && a == "--backup") {
+      options.backup = true;
+    } else {
+      return repair ? "usage: qvrepair-cli repair [--dir DIR] [--json] [--quiet] [--backup]"
+                    : "usage: qvrepair-cli check [--dir DIR] [--json]";
+    }
+  }
+  return "";
+}
+
 }  // namespace
 
 int RunRepair(const Args& args) {
-  std::string dir;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    // An empty DIR is refused rather than taken as "the program's own folder".
-    if (args[i] == "--dir" && i + 1 < args.size() && !args[i + 1].empty()) {
-      dir = args[++i];
-    } else {
-      return UsageError("usage: qvrepair-cli repair [--dir DIR]");
-    }
-  }
+  RunOptions options;
+  if (const std::string usage = ParseOptions(args, true, options); !usage.empty())
+    return UsageError(usage);
+  const auto start = Clock::now();
   platform::SystemPlatform platform;
-  TerminalView view;
+  TerminalView view(options.quiet, options.json);
   TComponentRegistry registry;
   TForm1 form(platform.services(), view, registry);
-  if (!dir.empty()) form.SetAppDir(dir);
+  view.SetForm(&form);
+  if (!options.dir.empty()) form.SetAppDir(options.dir);
+  form.SetBackup(options.backup);
   form.FormShow();
   if (form.CurrentState() == TForm1::State::Blocked) {
     // Why nothing was done is an error, and errors go to standard error.
-    if (view.Errors() == 0) std::fprintf(stderr, "Error: %s\n", form.BlockedReason().c_str());
+    if (view.Errors() == 0)
+      std::fprintf(stderr, "Error: %s\n", platform::AnsiToUtf8(form.BlockedReason()).c_str());
     form.FormClose();
     return 1;
   }
   if (form.CurrentState() == TForm1::State::Ready) form.Button1Click();
   view.Finish();
+  if (!options.quiet && form.Figures().scanned) {
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    PrintFigures(form, options, &seconds);
+  }
   form.FormClose();
   return form.Replaced() ? 0 : 1;
+}
+
+int RunCheck(const Args& args) {
+  RunOptions options;
+  if (const std::string usage = ParseOptions(args, false, options); !usage.empty())
+    return UsageError(usage);
+  // Quiet while it runs: a check shows its figures, not the progress of a repair.
+  options.quiet = false;
+  platform::SystemPlatform platform;
+  TerminalView view(true, options.json);
+  TComponentRegistry registry;
+  TForm1 form(platform.services(), view, registry);
+  view.SetForm(&form);
+  if (!options.dir.empty()) form.SetAppDir(options.dir);
+  form.SetDryRun(true);
+  form.FormShow();
+  form.Button1Click();
+  form.FormClose();
+  const RepairFigures& f = form.Figures();
+  // Without a scan (no profile, no store, a store that cannot be read) there is nothing to say.
+  if (!f.scanned) {
+    if (view.Errors() == 0)
+      std::fprintf(stderr, "Error: %s\n", platform::AnsiToUtf8(f.blocked).c_str());
+    return 1;
+  }
+  PrintFigures(form, options, nullptr);
+  return f.indexMatchesStore ? 0 : 3;
 }
 
 }  // namespace qv::cli

@@ -56,7 +56,8 @@ std::vector<StoreMessage> SplitStore(std::string_view store, std::int64_t* leadi
   // would cost the fuzzer more than the check.
   StoreReader reader(in, 4096);
   std::vector<StoreMessage> messages;
-  std::int64_t before = 0;
+  StoreMessage before;  // the lines before the first separator
+  bool text = false;    // some of them are not blank
   std::string_view line;
   while (reader.ReadLine(line)) {
     if (IsSeparatorLine(line, names, clock)) {
@@ -64,10 +65,13 @@ std::vector<StoreMessage> SplitStore(std::string_view store, std::int64_t* leadi
     } else if (!messages.empty()) {
       messages.back().lines.emplace_back(line);
     } else {
-      ++before;
+      before.lines.emplace_back(line);
+      text = text || line.find_first_not_of(" \t\r") != std::string_view::npos;
     }
   }
-  if (leading) *leading = before;
+  if (leading) *leading = static_cast<std::int64_t>(before.lines.size());
+  // Text before the first separator is a message of its own, the first.
+  if (text && !messages.empty()) messages.insert(messages.begin(), std::move(before));
   return messages;
 }
 
@@ -106,18 +110,21 @@ void ScratchProgramFolder::Prepare(std::string_view store) {
   out.Close();
 }
 
-RepairOutcome RunRepair(const std::string& programDir) {
+RepairOutcome RunRepair(const std::string& programDir, bool dryRun) {
   test::FakeServices fake(RunTime());
   test::RecordingView view;
   TComponentRegistry registry;
   RepairOutcome outcome;
   TForm1 form(fake.services(), view, registry);
   form.SetAppDir(programDir);
+  form.SetDryRun(dryRun);
   form.FormShow();
   form.Button1Click();
   outcome.done = form.CurrentState() == TForm1::State::Done;
   outcome.replaced = form.Replaced();
   outcome.errors = view.errors;
+  outcome.messages = form.Figures().messages;
+  outcome.fileSteps = fake.files.log.size();
   const TMailMessageList& items = form.MailBox.MailItems();
   for (int i = 0; i < items.Count(); ++i) {
     outcome.offsets.push_back(items.ItemAt(i).F15());

@@ -17,7 +17,8 @@ struct StoreMessage {
 };
 
 // The messages of a store: what follows each separator line up to the next one. Lines before the
-// first separator belong to no message. `leading` (when given) counts those lines.
+// first separator are a message of their own (the first, at offset 0) when the store has a
+// separator and they are not all blank; `leading` (when given) counts those lines.
 std::vector<StoreMessage> SplitStore(std::string_view store, std::int64_t* leading = nullptr);
 
 struct RepairOutcome {
@@ -27,6 +28,8 @@ struct RepairOutcome {
   std::vector<std::int64_t> offsets;  // of the new index's entries, in order
   std::vector<std::int64_t> sizes;
   std::vector<bool> attachments;  // the attachment marks
+  std::int64_t messages = 0;      // the messages the scan found
+  std::size_t fileSteps = 0;      // what the run asked of the file layer
 };
 
 // A program folder of its own, removed when destroyed: under /dev/shm when there is one and
@@ -50,8 +53,8 @@ class ScratchProgramFolder {
   std::string dir_;
 };
 
-// Runs the repair over the program folder (FormShow, then Button1Click).
-RepairOutcome RunRepair(const std::string& programDir);
+// Runs the repair, or a dry run, over the program folder (FormShow, then Button1Click).
+RepairOutcome RunRepair(const std::string& programDir, bool dryRun = false);
 
 // The invariants of a run over `original`, whose repaired store is `repaired` (the file now in
 // place when the run replaced the pair): a store with a separator line (or an empty one) is

@@ -17,7 +17,15 @@ void FuzzStoreScan(std::string_view input) {
   // One scratch folder per process, emptied for every input.
   static const auto folder = std::make_unique<ScratchProgramFolder>("scan");
   folder->Prepare(input);
+  // A dry run first: it writes nothing and finds what the repair then finds.
+  const RepairOutcome check = RunRepair(folder->Dir(), true);
+  Check(check.fileSteps == 0, "a dry run asked the file layer to change something");
+  {
+    TFileStream unchanged(folder->StorePath(), FileMode::OpenRead);
+    Check(unchanged.ReadRest() == input, "a dry run changed the store");
+  }
   const RepairOutcome outcome = RunRepair(folder->Dir());
+  Check(check.messages == outcome.messages, "a dry run counts other messages than the repair");
   TFileStream store(folder->StorePath(), FileMode::OpenRead);
   CheckRepair(input, outcome, store.ReadRest());
 }

@@ -105,6 +105,30 @@ class TViewStream : public TStream {
   std::size_t pos_ = 0;
 };
 
+// A stream that keeps nothing: it counts what is written to it (a dry run's output).
+class TNullStream : public TStream {
+ public:
+  std::size_t Read(void*, std::size_t) override { return 0; }
+  std::size_t Write(const void*, std::size_t n) override {
+    pos_ += static_cast<std::int64_t>(n);
+    if (pos_ > size_) size_ = pos_;
+    return n;
+  }
+  std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override {
+    const std::int64_t base = origin == SeekOrigin::Begin ? 0
+                              : origin == SeekOrigin::End ? size_
+                                                          : pos_;
+    pos_ = base + offset < 0 ? 0 : base + offset;
+    return pos_;
+  }
+  std::int64_t Size() override { return size_; }
+  void SetSize(std::int64_t size) override { size_ = size < 0 ? 0 : size; }
+
+ private:
+  std::int64_t pos_ = 0;
+  std::int64_t size_ = 0;
+};
+
 enum class FileMode {
   OpenRead,       // existing file, reading
   OpenReadWrite,  // existing file, reading and writing

@@ -158,7 +158,14 @@ bool TForm1::ClientRunning() {
 
 void TForm1::Block(const std::string& reason) {
   if (blocked_reason_.empty()) blocked_reason_ = reason;
+  figures_.blocked = blocked_reason_;
   SetState(State::Blocked);
+}
+
+void TForm1::BlockWithError(const std::string& reason) {
+  // A dry run reports why a repair would not start in its figures, not as an error.
+  if (!dry_run_) ReportError(reason);
+  Block(reason);
 }
 
 bool TForm1::TakeFolderLock() {
@@ -170,8 +177,7 @@ bool TForm1::TakeFolderLock() {
   folder_lock_ = services_.files.LockFolder(folder, &heldByOther, &error);
   if (folder_lock_) return true;
   if (heldByOther) {
-    ReportError(kRepairRunning);
-    Block(kRepairRunning);
+    BlockWithError(kRepairRunning);
     return false;
   }
   return true;
@@ -181,11 +187,12 @@ void TForm1::HandleInterruptedReplacement(bool clientRunning) {
   interrupted_ = Interrupted::None;
   platform::FileSystem& files = services_.files;
   if (!files.FileExists(paths_.journal)) return;
+  figures_.interruptedReplacement = true;
+  if (dry_run_) return;  // reported in the figures; the next repair settles it
   if (clientRunning) {
     // The client has the files; nothing is touched until it is closed.
     interrupted_ = Interrupted::Pending;
-    ReportError(kReplacementPending);
-    Block(kReplacementPending);
+    BlockWithError(kReplacementPending);
     return;
   }
   std::string detail;
@@ -213,10 +220,12 @@ void TForm1::FormShow() {
     if (AppDir.empty()) AppDir = "./";
   }
   blocked_reason_.clear();
+  figures_ = RepairFigures();
   SetState(State::Ready);
   platform::FileSystem& files = services_.files;
   MessageLines = std::make_unique<TStringList>();
-  if (!TakeFolderLock()) return;
+  // A dry run goes on when another run holds the folder: it writes nothing, and says so.
+  if (!TakeFolderLock() && !dry_run_) return;
 
   bool profileRead = true;
   try {
@@ -235,9 +244,7 @@ void TForm1::FormShow() {
   if (profileRead) {
     if (const std::string problem = MailboxNameProblem(MailboxName); !problem.empty()) {
       // A name that reaches outside the profile folder: no file is looked at.
-      const std::string text = FormatMessage(kBadMailboxName, {MailboxName});
-      ReportError(text);
-      Block(text);
+      BlockWithError(FormatMessage(kBadMailboxName, {MailboxName}));
       profileRead = false;
     }
   }
@@ -245,6 +252,7 @@ void TForm1::FormShow() {
     paths_ = MailboxPaths();
     return;
   }
+  figures_.mailbox = MailboxName;
   mailbox_file_ = files.FileNameFromAnsi(MailboxName);
   paths_ = MailboxPaths::For(files, AppDir + ProfileDir, mailbox_file_);
 
@@ -276,10 +284,10 @@ void TForm1::FormShow() {
   for (const std::string* path : {&paths_.repaired, &paths_.indexTemp, &paths_.restore})
     if (files.FileExists(*path)) leftovers_.push_back(*path);
 
-  if (running && interrupted_ != Interrupted::Pending) {
-    ReportError(kCloseClient);
-    Block(kCloseClient);
-  }
+  if (running && interrupted_ != Interrupted::Pending) BlockWithError(kCloseClient);
+  figures_.clientRunning = running;
+  figures_.oldEntries = MailBox.MailItems().Count();
+  figures_.storeBytes = files.FileSize(StorePath());
 }
 
 void TForm1::Button2Click() {
@@ -296,7 +304,10 @@ void TForm1::FormClose() {
 }
 
 void TForm1::Button1Click() {
-  if (state_ != State::Ready) return;
+  // A dry run is made whatever start-up found, as long as it knows the mailbox's files.
+  if (dry_run_ ? (state_ == State::Running || state_ == State::Done || paths_.store.empty())
+               : state_ != State::Ready)
+    return;
   SetState(State::Running);
   replaced_ = false;
   try {
@@ -321,12 +332,19 @@ void TForm1::Button1Click() {
   if (!started_ && store_size_ > 0) {
     // A store with text but no recognised message is never replaced by an empty one.
     DiscardRepairedStore();
-    ReportError(kNoMessagesFound);
+    figures_.scanned = true;
+    if (!dry_run_) ReportError(kNoMessagesFound);
     SetState(State::Done);
     return;
   }
   try {
     MergeIndex();
+    figures_.scanned = true;
+    if (dry_run_) {
+      RepairedStore.reset();
+      SetState(State::Done);
+      return;
+    }
     replaced_ = ReplaceFiles();
   } catch (const std::exception& e) {
     DiscardRepairedStore();
@@ -339,6 +357,12 @@ void TForm1::Button1Click() {
 
 void TForm1::CreateRepairedStore() {
   RepairedStore.reset();
+  repaired_size_ = 0;
+  if (dry_run_) {
+    // The blocks are formed and counted, and go nowhere.
+    RepairedStore = std::make_unique<TNullStream>();
+    return;
+  }
   try {
     RepairedStore = services_.files.CreateFile(RepairedPath());
     repaired_created_ = true;
@@ -438,30 +462,103 @@ void TForm1::ScanMailbox() {
   const platform::LocaleNames& names = services_.locale.Names();
   StoreReader reader(store);
   LinePool pool;
+  leading_entry_ = -1;
+  index_matches_ = true;
+  scanned_bytes_ = 0;
   // The repaired store goes to the disk while the scan goes on, rather than all of it at the
   // sync before it replaces the store.
   constexpr std::int64_t kWritebackStep = std::int64_t{16} << 20;
   std::int64_t writtenBack = 0;
+  std::int64_t blockStart = 0;  // where the current message's separator line begins
+  bool leadingText = false;     // text other than blank lines before the first separator
   std::string_view line;
   while (reader.ReadLine(line)) {
     if (IsSeparatorLine(line, names, services_.clock)) {
-      if (started_) IndexMessage();
-      if (repaired_size_ - writtenBack >= kWritebackStep) {
+      const std::int64_t at = reader.LineOffset();
+      if (started_) {
+        CheckOldEntry(blockStart, at - blockStart);
+        IndexMessage();
+      } else {
+        figures_.leadingBytes = at;
+        // Text before the first separator is most often a message whose separator was damaged:
+        // it is kept as a message of its own. It is read again from the store rather than held
+        // while the scan looks for a separator that may never come.
+        if (leadingText) IndexLeadingText(at);
+      }
+      blockStart = at;
+      if (!dry_run_ && repaired_size_ - writtenBack >= kWritebackStep) {
         RepairedStore->Flush();
         services_.files.StartWriteback(RepairedPath());
         writtenBack = repaired_size_;
       }
+      scanned_bytes_ = reader.Offset();
       ShowProgress();
       started_ = true;
       pool.Recycle(*MessageLines);
     } else if (started_) {
-      // Lines before the first separator belong to no message and are not kept.
       MessageLines->Add(pool.Take(line));
+    } else if (!leadingText) {
+      leadingText = line.find_first_not_of(" \t\r") != std::string_view::npos;
     }
   }
-  if (started_) IndexMessage();
+  if (started_) {
+    CheckOldEntry(blockStart, reader.Offset() - blockStart);
+    IndexMessage();
+  } else {
+    figures_.leadingBytes = reader.Offset();
+  }
+  scanned_bytes_ = reader.Offset();
+  figures_.messages = MessageCount;
+  figures_.indexMatchesStore =
+      index_matches_ && leading_entry_ < 0 && MessageCount == MailBox.MailItems().Count();
   ShowProgress();
   CloseRepairedStore();
+}
+
+namespace {
+// The first `limit` bytes of a stream.
+class TLimitedStream : public TStream {
+ public:
+  TLimitedStream(TStream& source, std::int64_t limit) : source_(source), left_(limit) {}
+  std::size_t Read(void* buffer, std::size_t n) override {
+    n = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(n), left_));
+    const std::size_t got = n == 0 ? 0 : source_.Read(buffer, n);
+    left_ -= static_cast<std::int64_t>(got);
+    return got;
+  }
+  std::size_t Write(const void*, std::size_t) override { return 0; }
+  std::int64_t Seek(std::int64_t, SeekOrigin) override { return 0; }
+  void SetSize(std::int64_t) override {}
+
+ private:
+  TStream& source_;
+  std::int64_t left_;
+};
+}  // namespace
+
+void TForm1::IndexLeadingText(std::int64_t bytes) {
+  TFileStream again(StorePath(), FileMode::OpenRead);
+  TLimitedStream leading(again, bytes);
+  StoreReader reader(leading);
+  MessageLines->Clear();
+  std::string_view line;
+  while (reader.ReadLine(line))
+    MessageLines->Add(std::string(line));
+  leading_entry_ = MessageCount;
+  index_matches_ = false;
+  IndexMessage();
+  MessageLines->Clear();
+}
+
+void TForm1::CheckOldEntry(std::int64_t blockOffset, std::int64_t blockSize) {
+  if (!index_matches_) return;
+  const TMailMessageList& old = MailBox.MailItems();
+  if (MessageCount >= old.Count()) {
+    index_matches_ = false;
+    return;
+  }
+  const TMailMessageItem& entry = old.ItemAt(MessageCount);
+  index_matches_ = entry.F15() == blockOffset && entry.F10() == blockSize;
 }
 
 // --- indexing ----------------------------------------------------------------------------------
@@ -565,30 +662,56 @@ void TForm1::MergeIndex() {
     key.append(reinterpret_cast<const char*>(&date), sizeof date);
     return key;
   };
+  std::int64_t anonymousOld = 0;
   for (int i = 0; i < old.Count(); ++i) {
     const TMailMessageItem& entry = old.ItemAt(i);
-    if (entry.F2().empty())
+    if (entry.F2().empty()) {
       anonymous[anonymousKey(entry)].push_back(i);
-    else
+      ++anonymousOld;
+    } else {
       first.emplace(entry.F2(), i);
+    }
   }
+  // The figures: which identifiers the store still has, and which it has twice.
+  std::unordered_map<std::string_view, bool> seen;  // identifier -> an old entry has it
+  seen.reserve(static_cast<std::size_t>(rebuilt.Count()));
+  RepairFigures& f = figures_;
+  f.carriedOver = f.withoutMessageId = f.duplicateMessageIds = 0;
+  std::int64_t anonymousTaken = 0;
   for (int i = 0; i < rebuilt.Count(); ++i) {
     TMailMessageItem& entry = rebuilt.ItemAt(i);
     int match = -1;
     if (!entry.F2().empty()) {
-      if (const auto it = first.find(entry.F2()); it != first.end()) match = it->second;
-    } else if (!anonymous.empty()) {
-      if (const auto it = anonymous.find(anonymousKey(entry));
-          it != anonymous.end() && !it->second.empty()) {
-        match = it->second.front();
-        it->second.pop_front();
+      const auto it = first.find(entry.F2());
+      if (it != first.end()) match = it->second;
+      if (!seen.emplace(entry.F2(), match >= 0).second) ++f.duplicateMessageIds;
+    } else {
+      ++f.withoutMessageId;
+      // The text before the first separator is matched by its identifier only.
+      if (!anonymous.empty() && i != leading_entry_) {
+        if (const auto it = anonymous.find(anonymousKey(entry));
+            it != anonymous.end() && !it->second.empty()) {
+          match = it->second.front();
+          it->second.pop_front();
+          ++anonymousTaken;
+        }
       }
     }
     if (match < 0) continue;
+    ++f.carriedOver;
     const TMailMessageItem& found = old.ItemAt(match);
     entry.SetF0(found.F0());
     entry.SetF1(found.F1());
   }
+  f.messages = rebuilt.Count();
+  f.newInInbox = f.messages - f.carriedOver;
+  f.oldEntries = old.Count();
+  f.droppedEntries = anonymousOld - anonymousTaken;
+  for (int i = 0; i < old.Count(); ++i) {
+    const std::string& id = old.ItemAt(i).F2();
+    if (!id.empty() && seen.find(id) == seen.end()) ++f.droppedEntries;
+  }
+  seen.clear();
   first.clear();
   anonymous.clear();
   old.BeginUpdate();
@@ -604,10 +727,59 @@ bool TForm1::StoreChangedSinceScan() {
   return services_.files.Stamp(StorePath()) != scan_store_ || ClientRunning();
 }
 
+void TForm1::MakeBackups() {
+  platform::FileSystem& files = services_.files;
+  const TDateTime now = services_.clock.Now();
+  const DateParts d = DecodeDate(now);
+  const TimeParts t = DecodeTime(now);
+  const std::string suffix =
+      Format(".bak-%04d%02d%02d-%02d%02d%02d", d.year, d.month, d.day, t.hour, t.min, t.sec);
+  backups_.clear();
+  try {
+    for (const auto& [name, target] : {std::pair(&paths_.store, &paths_.storeTarget),
+                                       std::pair(&paths_.index, &paths_.indexTarget)}) {
+      if (!files.FileExists(*target)) continue;
+      const std::string backup = files.SiblingPath(*name, suffix);
+      std::string error;
+      // The name must be new: an earlier backup is never written over.
+      if (files.FileExists(backup))
+        throw EFCreateError(FormatMessage(kFCreateError, {backup, "File exists"}));
+      switch (files.LinkFile(*target, backup, &error)) {
+        case platform::LinkOutcome::Linked:
+          backups_.push_back(backup);
+          continue;
+        case platform::LinkOutcome::Failed:
+          throw EFCreateError(FormatMessage(kFCreateError, {backup, error}));
+        case platform::LinkOutcome::NotSupported:
+          break;
+      }
+      // No hard links here: a copy, on the disk before anything is replaced.
+      backups_.push_back(backup);
+      TFileStream in(*target, FileMode::OpenRead);
+      const std::unique_ptr<TStream> out = files.CreateFile(backup);
+      out->CopyFrom(in, 0);
+      out->Commit();
+      if (!files.CopyPermissions(*target, backup, &error) || !files.SyncFile(backup, &error))
+        throw EWriteError(FormatMessage("Cannot flush file \"%s\". %s", {backup, error}));
+    }
+  } catch (...) {
+    RemoveBackups();
+    throw;
+  }
+}
+
+void TForm1::RemoveBackups() {
+  // Backups of a pair that stays in place are of no use.
+  for (const std::string& backup : backups_)
+    services_.files.DeleteFile(backup, nullptr);
+  backups_.clear();
+}
+
 bool TForm1::AbandonReplacement(const std::string& text) {
   platform::FileSystem& files = services_.files;
   for (const std::string* path : {&paths_.indexTemp, &paths_.restore, &paths_.journal})
     if (files.FileExists(*path)) files.DeleteFile(*path, nullptr);
+  RemoveBackups();
   DiscardRepairedStore();
   ReportError(text);
   return false;
@@ -644,6 +816,14 @@ bool TForm1::ReplaceFiles() {
     return false;
   }
 
+  if (backup_) {
+    try {
+      MakeBackups();
+    } catch (const Exception& e) {
+      return AbandonReplacement(e.what());
+    }
+  }
+
   // Before the first rename: the new index beside the old one, the old index kept under a second
   // name, and the journal that lets the next start finish or undo what a crash interrupts.
   ReplacementRecord record;
@@ -673,6 +853,7 @@ bool TForm1::ReplaceFiles() {
     if (back) {
       SyncReplacementFolders(files, p, nullptr);
       files.DeleteFile(p.journal, nullptr);
+      RemoveBackups();
       DiscardRepairedStore();
     } else {
       // The new index is in place and describes the repaired store: that is kept, and the

@@ -69,6 +69,25 @@ std::string MailboxNameProblem(std::string_view name);
 // The text between the first "<" and the first ">", trimmed; the text itself without them.
 std::string ExtractAngleAddress(std::string_view text);
 
+// What a run found, and what it would do or did, in figures: the same for a dry run and a repair.
+struct RepairFigures {
+  std::string mailbox;                // the mailbox name from the profile
+  std::int64_t storeBytes = -1;       // size of the store (-1: no store)
+  std::int64_t messages = 0;          // messages the scan found (the entries a repair writes)
+  std::int64_t oldEntries = 0;        // entries of the old index
+  std::int64_t carriedOver = 0;       // messages that take folder and read state from an old entry
+  std::int64_t newInInbox = 0;        // messages that no old entry matches: Inbox, unread
+  std::int64_t droppedEntries = 0;    // old entries that match no message
+  std::int64_t withoutMessageId = 0;  // messages with an empty Message-ID
+  std::int64_t duplicateMessageIds = 0;  // messages whose Message-ID an earlier one has
+  std::int64_t leadingBytes = 0;         // bytes before the first separator
+  bool indexMatchesStore = false;        // one old entry per message, in order, at its block
+  bool clientRunning = false;
+  std::string blocked;                  // why start-up did not offer the repair ("" when it did)
+  bool interruptedReplacement = false;  // a replacement that a crash interrupted waits
+  bool scanned = false;                 // the store was scanned
+};
+
 class TForm1 : public TComponent {
   QV_CLASS_INFO
  public:
@@ -100,6 +119,20 @@ class TForm1 : public TComponent {
 
   // Sets the program folder instead of the one of the running program (for --dir).
   void SetAppDir(std::string dir);
+  // A dry run: start-up, scan, indexing and merge as a repair makes them, but no file is written,
+  // made, renamed or removed; an interrupted replacement is reported, not settled. Set before
+  // FormShow.
+  void SetDryRun(bool dryRun) { dry_run_ = dryRun; }
+  bool DryRun() const noexcept { return dry_run_; }
+  // Keeps the old store and index under "<name>.bak-YYYYMMDD-HHMMSS" (hard links, or synced
+  // copies where the file system has none) before anything is replaced.
+  void SetBackup(bool backup) { backup_ = backup; }
+  // The backups this run made.
+  const std::vector<std::string>& Backups() const noexcept { return backups_; }
+  // The figures of start-up and of the last scan and merge.
+  const RepairFigures& Figures() const noexcept { return figures_; }
+  // Bytes of the store the running scan has read.
+  std::int64_t ScannedBytes() const noexcept { return scanned_bytes_; }
 
   // Event handlers.
   void FormShow();
@@ -156,6 +189,7 @@ class TForm1 : public TComponent {
   bool TakeFolderLock();
   void HandleInterruptedReplacement(bool clientRunning);
   void Block(const std::string& reason);
+  void BlockWithError(const std::string& reason);
   void SetState(State s);
   void ShowProgress();
   // Puts the new index and the repaired store in place; false when it failed and reported.
@@ -165,6 +199,13 @@ class TForm1 : public TComponent {
   void DiscardRepairedStore();
   // Removes what a replacement made before its first rename and reports `text`.
   bool AbandonReplacement(const std::string& text);
+  // Makes the backups of the old pair; raises the file layer's error, having removed what it made.
+  void MakeBackups();
+  void RemoveBackups();
+  // Indexes the text before the first separator (the store's first `bytes` bytes) as a message.
+  void IndexLeadingText(std::int64_t bytes);
+  // Compares the block of the message just finished with the old index's entry of that number.
+  void CheckOldEntry(std::int64_t blockOffset, std::int64_t blockSize);
 
   platform::Services services_;
   DialogView& view_;
@@ -185,6 +226,13 @@ class TForm1 : public TComponent {
   std::vector<std::string> leftovers_;
   Interrupted interrupted_ = Interrupted::None;
   std::string blocked_reason_;
+  bool dry_run_ = false;
+  bool backup_ = false;
+  std::vector<std::string> backups_;
+  RepairFigures figures_;
+  std::int64_t scanned_bytes_ = 0;
+  int leading_entry_ = -1;     // the entry made of text before the first separator
+  bool index_matches_ = true;  // every message so far has its old entry at its block
 };
 
 }  // namespace qv

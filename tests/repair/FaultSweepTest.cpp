@@ -111,6 +111,7 @@ class FaultSweep : public RepairFixture {
   std::unique_ptr<TForm1> Run() {
     auto form = Start();
     EXPECT_EQ(form->CurrentState(), TForm1::State::Ready);
+    form->SetBackup(backup_);
     form->Button1Click();
     return form;
   }
@@ -153,8 +154,13 @@ class FaultSweep : public RepairFixture {
     if (leftoversAllowed)
       std::erase_if(names, [](const std::string& n) {
         return n == "mailbox.xyz" || n == "mailbox.idx.tmp" || n == "mailbox.idx.restore" ||
-               n == "mailbox.idx.journal";
+               n == "mailbox.idx.journal" || n.find(".bak-") != std::string::npos;
       });
+    // Backups are made before anything is replaced and stay once the pair is; a run that stops
+    // takes its backups with it.
+    std::erase_if(names, [replaced](const std::string& n) {
+      return replaced && n.find(".bak-") != std::string::npos;
+    });
     EXPECT_EQ(names, (std::vector<std::string>{"mailbox.idx", "mailbox.mbx"}));
   }
 
@@ -169,7 +175,9 @@ class FaultSweep : public RepairFixture {
     EXPECT_EQ(view_.messages, std::vector<std::string>{kReplacementCompleted});
     EXPECT_EQ(InPlace().store, new_.store);
     EXPECT_EQ(InPlace().index, new_.index);
-    EXPECT_EQ(FolderEntries(), (std::vector<std::string>{"mailbox.idx", "mailbox.mbx"}));
+    std::vector<std::string> names = FolderEntries();
+    std::erase_if(names, [](const std::string& n) { return n.find(".bak-") != std::string::npos; });
+    EXPECT_EQ(names, (std::vector<std::string>{"mailbox.idx", "mailbox.mbx"}));
   }
 
   // Fails the call of `step` ("op path") at its `nth` occurrence, and every removal when asked.
@@ -182,6 +190,7 @@ class FaultSweep : public RepairFixture {
   }
 
   Pair old_, new_;
+  bool backup_ = false;
   std::int64_t bytes_ = 0;
   std::vector<std::string> steps_;
 };
@@ -252,40 +261,45 @@ TEST_F(FaultSweep, DiskFullAfterEveryByteCountLeavesAWholePair) {
 }
 
 TEST_F(FaultSweep, FailureAtEveryFileStepLeavesAWholePair) {
-  RunClean();
-  const std::string folder = Folder().string() + "/";
-  // Every create, commit, sync, link, rename, removal and folder sync of a run, in order.
-  ASSERT_EQ(steps_.size(), 19u);
-  std::map<std::string, int> occurrences;
-  for (const bool failDeletes : {false, true}) {
-    occurrences.clear();
-    bool renamed = false;  // the step failed comes after both renames
-    for (const std::string& step : steps_) {
-      const int nth = ++occurrences[step];
-      SCOPED_TRACE(step + " (" + std::to_string(nth) + ")" +
-                   (failDeletes ? ", removals failing" : ""));
-      Arrange();
-      FailStep(step, nth, failDeletes);
-      auto form = Run();
-      if (step == "create " + folder + "mailbox.xyz") {
-        // The run cannot start: it says so and the window closes.
-        ExpectSafe(*form, failDeletes);
-        ASSERT_FALSE(view_.errors.empty());
-        EXPECT_EQ(view_.errors[0].rfind(std::string(kErrorCreatingBackup) + "\n", 0), 0u);
-        EXPECT_TRUE(view_.closed);
-      } else if (!renamed) {
-        ExpectSafe(*form, failDeletes);
-        EXPECT_FALSE(form->Replaced());
-      } else {
-        // The pair is in place; what could not be made sure of afterwards is settled by the
-        // next start. Only a failed folder sync is worth an error box.
-        EXPECT_TRUE(form->Replaced());
-        EXPECT_EQ(view_.errors.size(), step.rfind("syncdir", 0) == 0 && nth == 2 ? 1u : 0u);
-        ExpectWholePair(true, true);
-        if (!failDeletes && fs::exists(File("mailbox.idx.journal"))) ExpectNextStartCompletes();
+  for (const bool backup : {false, true}) {
+    SCOPED_TRACE(backup ? "with backups" : "without backups");
+    backup_ = backup;
+    RunClean();
+    const std::string folder = Folder().string() + "/";
+    // Every create, commit, sync, link, rename, removal and folder sync of a run, in order (the
+    // backups are two more links).
+    ASSERT_EQ(steps_.size(), backup ? 21u : 19u);
+    std::map<std::string, int> occurrences;
+    for (const bool failDeletes : {false, true}) {
+      occurrences.clear();
+      bool renamed = false;  // the step failed comes after both renames
+      for (const std::string& step : steps_) {
+        const int nth = ++occurrences[step];
+        SCOPED_TRACE(step + " (" + std::to_string(nth) + ")" +
+                     (failDeletes ? ", removals failing" : ""));
+        Arrange();
+        FailStep(step, nth, failDeletes);
+        auto form = Run();
+        if (step == "create " + folder + "mailbox.xyz") {
+          // The run cannot start: it says so and the window closes.
+          ExpectSafe(*form, failDeletes);
+          ASSERT_FALSE(view_.errors.empty());
+          EXPECT_EQ(view_.errors[0].rfind(std::string(kErrorCreatingBackup) + "\n", 0), 0u);
+          EXPECT_TRUE(view_.closed);
+        } else if (!renamed) {
+          ExpectSafe(*form, failDeletes);
+          EXPECT_FALSE(form->Replaced());
+        } else {
+          // The pair is in place; what could not be made sure of afterwards is settled by the
+          // next start. Only a failed folder sync is worth an error box.
+          EXPECT_TRUE(form->Replaced());
+          EXPECT_EQ(view_.errors.size(), step.rfind("syncdir", 0) == 0 && nth == 2 ? 1u : 0u);
+          ExpectWholePair(true, true);
+          if (!failDeletes && fs::exists(File("mailbox.idx.journal"))) ExpectNextStartCompletes();
+        }
+        if (step == "replace " + folder + "mailbox.xyz") renamed = true;
+        if (::testing::Test::HasFailure()) return;
       }
-      if (step == "replace " + folder + "mailbox.xyz") renamed = true;
-      if (::testing::Test::HasFailure()) return;
     }
   }
 }

@@ -75,7 +75,9 @@ TEST_F(RepairCli, RepairExitsZeroAndPrintsTheLastLabel) {
   WriteIndex();
   WriteFile(Folder() / "mailbox.mbx", kStore);
   EXPECT_EQ(Run(DirArg()), 0);
-  EXPECT_EQ(out_, "Repairing message : 2\n");
+  // The last label, then the summary.
+  EXPECT_EQ(out_.rfind("Repairing message : 2\nmailbox ", 0), 0u) << out_;
+  EXPECT_NE(out_.find("\nreplaced                 yes\n"), std::string::npos) << out_;
   EXPECT_EQ(err_, "");
   const std::string store = ReadFile(Folder() / "mailbox.mbx");
   EXPECT_NE(store.find("Message-ID: <2@x>\r\n\r\ntwo\r\n\r\n\r\n"), std::string::npos);

@@ -80,18 +80,21 @@ TEST_F(RepairScan, RepairingARepairedStoreKeepsItsBytes) {
   EXPECT_EQ(ReadFile(File("mailbox.idx")), onceIndex);
 }
 
-TEST_F(RepairScan, LeadingTextIsDroppedAndEveryMessageCounted) {
+// Text before the first separator was deleted from the store for good, though it is most often a
+// message whose separator was damaged. It becomes the first message, written and indexed like
+// every other; blank leading lines vanish as before; a second repair changes nothing.
+TEST_F(RepairScan, LeadingTextBecomesTheFirstMessage) {
   auto form =
       Repair("leading\ntext\n" + std::string(kOpen) + "\n1\n" + kOpen + "\n2\n" + kOpen + "\n3\n");
-  EXPECT_EQ(form->MessageCount, 3);
-  EXPECT_EQ(form->Label2.Caption(), "Repairing message : 3");
+  EXPECT_EQ(form->MessageCount, 4);
+  EXPECT_EQ(form->Figures().leadingBytes, 13);
+  EXPECT_EQ(form->Label2.Caption(), "Repairing message : 4");
   const std::string store = ReadFile(File("mailbox.mbx"));
-  EXPECT_EQ(store.find("leading"), std::string::npos);
-  EXPECT_EQ(store.rfind(Sep(""), 0), 0u);
+  EXPECT_EQ(store.rfind(Sep("") + "leading\r\ntext\r\n\r\n\r\n" + Sep(""), 0), 0u);
   TqvMailBox& box = LoadIndex();
-  ASSERT_EQ(box.MailItems().Count(), 3);
+  ASSERT_EQ(box.MailItems().Count(), 4);
   std::int64_t next = 0;
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < 4; ++i) {
     const auto& e = box.MailItems().ItemAt(i);
     EXPECT_EQ(e.F15(), next);
     EXPECT_EQ(store.substr(static_cast<std::size_t>(e.F15()), Sep("").size()), Sep(""));
@@ -100,6 +103,20 @@ TEST_F(RepairScan, LeadingTextIsDroppedAndEveryMessageCounted) {
   EXPECT_EQ(next, static_cast<std::int64_t>(store.size()));
   // Progress at every separator and once at the end.
   EXPECT_EQ(view_.processed, 4);
+
+  form.reset();
+  view_ = RecordingView();
+  auto again = Start();
+  again->Button1Click();
+  ASSERT_TRUE(again->Replaced());
+  EXPECT_EQ(ReadFile(File("mailbox.mbx")), store);
+
+  fs::remove_all(Folder());
+  fs::create_directories(Folder());
+  auto blank = Repair(" \t\n\n\t\n" + std::string(kOpen) + "\n1\n");
+  EXPECT_EQ(blank->MessageCount, 1);
+  EXPECT_EQ(blank->Figures().leadingBytes, 6);
+  EXPECT_EQ(ReadFile(File("mailbox.mbx")), Sep("") + "\r\n1\r\n\r\n\r\n");
 }
 
 TEST_F(RepairScan, EmptyMessagesAreWrittenAsSeparatorAndEmptyLine) {
