@@ -297,7 +297,7 @@ void TForm1::Button2Click() {
 
 void TForm1::FormClose() {
   // A close that reaches the form during a run (keyboard, window manager) is refused: the scan
-  // still works on the line list.
+  // still works on the form's message and store.
   if (!CloseQuery()) return;
   if (MessageLines) MessageLines->Clear();
   MessageLines.reset();
@@ -394,47 +394,6 @@ void TForm1::ShowProgress() {
   view_.ProcessMessages();
 }
 
-namespace {
-
-// The texts of a finished message's lines, kept for the lines of the next one, so that the scan
-// does not allocate and free once per line. Only texts with storage of their own (longer than a
-// string holds inline) and of ordinary line length are kept, within a fixed budget of bytes.
-class LinePool {
- public:
-  std::string Take(std::string_view line) {
-    if (line.size() <= kInline || spare_.empty()) return std::string(line);
-    std::string text = std::move(spare_.back());
-    spare_.pop_back();
-    bytes_ -= text.capacity();
-    text.assign(line);
-    return text;
-  }
-
-  // Empties `lines`, keeping what fits.
-  void Recycle(TStringList& lines) {
-    const std::size_t from = spare_.size();
-    lines.ClearInto(spare_);
-    std::size_t kept = from;
-    for (std::size_t i = from; i < spare_.size(); ++i) {
-      const std::size_t capacity = spare_[i].capacity();
-      if (capacity <= kInline || capacity > kLongestKept || bytes_ + capacity > kBudget) continue;
-      bytes_ += capacity;
-      if (kept != i) spare_[kept] = std::move(spare_[i]);
-      ++kept;
-    }
-    spare_.resize(kept);
-  }
-
- private:
-  static constexpr std::size_t kLongestKept = 1024;
-  static constexpr std::size_t kBudget = std::size_t{4} << 20;
-  inline static const std::size_t kInline = std::string().capacity();
-  std::vector<std::string> spare_;
-  std::size_t bytes_ = 0;
-};
-
-}  // namespace
-
 void TForm1::ScanMailbox() {
   MessageCount = -1;
   started_ = false;
@@ -461,7 +420,7 @@ void TForm1::ScanMailbox() {
   }
   const platform::LocaleNames& names = services_.locale.Names();
   StoreReader reader(store);
-  LinePool pool;
+  held_lines_.clear();
   leading_entry_ = -1;
   index_matches_ = true;
   scanned_bytes_ = 0;
@@ -471,13 +430,17 @@ void TForm1::ScanMailbox() {
   std::int64_t writtenBack = 0;
   std::int64_t blockStart = 0;  // where the current message's separator line begins
   bool leadingText = false;     // text other than blank lines before the first separator
+  // A message's lines are not copied: the reader holds its bytes from its separator on, the scan
+  // notes where each line stands, and the message is indexed from views of them. Lines before the
+  // first separator belong to no message; they are only tested for a separator and for text, so
+  // a line too long for the buffer is read through rather than gathered.
   std::string_view line;
-  while (reader.ReadLine(line)) {
+  while (reader.ReadLineOrSketch(line)) {
     if (IsSeparatorLine(line, names, services_.clock)) {
       const std::int64_t at = reader.LineOffset();
       if (started_) {
         CheckOldEntry(blockStart, at - blockStart);
-        IndexMessage();
+        IndexHeldMessage(reader.Held());
       } else {
         figures_.leadingBytes = at;
         // Text before the first separator is most often a message whose separator was damaged:
@@ -494,16 +457,18 @@ void TForm1::ScanMailbox() {
       scanned_bytes_ = reader.Offset();
       ShowProgress();
       started_ = true;
-      pool.Recycle(*MessageLines);
+      reader.Hold();
+      held_lines_.clear();
     } else if (started_) {
-      MessageLines->Add(pool.Take(line));
+      held_lines_.push_back(
+          {static_cast<std::size_t>(line.data() - reader.Held().data()), line.size()});
     } else if (!leadingText) {
       leadingText = line.find_first_not_of(" \t\r") != std::string_view::npos;
     }
   }
   if (started_) {
     CheckOldEntry(blockStart, reader.Offset() - blockStart);
-    IndexMessage();
+    IndexHeldMessage(reader.Held());
   } else {
     figures_.leadingBytes = reader.Offset();
   }
@@ -540,14 +505,23 @@ void TForm1::IndexLeadingText(std::int64_t bytes) {
   TFileStream again(StorePath(), FileMode::OpenRead);
   TLimitedStream leading(again, bytes);
   StoreReader reader(leading);
-  MessageLines->Clear();
+  reader.Hold();
+  held_lines_.clear();
   std::string_view line;
   while (reader.ReadLine(line))
-    MessageLines->Add(std::string(line));
+    held_lines_.push_back(
+        {static_cast<std::size_t>(line.data() - reader.Held().data()), line.size()});
   leading_entry_ = MessageCount;
   index_matches_ = false;
-  IndexMessage();
-  MessageLines->Clear();
+  IndexHeldMessage(reader.Held());
+  held_lines_.clear();
+}
+
+void TForm1::IndexHeldMessage(std::string_view held) {
+  message_views_.clear();
+  for (const HeldLine& l : held_lines_)
+    message_views_.emplace_back(held.data() + l.offset, l.length);
+  IndexMessage(message_views_);
 }
 
 void TForm1::CheckOldEntry(std::int64_t blockOffset, std::int64_t blockSize) {
@@ -582,8 +556,46 @@ std::string TForm1::AccountForRecipients(std::string_view recipients) const {
 }
 
 void TForm1::IndexMessage() {
-  clImportMsg.Clear();
-  clImportMsg.LoadMessage(*MessageLines);
+  std::vector<std::string_view> lines;
+  if (MessageLines) {
+    lines.reserve(static_cast<std::size_t>(MessageLines->Count()));
+    for (const auto& item : *MessageLines)
+      lines.push_back(item.text);
+  }
+  IndexMessage(lines);
+}
+
+void TForm1::WriteBlock(std::string_view separator, std::span<const std::string_view> lines,
+                        std::string_view ending) {
+  // The block is gathered in a buffer kept from message to message and written in pieces; a line
+  // too long to be worth gathering is written from where it stands, so that no copy of it is made.
+  constexpr std::size_t kPiece = std::size_t{256} << 10;
+  constexpr std::size_t kLongLine = std::size_t{64} << 10;
+  std::string& out = block_;
+  auto write = [&] {
+    RepairedStore->WriteBuffer(out.data(), out.size());
+    out.clear();
+  };
+  out.clear();
+  out += separator;
+  out += "\r\n";
+  for (const std::string_view line : lines) {
+    if (line.size() >= kLongLine) {
+      write();
+      RepairedStore->WriteBuffer(line.data(), line.size());
+    } else {
+      out += line;
+      if (out.size() >= kPiece) write();
+    }
+    out += "\r\n";
+  }
+  out += ending;
+  write();
+}
+
+void TForm1::IndexMessage(std::span<const std::string_view> lines) {
+  // The message is read for its entry only: header fields and the classes of its parts.
+  clImportMsg.LoadOutline(lines);
 
   // The block: a new separator, the lines as read and, when the last line is not empty, one more
   // line holding CR LF; every line followed by CR LF. A message without lines is written as its
@@ -591,25 +603,14 @@ void TForm1::IndexMessage() {
   const std::string separator =
       "From " + ExtractAngleAddress(clImportMsg.From()) + " " +
       FormatSeparatorDate(services_.clock.Now(), platform::EnglishNames());
-  std::size_t total = separator.size() + 4;
-  for (const auto& item : *MessageLines)
-    total += item.text.size() + 2;
-  std::string block;
-  block.reserve(total);
-  block += separator;
-  block += "\r\n";
-  for (const auto& item : *MessageLines) {
-    block += item.text;
-    block += "\r\n";
-  }
   // An empty message gets the empty line alone, so that it reads back as the same block.
-  if (MessageLines->Empty())
-    block += "\r\n";
-  else if (!(*MessageLines)[MessageLines->Count() - 1].empty())
-    block += "\r\n\r\n";
+  const std::string_view ending = lines.empty() ? "\r\n" : lines.back().empty() ? "" : "\r\n\r\n";
+  std::size_t total = separator.size() + 2 + ending.size();
+  for (const std::string_view line : lines)
+    total += line.size() + 2;
   const std::int64_t offset = repaired_size_;
-  RepairedStore->WriteBuffer(block.data(), block.size());
-  repaired_size_ += static_cast<std::int64_t>(block.size());
+  WriteBlock(separator, lines, ending);
+  repaired_size_ += static_cast<std::int64_t>(total);
 
   bool hasAttachment = false;
   if (clImportMsg.IsMultipart()) {
@@ -633,7 +634,7 @@ void TForm1::IndexMessage() {
   item.SetF7(sender);
   item.SetF8(recipients);
   item.SetF9(clImportMsg.Subject());
-  item.SetF10(static_cast<std::int64_t>(block.size()));
+  item.SetF10(static_cast<std::int64_t>(total));
   item.SetF11(clImportMsg.Date());
   item.SetF12(clImportMsg.Date());
   item.SetF13(0);
