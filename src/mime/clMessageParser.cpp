@@ -1,6 +1,7 @@
 // Splitting a message's lines into body parts: at the boundary lines of a multipart message, or
 // into a main text and one attachment per uuencoded file for any other message.
 #include <charconv>
+#include <cstring>
 #include <vector>
 
 #include "base/StringUtils.h"
@@ -279,7 +280,13 @@ void TclMailMessage::OutlineMultipartBodies(std::span<const std::string_view> li
   const std::string closing = delimiter + "--";
   const int count = static_cast<int>(lines.size());
   auto isDelimiterLine = [&delimiter](std::string_view line) {
-    return line.size() >= delimiter.size() && line.find(delimiter) != std::string_view::npos;
+    if (line.size() < delimiter.size()) return false;
+    // Most lines (all of base64 content) hold no "-" where a delimiter could begin.
+    const std::size_t last = line.size() - delimiter.size();
+    const void* dash = std::memchr(line.data(), '-', last + 1);
+    if (dash == nullptr) return false;
+    const auto at = static_cast<std::size_t>(static_cast<const char*>(dash) - line.data());
+    return line.find(delimiter, at) != std::string_view::npos;
   };
   auto line = [&lines](int i) { return lines[static_cast<std::size_t>(i)]; };
   TStringList& fieldList = outline_fields_;
@@ -362,6 +369,15 @@ TextScan ScanForText(std::string_view bytes) {
   }
   return TextScan::Blank;
 }
+
+// The same over lines joined by CR LF, which is blank.
+TextScan ScanForText(std::span<const std::string_view> lines) {
+  for (const std::string_view line : lines) {
+    const TextScan scan = ScanForText(line);
+    if (scan != TextScan::Blank) return scan;
+  }
+  return TextScan::Blank;
+}
 }  // namespace
 
 bool TclMailMessage::ContentHasText(std::span<const std::string_view> lines) {
@@ -369,15 +385,10 @@ bool TclMailMessage::ContentHasText(std::span<const std::string_view> lines) {
   // translated from its charset, cut at the first NUL; it is blank when every line trims to
   // nothing, that is when no byte above blank comes before a NUL. The charset tables keep NUL and
   // map every byte above blank to one above blank, so the translation is left out.
+  const TextScan asItStands = ScanForText(lines);
   if (encoding_ != cmMIMEQuotedPrintable && encoding_ != cmMIMEBase64) {
-    // Taken as it stands; the CR LF between the lines is blank.
-    for (const std::string_view line : lines) {
-      const TextScan scan = ScanForText(line);
-      if (scan != TextScan::Blank) return scan == TextScan::Text;
-    }
-    return false;
-  }
-  if (encoding_ == cmMIMEQuotedPrintable) {
+    return asItStands == TextScan::Text;
+  } else if (encoding_ == cmMIMEQuotedPrintable) {
     // Quoted-printable copies every byte but "=" and the line breaks as it stands, blanks and
     // tabs included, and were the decoding to fail the content would be taken as it stands: the
     // first byte other than blank, tab and line breaks decides when it is plain text.
@@ -391,6 +402,22 @@ bool TclMailMessage::ContentHasText(std::span<const std::string_view> lines) {
       break;
     }
     if (decided) return false;
+  } else if (asItStands == TextScan::Text) {
+    // Base64 gives three bytes per four symbols, and a shorter group the bytes its symbols fix,
+    // so the first line that holds symbols decodes to the first bytes of the whole content.
+    // Should the whole content not decode, it is taken as it stands, which has text too.
+    for (const std::string_view line : lines) {
+      if (line.empty()) continue;
+      TclEncoder encoder;
+      std::string first;
+      try {
+        first = encoder.DecodeString(line, cmMIMEBase64);
+      } catch (const Exception&) {
+        break;
+      }
+      if (ScanForText(first) == TextScan::Text) return true;
+      break;
+    }
   }
   // Decoded as the part would decode it, content that does not decode taken as it stands.
   body_data_stream_.Clear();

@@ -50,8 +50,8 @@ class Outline : public ::testing::Test {
     outline_.LoadOutline(views);
     EXPECT_EQ(OutlineSummary(outline_), OutlineSummary(whole_)) << text;
     for (int i = 0; i < outline_.Bodies().Count(); ++i) {
-      if (auto* t = dynamic_cast<const TclTextBody*>(&outline_.Bodies().Items(i)))
-        EXPECT_TRUE(t->Strings().Empty()) << "an outline keeps no text";
+      const auto* t = dynamic_cast<const TclTextBody*>(&outline_.Bodies().Items(i));
+      EXPECT_TRUE(t == nullptr || t->Strings().Empty()) << "an outline keeps no text";
     }
   }
 
@@ -116,6 +116,11 @@ TEST_F(Outline, TellsABlankTextPartAsLoadMessageDoes) {
       WithFile(b64, "QU JD\n"),
       WithFile(b64, "ICAg\nQUJD\n"),
       WithFile(b64, "====\nQUJD\n"),
+      WithFile(b64, "\nQUJD\nQU JD\n"),
+      WithFile(b64, "QQ\n"),
+      WithFile(b64, "IC\nQUJD\n"),
+      WithFile(b64, "AA\nQUJD\n"),
+      WithFile(b64, std::string("\0QUJD\n", 6)),
       // Text after the file, and text gathered across an "end" without a file.
       WithFile(plain, "\n") + "after\n",
       WithFile(plain, "\nend\n") + "\n",
