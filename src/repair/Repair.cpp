@@ -1,6 +1,7 @@
 #include "repair/Repair.h"
 
 #include <algorithm>
+#include <cstring>
 #include <deque>
 #include <unordered_map>
 #include <vector>
@@ -567,30 +568,39 @@ void TForm1::IndexMessage() {
 
 void TForm1::WriteBlock(std::string_view separator, std::span<const std::string_view> lines,
                         std::string_view ending) {
-  // The block is gathered in a buffer kept from message to message and written in pieces; a line
-  // too long to be worth gathering is written from where it stands, so that no copy of it is made.
-  constexpr std::size_t kPiece = std::size_t{256} << 10;
+  // The block is gathered in a buffer kept from message to message and written whenever the
+  // buffer is full; a line too long to be worth gathering is written from where it stands, so
+  // that no copy of it is made.
+  constexpr std::size_t kBuffer = std::size_t{256} << 10;
   constexpr std::size_t kLongLine = std::size_t{64} << 10;
-  std::string& out = block_;
-  auto write = [&] {
-    RepairedStore->WriteBuffer(out.data(), out.size());
-    out.clear();
+  if (!block_) block_ = std::make_unique<char[]>(kBuffer);
+  char* const begin = block_.get();
+  char* const end = begin + kBuffer;
+  char* p = begin;
+  auto flush = [&] {
+    RepairedStore->WriteBuffer(begin, static_cast<std::size_t>(p - begin));
+    p = begin;
   };
-  out.clear();
-  out += separator;
-  out += "\r\n";
-  for (const std::string_view line : lines) {
+  auto putLine = [&](std::string_view line) {
     if (line.size() >= kLongLine) {
-      write();
+      flush();
       RepairedStore->WriteBuffer(line.data(), line.size());
     } else {
-      out += line;
-      if (out.size() >= kPiece) write();
+      if (static_cast<std::size_t>(end - p) < line.size() + 2) flush();
+      if (!line.empty()) std::memcpy(p, line.data(), line.size());
+      p += line.size();
     }
-    out += "\r\n";
-  }
-  out += ending;
-  write();
+    if (end - p < 2) flush();
+    *p++ = '\r';
+    *p++ = '\n';
+  };
+  putLine(separator);
+  for (const std::string_view line : lines)
+    putLine(line);
+  if (static_cast<std::size_t>(end - p) < ending.size()) flush();
+  for (const char c : ending)
+    *p++ = c;
+  flush();
 }
 
 void TForm1::IndexMessage(std::span<const std::string_view> lines) {

@@ -251,7 +251,7 @@ class TForm1 : public TComponent {
   };
   std::vector<HeldLine> held_lines_;
   std::vector<std::string_view> message_views_;
-  std::string block_;  // the block being written
+  std::unique_ptr<char[]> block_;  // the block being written
 };
 
 }  // namespace qv

@@ -16,11 +16,6 @@ void StoreReader::Hold() noexcept {
   holding_ = true;
 }
 
-std::string_view StoreReader::Held() const noexcept {
-  if (!holding_ || !buf_) return {};
-  return {buf_.get() + hold_, begin_ - hold_};
-}
-
 bool StoreReader::Fill() {
   if (atEnd_) return false;
   if (!buf_) {
@@ -210,11 +205,11 @@ std::string_view StoreReader::Sketch::Finish() {
   return text_;
 }
 
-bool IsSeparatorLine(std::string_view line, const platform::LocaleNames& names,
-                     platform::Clock& clock) {
+bool IsSeparatorLineFrom(std::string_view line, const platform::LocaleNames& names,
+                         platform::Clock& clock) {
   constexpr std::string_view kFrom = "From ";
   constexpr std::size_t kDateLength = 24;
-  if (line.substr(0, kFrom.size()) != kFrom) return false;
+  if (!line.starts_with(kFrom)) return false;
   while (!line.empty() && line.back() == '\r')
     line.remove_suffix(1);
   if (line.find('\r') != std::string_view::npos) return false;

@@ -49,7 +49,10 @@ class StoreReader {
   // ends included; empty when nothing is held. The bytes stay in the same order and place
   // relative to each other (the line last read begins at `line.data() - Held().data()`), but the
   // view itself is valid only until the next read, Hold or Release.
-  std::string_view Held() const noexcept;
+  std::string_view Held() const noexcept {
+    if (!holding_ || !buf_) return {};
+    return {buf_.get() + hold_, begin_ - hold_};
+  }
 
   // Offset of the first byte of the line last read, counted from where the reader began.
   std::int64_t LineOffset() const noexcept { return lineOffset_; }
@@ -112,7 +115,15 @@ class StoreReader {
 // with the English day and month names or with `names` (the locale's, which stores written by
 // earlier versions may use). CRs at the end of the line are not counted; a line with a CR inside
 // it (a message whose lines end in CR alone) is never a separator, so its text stays a message's.
-bool IsSeparatorLine(std::string_view line, const platform::LocaleNames& names,
-                     platform::Clock& clock);
+inline bool IsSeparatorLine(std::string_view line, const platform::LocaleNames& names,
+                            platform::Clock& clock);
+// IsSeparatorLine for a line that begins with "F". Every line of a store is tested, and nearly
+// every one fails at its first character, so that test is made where the line is read.
+bool IsSeparatorLineFrom(std::string_view line, const platform::LocaleNames& names,
+                         platform::Clock& clock);
+inline bool IsSeparatorLine(std::string_view line, const platform::LocaleNames& names,
+                            platform::Clock& clock) {
+  return !line.empty() && line[0] == 'F' && IsSeparatorLineFrom(line, names, clock);
+}
 
 }  // namespace qv
