@@ -106,14 +106,16 @@ int IndexHeaderFields(int startLine, std::span<const std::string_view> lines,
   return IndexFields(startLine, lines, fieldList);
 }
 
+// The index holds lower-cased names and IndexOf ignores ASCII case, so the name is looked up as
+// it is given.
 std::string GetHeaderFieldValue(const TStringList& lines, const TStringList& fieldList,
                                 std::string_view name) {
-  return FieldValueAt(lines, fieldList, fieldList.IndexOf(LowerCase(name)));
+  return FieldValueAt(lines, fieldList, fieldList.IndexOf(name));
 }
 
 std::string GetHeaderFieldValue(std::span<const std::string_view> lines,
                                 const TStringList& fieldList, std::string_view name) {
-  return FieldValueAt(lines, fieldList, fieldList.IndexOf(LowerCase(name)));
+  return FieldValueAt(lines, fieldList, fieldList.IndexOf(name));
 }
 
 std::string GetHeaderFieldValueAt(const TStringList& lines, const TStringList& fieldList,

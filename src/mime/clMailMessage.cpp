@@ -322,12 +322,12 @@ template <class Lines>
 void TclMailMessage::ReadPriorityField(const Lines& lines, const TStringList& fieldList,
                                        std::string_view name, std::string_view lowValue,
                                        std::string_view highValue) {
-  const std::string v = GetHeaderFieldValue(lines, fieldList, LowerCase(name));
-  if (priority_ != mpNormal || v.empty()) return;
-  const std::string lv = LowerCase(v);
-  if (lv == LowerCase(lowValue))
+  if (priority_ != mpNormal) return;
+  const std::string v = GetHeaderFieldValue(lines, fieldList, name);
+  if (v.empty()) return;
+  if (SameText(v, lowValue))
     SetPriority(mpLow);
-  else if (lv == LowerCase(highValue))
+  else if (SameText(v, highValue))
     SetPriority(mpHigh);
 }
 

@@ -47,13 +47,47 @@ void TControl::SetEnabled(bool v) {
 
 // --- helpers -----------------------------------------------------------------------------------
 
+namespace {
+// A number as "%0*d" writes it, for a number of at least 0.
+void AppendPadded(std::string& out, int value, int width) {
+  char digits[16];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value > 0);
+  for (int i = n; i < width; ++i)
+    out += '0';
+  while (n > 0)
+    out += digits[--n];
+}
+}  // namespace
+
 std::string FormatSeparatorDate(TDateTime d, const platform::LocaleNames& names) {
   const DateParts date = DecodeDate(d);
   const TimeParts time = DecodeTime(d);
   const auto& day = names.shortDayNames[static_cast<std::size_t>(DayOfWeek(d) - 1)];
   const auto& month = names.shortMonthNames[static_cast<std::size_t>(date.month - 1)];
-  return day + " " + month + " " +
-         Format("%02d %02d:%02d:%02d %04d", date.day, time.hour, time.min, time.sec, date.year);
+  if (date.year < 0 || date.day < 0 || time.hour < 0 || time.min < 0 || time.sec < 0)
+    return day + " " + month + " " +
+           Format("%02d %02d:%02d:%02d %04d", date.day, time.hour, time.min, time.sec, date.year);
+  // Written for every message: without the formatting machinery of Format.
+  std::string text;
+  text.reserve(day.size() + month.size() + 22);
+  text += day;
+  text += ' ';
+  text += month;
+  text += ' ';
+  AppendPadded(text, date.day, 2);
+  text += ' ';
+  AppendPadded(text, time.hour, 2);
+  text += ':';
+  AppendPadded(text, time.min, 2);
+  text += ':';
+  AppendPadded(text, time.sec, 2);
+  text += ' ';
+  AppendPadded(text, date.year, 4);
+  return text;
 }
 
 std::string ExtractAngleAddress(std::string_view text) {
