@@ -534,6 +534,9 @@ class TclMailMessage : public TComponent {
   // Whether content made of these lines (joined by CR LF, as a part receives it) gives a text
   // part a line that is not blank.
   bool ContentHasText(std::span<const std::string_view> lines);
+  // True when the lines show that content beginning with them gives a text part a line that is
+  // not blank, whatever follows them; false does not tell.
+  bool StartHasText(std::span<const std::string_view> lines);
   TclMessageBody& CreateBodyFromHeader(int i, const TStringList& lines);
   void RemoveEmptyTextBodies();
   void AppendBodyData(std::string_view text);

@@ -1,5 +1,6 @@
 // Splitting a message's lines into body parts: at the boundary lines of a multipart message, or
 // into a main text and one attachment per uuencoded file for any other message.
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <vector>
@@ -312,17 +313,21 @@ void TclMailMessage::OutlineMultipartBodies(std::span<const std::string_view> li
 void TclMailMessage::OutlineSingleBody(std::span<const std::string_view> lines) {
   TclMessageBody* mainBody = nullptr;
   TclMessageBody* uuBody = nullptr;
-  // Only whether the main part is a text part that stays blank matters, so the lines gathered
-  // for the next flush are kept only while that is still open.
+  // Only whether the main part is a text part that stays blank matters. The lines gathered for
+  // the next flush are kept while that is open, until one of them shows that they hold text
+  // whatever follows (usually the first that is not blank).
   bool mainText = false;
   bool mainHasText = false;
   std::vector<std::string_view> gathered;
   bool anyGathered = false;
+  bool gatheredText = false;  // the lines gathered so far hold text, whatever follows
+  bool tried = false;         // a line that could have shown it was met
   auto flush = [&](TclMessageBody* body) {
     if (body == nullptr || !anyGathered) return;  // the lines wait for the next flush
-    if (body == mainBody && mainText && !mainHasText) mainHasText = ContentHasText(gathered);
+    if (body == mainBody && mainText && !mainHasText)
+      mainHasText = gatheredText || ContentHasText(gathered);
     gathered.clear();
-    anyGathered = false;
+    anyGathered = gatheredText = tried = false;
   };
   std::string fileName;
   const std::size_t count = lines.size();
@@ -350,7 +355,14 @@ void TclMailMessage::OutlineSingleBody(std::span<const std::string_view> lines) 
       continue;
     }
     anyGathered = true;
-    if (mainText && !mainHasText) gathered.push_back(line);
+    if (mainText && !mainHasText && !gatheredText) {
+      gathered.push_back(line);
+      if (!tried && line.find_first_not_of(" \t") != std::string_view::npos) {
+        tried = true;
+        gatheredText = StartHasText(gathered);
+        if (gatheredText) gathered.clear();
+      }
+    }
   }
   flush(mainBody);
   // As RemoveEmptyTextBodies: the main part is the only text part here.
@@ -380,45 +392,50 @@ TextScan ScanForText(std::span<const std::string_view> lines) {
 }
 }  // namespace
 
-bool TclMailMessage::ContentHasText(std::span<const std::string_view> lines) {
+bool TclMailMessage::StartHasText(std::span<const std::string_view> lines) {
   // A text part's lines are its content decoded (GetEncoding, here the message's Encoding) and
   // translated from its charset, cut at the first NUL; it is blank when every line trims to
   // nothing, that is when no byte above blank comes before a NUL. The charset tables keep NUL and
   // map every byte above blank to one above blank, so the translation is left out.
-  const TextScan asItStands = ScanForText(lines);
-  if (encoding_ != cmMIMEQuotedPrintable && encoding_ != cmMIMEBase64) {
-    return asItStands == TextScan::Text;
-  } else if (encoding_ == cmMIMEQuotedPrintable) {
+  if (encoding_ == cmMIMEQuotedPrintable) {
     // Quoted-printable copies every byte but "=" and the line breaks as it stands, blanks and
     // tabs included, and were the decoding to fail the content would be taken as it stands: the
-    // first byte other than blank, tab and line breaks decides when it is plain text.
-    bool decided = true;
+    // first byte other than blank, tab and line breaks shows text when it is plain text.
     for (const std::string_view line : lines) {
       const std::size_t at = line.find_first_not_of(" \t");
       if (at == std::string_view::npos) continue;
       const auto c = static_cast<unsigned char>(line[at]);
-      if (c > 32 && c != '=') return true;
-      decided = false;
-      break;
+      return c > 32 && c != '=';
     }
-    if (decided) return false;
-  } else if (asItStands == TextScan::Text) {
-    // Base64 gives three bytes per four symbols, and a shorter group the bytes its symbols fix,
-    // so the first line that holds symbols decodes to the first bytes of the whole content.
-    // Should the whole content not decode, it is taken as it stands, which has text too.
-    for (const std::string_view line : lines) {
-      if (line.empty()) continue;
-      TclEncoder encoder;
-      std::string first;
-      try {
-        first = encoder.DecodeString(line, cmMIMEBase64);
-      } catch (const Exception&) {
-        break;
-      }
-      if (ScanForText(first) == TextScan::Text) return true;
-      break;
+    return false;
+  }
+  const bool asItStands = ScanForText(lines) == TextScan::Text;
+  if (encoding_ != cmMIMEBase64 || !asItStands) return asItStands;
+  // Base64 gives three bytes per four symbols, and a shorter group the bytes its symbols fix, so
+  // the first line that holds symbols decodes to the first bytes of the whole content. Should
+  // the whole content not decode, it is taken as it stands, which has text too.
+  for (const std::string_view line : lines) {
+    if (line.empty()) continue;
+    TclEncoder encoder;
+    try {
+      return ScanForText(encoder.DecodeString(line, cmMIMEBase64)) == TextScan::Text;
+    } catch (const Exception&) {
+      return false;
     }
   }
+  return false;
+}
+
+bool TclMailMessage::ContentHasText(std::span<const std::string_view> lines) {
+  if (StartHasText(lines)) return true;
+  // Content taken as it stands is told by StartHasText either way, and so is quoted-printable
+  // that holds only blanks, tabs and line breaks.
+  if (encoding_ != cmMIMEQuotedPrintable && encoding_ != cmMIMEBase64) return false;
+  if (encoding_ == cmMIMEQuotedPrintable &&
+      std::all_of(lines.begin(), lines.end(), [](std::string_view line) {
+        return line.find_first_not_of(" \t") == std::string_view::npos;
+      }))
+    return false;
   // Decoded as the part would decode it, content that does not decode taken as it stands.
   body_data_stream_.Clear();
   for (std::size_t i = 0; i < lines.size(); ++i) {

@@ -121,6 +121,10 @@ TEST_F(Outline, TellsABlankTextPartAsLoadMessageDoes) {
       WithFile(b64, "IC\nQUJD\n"),
       WithFile(b64, "AA\nQUJD\n"),
       WithFile(b64, std::string("\0QUJD\n", 6)),
+      // The first line that is not blank does not tell; a later one does.
+      WithFile(plain, "\x01\nabc\n"),
+      WithFile(qp, "=20\nabc\n"),
+      WithFile(b64, "  \nQUJD\n"),
       // Text after the file, and text gathered across an "end" without a file.
       WithFile(plain, "\n") + "after\n",
       WithFile(plain, "\nend\n") + "\n",
