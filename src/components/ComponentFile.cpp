@@ -12,7 +12,7 @@ namespace qv {
 namespace {
 // The reader's own errors say what is wrong, not where: the file goes into their detail.
 [[noreturn]] void RethrowNamingFile(const std::string& fileName) {
-  const std::string detail = FileDetail(fileName, "the file could not be read");
+  const std::string detail = FileDetail(fileName, "the file is damaged");
   try {
     throw;
   } catch (const Exception& e) {

@@ -152,6 +152,10 @@ TEST_F(RepairStartup, TruncatedIndexIsReportedAndTheRepairStillOffered) {
             "From a Mon Jan 05 10:00:00 2004\nMessage-ID: <two@x>\n\ntwo\n");
   auto form = Start();
   ASSERT_EQ(view_.errors.size(), 1u);
+  // The reader's text, then the file it was reading.
+  EXPECT_TRUE(view_.errors[0].ends_with("Stream read error\n\"" + File("mailbox.idx").string() +
+                                        "\": the file is damaged"))
+      << view_.errors[0];
   EXPECT_EQ(view_.beepsAtErrors, 1);
   EXPECT_EQ(form->CurrentState(), State::Ready);
   EXPECT_EQ(form->Label2.Caption(), "Mailbox Name : MAILBOX");
