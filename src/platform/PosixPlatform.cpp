@@ -36,16 +36,6 @@ TDateTime FromTm(const std::tm& t, long nanos) {
 }
 }  // namespace
 
-const LocaleNames& EnglishNames() {
-  static const LocaleNames names{
-      {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"},
-      {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"},
-      {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"},
-      {"January", "February", "March", "April", "May", "June", "July", "August", "September",
-       "October", "November", "December"}};
-  return names;
-}
-
 // --- files ---------------------------------------------------------------------------------
 
 std::int64_t PosixFileSystem::FileAge(const std::string& path) {
