@@ -71,7 +71,16 @@ unsigned AnsiCodePage() noexcept {
   return ::GetACP();
 }
 
+namespace {
+// Where the ANSI code page is UTF-8 (a choice of newer systems) the conversions are this file's
+// own.
+bool AnsiIsUtf8() noexcept {
+  return ::GetACP() == CP_UTF8;
+}
+}  // namespace
+
 char16_t AnsiCharToUtf16(unsigned char c) noexcept {
+  if (AnsiIsUtf8()) return c < 0x80 ? static_cast<char16_t>(c) : u'\uFFFD';
   const char byte = static_cast<char>(c);
   wchar_t wide = 0;
   // A lead byte of a multi-byte code page is no character on its own.
@@ -81,6 +90,7 @@ char16_t AnsiCharToUtf16(unsigned char c) noexcept {
 
 std::u16string AnsiToUtf16(std::string_view ansi) {
   if (ansi.empty()) return {};
+  if (AnsiIsUtf8()) return Utf8ToUtf16(ansi);
   const int size = static_cast<int>(ansi.size());
   const int n = ::MultiByteToWideChar(CP_ACP, 0, ansi.data(), size, nullptr, 0);
   std::u16string r(static_cast<std::size_t>(n > 0 ? n : 0), u'\0');
@@ -91,9 +101,23 @@ std::u16string AnsiToUtf16(std::string_view ansi) {
 
 std::string Utf16ToAnsi(std::u16string_view text) {
   if (text.empty()) return {};
+  if (AnsiIsUtf8()) return Utf16ToUtf8(text);
+  // No other ANSI code page holds a character beyond the 16-bit range: a surrogate pair is one
+  // character missing from it (the system would give one "?" per half).
+  std::u16string units(text);
+  std::size_t out = 0;
+  for (std::size_t i = 0; i < units.size(); ++i, ++out) {
+    units[out] = units[i];
+    if (units[i] >= 0xD800 && units[i] <= 0xDBFF && i + 1 < units.size() &&
+        units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+      units[out] = u'\uFFFD';
+      ++i;
+    }
+  }
+  units.resize(out);
   // No "best fit" (an "L" for an "\u0141"): what the code page lacks becomes "?".
-  const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
-  const int size = static_cast<int>(text.size());
+  const auto* wide = reinterpret_cast<const wchar_t*>(units.data());
+  const int size = static_cast<int>(units.size());
   const int n =
       ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, size, nullptr, 0, "?", nullptr);
   std::string r(static_cast<std::size_t>(n > 0 ? n : 0), '\0');

@@ -416,13 +416,11 @@ TDateTime WinClock::UtcToLocal(TDateTime utc) {
   const std::uint64_t intervals = static_cast<std::uint64_t>(whole + 11644473600) * 10000000u;
   FILETIME ft{static_cast<DWORD>(intervals), static_cast<DWORD>(intervals >> 32)};
   SYSTEMTIME st, local;
-  DYNAMIC_TIME_ZONE_INFORMATION zone;
+  TIME_ZONE_INFORMATION zone;
+  // The zone's rules of that year, not only of the current one (GetTimeZoneInformation's).
   if (!::FileTimeToSystemTime(&ft, &st) ||
-      ::GetDynamicTimeZoneInformation(&zone) == TIME_ZONE_ID_INVALID)
-    return utc;
-  // The dynamic zone carries the rules of each year, not only the current one's.
-  if (!::SystemTimeToTzSpecificLocalTimeEx(&zone, &st, &local) &&
-      !::SystemTimeToTzSpecificLocalTime(nullptr, &st, &local))
+      !::GetTimeZoneInformationForYear(st.wYear, nullptr, &zone) ||
+      !::SystemTimeToTzSpecificLocalTime(&zone, &st, &local))
     return utc;
   FILETIME lft;
   if (!::SystemTimeToFileTime(&local, &lft)) return utc;
