@@ -1,7 +1,11 @@
 // qvrepair-cli repair: the repair without a window. The labels go to standard output (on a
 // terminal the progress line rewrites itself in place, otherwise only the final label line is
 // printed), error boxes to standard error.
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstdio>
@@ -16,7 +20,11 @@ namespace qv::cli {
 namespace {
 class TerminalView : public DialogView {
  public:
+#ifdef _WIN32
+  TerminalView() : tty_(::_isatty(1) != 0) {}
+#else
   TerminalView() : tty_(::isatty(STDOUT_FILENO) == 1) {}
+#endif
 
   void ControlChanged(const TControl& control) override {
     if (control.Name() != "Label2") return;
@@ -39,7 +47,9 @@ class TerminalView : public DialogView {
     std::fflush(stdout);
   }
   void ProcessMessages() override {}
-  void CloseWindow() override { closed_ = true; }
+  void CloseWindow() override {
+    closed_ = true;
+  }
 
   // Prints the last label text as the final line.
   void Finish() {
@@ -54,7 +64,15 @@ class TerminalView : public DialogView {
 
  private:
   void Draw(std::chrono::steady_clock::time_point now) {
+#ifdef _WIN32
+    // Not every Windows console takes escape sequences: blanks cover a longer line drawn before.
+    const std::size_t pad = drawn_ > label_.size() ? drawn_ - label_.size() : 0;
+    std::printf("\r%s%*s", label_.c_str(), static_cast<int>(pad), "");
+    if (pad > 0) std::printf("\r%s", label_.c_str());
+    drawn_ = label_.size();
+#else
     std::printf("\r%s\x1b[K", label_.c_str());
+#endif
     std::fflush(stdout);
     last_ = now;
     dirty_ = false;
@@ -74,6 +92,7 @@ class TerminalView : public DialogView {
   bool shown_ = false;
   bool open_ = false;
   bool closed_ = false;
+  [[maybe_unused]] std::size_t drawn_ = 0;  // length of the line on the screen (Windows)
   std::string label_;
   std::chrono::steady_clock::time_point last_{};
 };
