@@ -1,0 +1,125 @@
+// What only the POSIX services do: the system's error texts, the C library's locale, the
+// running-check through a lock file, permission bits and files held open by other processes.
+#include "platform/PosixPlatform.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "support/Process.h"
+
+namespace qv::platform {
+namespace {
+
+namespace fs = std::filesystem;
+
+class PosixFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("qv-posix-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string Make(const char* name, const char* content) {
+    const auto p = (dir_ / name).string();
+    std::ofstream(p, std::ios::binary) << content;
+    return p;
+  }
+  fs::path dir_;
+  PosixFileSystem files_;
+};
+
+TEST_F(PosixFiles, ErrorsCarryTheSystemsTexts) {
+  const auto a = Make("a", "new");
+  const auto b = Make("b", "old");
+  std::string error;
+  EXPECT_FALSE(files_.MoveFile(a, b, &error));
+  EXPECT_EQ(error, "File exists");
+  EXPECT_FALSE(files_.DeleteFile((dir_ / "none").string(), &error));
+  EXPECT_EQ(error, "No such file or directory");
+}
+
+TEST_F(PosixFiles, PermissionBitsAreCopied) {
+  const auto a = Make("a", "1");
+  const auto b = Make("b", "2");
+  ASSERT_EQ(::chmod(a.c_str(), 0640), 0);
+  ASSERT_EQ(::chmod(b.c_str(), 0600), 0);
+  std::string error;
+  ASSERT_TRUE(files_.CopyPermissions(a, b, &error)) << error;
+  struct stat st;
+  ASSERT_EQ(::stat(b.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  // New files are their owner's alone.
+  files_.CreateFile((dir_ / "c").string())->Commit();
+  ASSERT_EQ(::stat((dir_ / "c").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+}
+
+TEST_F(PosixFiles, FilesHeldOpenByAnotherProcessAreInUse) {
+  const auto a = Make("a", "1");
+  const auto b = Make("b", "2");
+  PosixInstanceProbe probe;
+  EXPECT_FALSE(probe.FilesInUse({a, b}));
+  {
+    // This process holding it does not count.
+    std::ifstream mine(a);
+    EXPECT_FALSE(probe.FilesInUse({a}));
+  }
+  test::ChildProcess holder({"/bin/sh", "-c", "exec 3<\"$0\"; exec sleep 30", b});
+  bool seen = false;
+  for (int i = 0; i < 200 && !seen; ++i) {
+    seen = probe.FilesInUse({a, b});
+    if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(seen);
+  holder.Kill();
+  EXPECT_EQ(holder.Wait(), 137);
+  EXPECT_FALSE(probe.FilesInUse({a, b}));
+}
+
+TEST(Locale, CLocaleGivesEnglishNames) {
+  const char* saved = std::getenv("LC_ALL");
+  std::string keep = saved ? saved : "";
+  ::setenv("LC_ALL", "C", 1);
+  CLocale loc;
+  EXPECT_EQ(loc.Names().shortDayNames[0], "Sun");
+  EXPECT_EQ(loc.Names().longMonthNames[11], "December");
+  EXPECT_EQ(loc.Names().shortMonthNames[4], "May");
+  if (saved)
+    ::setenv("LC_ALL", keep.c_str(), 1);
+  else
+    ::unsetenv("LC_ALL");
+}
+
+TEST(InstanceProbeTest, SeesAHeldLockAndCreatesNothing) {
+  const auto dir = fs::temp_directory_path() / ("qv-probe-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  ::setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+  PosixInstanceProbe probe;
+  EXPECT_FALSE(probe.MutexExists("QuorvaneAppMutex"));
+  EXPECT_FALSE(fs::exists(dir / "QuorvaneAppMutex.lock"));  // the probe creates nothing
+
+  const int fd = ::open((dir / "QuorvaneAppMutex.lock").c_str(), O_CREAT | O_RDWR, 0600);
+  ASSERT_GE(fd, 0);
+  EXPECT_FALSE(probe.MutexExists("QuorvaneAppMutex"));  // file without a holder
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+  EXPECT_TRUE(probe.MutexExists("QuorvaneAppMutex"));
+  ::close(fd);
+  EXPECT_FALSE(probe.MutexExists("QuorvaneAppMutex"));
+  ::unsetenv("XDG_RUNTIME_DIR");
+  fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace qv::platform
