@@ -1,5 +1,6 @@
 // The operating-system services the program uses, as small interfaces. The programs pass the real
-// implementations (PosixPlatform.h); tests pass fakes. Nothing here is global.
+// implementations (SystemPlatform.h names those of the system built for: PosixPlatform.h,
+// WinPlatform.h); tests pass fakes. Nothing here is global.
 #pragma once
 
 #include <array>

@@ -2,7 +2,9 @@
 # Round trip through qvrepair-cli: encode METHOD | decode METHOD must give back the input bytes.
 # usage: cli_roundtrip.sh QVREPAIR_CLI METHOD...
 set -euo pipefail
-cli=$1
+# QV_EMULATOR, when set, runs the program (wine for a Windows build).
+# shellcheck disable=SC2206
+cli=(${QV_EMULATOR:-} "$1")
 shift
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -26,8 +28,8 @@ for method in "$@"; do
   for c in "${cases[@]}"; do
     read -r input opts <<<"$c"
     # shellcheck disable=SC2086
-    "$cli" encode "$method" $opts <"$work/$input" >"$work/encoded"
-    "$cli" decode "$method" <"$work/encoded" >"$work/decoded"
+    "${cli[@]}" encode "$method" $opts <"$work/$input" >"$work/encoded"
+    "${cli[@]}" decode "$method" <"$work/encoded" >"$work/decoded"
     if ! cmp -s "$work/$input" "$work/decoded"; then
       echo "FAILED: $method $opts on $input" >&2
       status=1
@@ -36,7 +38,7 @@ for method in "$@"; do
 done
 
 # A decoding error: the message on standard error and exit status 1.
-if printf 'TW Fu' | "$cli" decode base64 >/dev/null 2>"$work/err"; then
+if printf 'TW Fu' | "${cli[@]}" decode base64 >/dev/null 2>"$work/err"; then
   echo "FAILED: bad Base64 was accepted" >&2
   status=1
 elif [ "$(cat "$work/err")" != "Wrong symbols in source stream." ]; then
