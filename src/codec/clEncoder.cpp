@@ -385,9 +385,10 @@ void EncodeQuotedPrintable(SourceBlocks& source, TStream& destination, int lineL
   const std::int64_t lastColumn = std::max(lineLength - 6, 0);
   // An upper bound of the output, so that a memory stream destination is sized once: every
   // escape adds two characters, and every line holds more than lastColumn of them. The escapes
-  // are counted when the source is in memory; otherwise its size stands for the body.
+  // are counted only for such a destination, and when the source is in memory; otherwise its
+  // size stands for the body.
   std::size_t body = source.Expected();
-  if (source.InMemory()) {
+  if (source.InMemory() && dynamic_cast<TMemoryStream*>(&destination)) {
     const auto* in = reinterpret_cast<const Byte*>(source.Whole().data());
     std::size_t escapes = 0;
     for (std::size_t i = 0; i < body; ++i)
