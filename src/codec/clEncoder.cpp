@@ -416,11 +416,6 @@ class QpDecoder {
     // could otherwise alias the members).
     bool pending = pending_;
     int heldDigit = held_digit_;  // first hexadecimal digit of the escape in progress
-    auto fail = [&] {
-      p_ = writer_.Flush(p);
-      pending_escape_ = pending;
-      throw EclEncoderError(kWrongQuotedPrintable);
-    };
     std::size_t i = 0;
     // The LF of a CR LF split between blocks belongs to the break already counted.
     if (held_cr_) {
@@ -428,16 +423,23 @@ class QpDecoder {
       if (in[0] == '\n') i = 1;
     }
     while (i < n) {
-      // Plain characters and complete escapes, chosen without a branch between them; anything
-      // else (a line break, an unfinished or bad escape, the last two bytes of the block) takes
-      // the steps below.
+      // Plain characters and complete escapes, chosen without a branch between them, and CR LF;
+      // anything else (another line break, an unfinished or bad escape, the last two bytes of
+      // the block) takes the steps below.
       while (!pending && i + 2 < n) {
         if (p >= high) p = writer_.Flush(p);
         const Byte c = in[i];
         const Byte kind = kQpDecodeClass[c];
         const int high4 = kHexValue[in[i + 1]], low4 = kHexValue[in[i + 2]];
         const bool escape = kind == kQpEquals;
-        if (kind == kQpBreak || (escape && (high4 | low4) < 0)) break;
+        if (kind == kQpBreak) {
+          if (c != '\r' || in[i + 1] != '\n') break;
+          *p++ = '\r';
+          *p++ = '\n';
+          i += 2;
+          continue;
+        }
+        if (escape && (high4 | low4) < 0) break;
         *p++ = static_cast<char>(escape ? (high4 << 4 | low4) : c);
         i += escape ? 3 : 1;
       }
@@ -465,7 +467,7 @@ class QpDecoder {
       }
       if (pending) {
         const int digit = kHexValue[c];
-        if (digit < 0) fail();
+        if (digit < 0) Fail(p, pending);
         if (heldDigit < 0) {
           heldDigit = digit;
         } else {
@@ -491,6 +493,13 @@ class QpDecoder {
   }
 
  private:
+  // A character after "=" that is not a hexadecimal digit: what was decoded before it is kept.
+  [[noreturn]] void Fail(char* p, bool pending) {
+    p_ = writer_.Flush(p);
+    pending_escape_ = pending;
+    throw EclEncoderError(kWrongQuotedPrintable);
+  }
+
   BlockWriter writer_;
   char* p_;
   bool& pending_escape_;
