@@ -573,5 +573,31 @@ TEST(EncoderStreams, BlocksOfAnySizeGiveTheWholeSourcesResult) {
     }
 }
 
+// A stream whose size says more than it holds, as a file cut short while it is read.
+class ShortStream : public TMemoryStream {
+ public:
+  using TMemoryStream::TMemoryStream;
+  std::int64_t Size() override { return TMemoryStream::Size() + 10; }
+};
+
+TEST(EncoderStreams, ASourceShorterThanItsSizeEncodesWhatItHolds) {
+  // Base64 encoding and unbroken uuencoding once divided by the number of bytes read, 0 here.
+  const std::pair<std::string, bool> cases[] = {
+      {"Man", false}, {"Man", true}, {"", false}, {"", true}};
+  for (const auto& [data, suppress] : cases)
+    for (const auto method : {cmMIMEQuotedPrintable, cmMIMEBase64, cmUUEncode}) {
+      TclEncoder e;
+      e.SetSuppressCrlf(suppress);
+      ShortStream src(data);
+      TMemoryStream dst;
+      e.Encode(src, dst, method);
+      const std::string expected = !data.empty()          ? Encoded(method, data, 76, suppress)
+                                   : method != cmUUEncode ? ""
+                                   : suppress             ? "``"
+                                                          : "`\r\n`\r\n";
+      EXPECT_EQ(dst.DataString(), expected) << int{method} << " " << data << " " << suppress;
+    }
+}
+
 }  // namespace
 }  // namespace qv
