@@ -3,6 +3,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <string>
+
+#ifdef _WIN32
+#include <process.h>
+#endif
 
 #include "base/Errors.h"
 
@@ -15,14 +21,25 @@ constexpr std::size_t kBlock = 1 << 16;
 // --- handle stream -----------------------------------------------------------------------------
 
 HandleStream::HandleStream(std::FILE* file, bool owned)
-    : file_(file), owned_(owned), base_(std::max(std::ftell(file), 0L)) {}
+    : file_(file), owned_(owned), base_(std::max<std::int64_t>(FileTell64(file), 0)) {}
 
 HandleStream::~HandleStream() {
   if (owned_) std::fclose(file_);
 }
 
 std::unique_ptr<HandleStream> HandleStream::Temporary() {
+#ifdef _WIN32
+  // The C runtime's tmpfile makes its file in the root of the drive, where a user may not write:
+  // a file in the user's temporary folder instead, removed when it is closed ("D").
+  static int made = 0;
+  const std::string name =
+      (std::filesystem::temp_directory_path() /
+       ("qvrepair-" + std::to_string(::_getpid()) + "-" + std::to_string(++made) + ".tmp"))
+          .string();
+  std::FILE* file = std::fopen(name.c_str(), "w+bD");
+#else
   std::FILE* file = std::tmpfile();
+#endif
   if (!file)
     throw EFCreateError(std::string("Cannot create a temporary file. ") + std::strerror(errno));
   return std::make_unique<HandleStream>(file, true);
@@ -45,18 +62,17 @@ std::int64_t HandleStream::Seek(std::int64_t offset, SeekOrigin origin) {
     const int whence = origin == SeekOrigin::Begin     ? SEEK_SET
                        : origin == SeekOrigin::Current ? SEEK_CUR
                                                        : SEEK_END;
-    const long target = static_cast<long>(origin == SeekOrigin::Begin ? base_ + offset : offset);
-    std::fseek(file_, target, whence);
+    FileSeek64(file_, origin == SeekOrigin::Begin ? base_ + offset : offset, whence);
   }
-  return static_cast<std::int64_t>(std::ftell(file_)) - base_;
+  return FileTell64(file_) - base_;
 }
 
 std::int64_t HandleStream::Size() {
-  const long pos = std::ftell(file_);
-  std::fseek(file_, 0, SEEK_END);
-  const long end = std::ftell(file_);
-  std::fseek(file_, pos, SEEK_SET);
-  return static_cast<std::int64_t>(end) - base_;
+  const std::int64_t pos = FileTell64(file_);
+  FileSeek64(file_, 0, SEEK_END);
+  const std::int64_t end = FileTell64(file_);
+  FileSeek64(file_, pos, SEEK_SET);
+  return end - base_;
 }
 
 void HandleStream::SetSize(std::int64_t size) {
@@ -108,10 +124,10 @@ void ForwardInput::SetSize(std::int64_t) {
 }
 
 std::unique_ptr<TStream> OpenStandardInput(bool readTwice) {
-  const long start = std::ftell(stdin);
-  if (start >= 0 && std::fseek(stdin, 0, SEEK_END) == 0) {
-    const long end = std::ftell(stdin);
-    std::fseek(stdin, start, SEEK_SET);
+  const std::int64_t start = FileTell64(stdin);
+  if (start >= 0 && FileSeek64(stdin, 0, SEEK_END) == 0) {
+    const std::int64_t end = FileTell64(stdin);
+    FileSeek64(stdin, start, SEEK_SET);
     // An empty file, or a device that reports no size, is read as it comes.
     if (end > start) return std::make_unique<HandleStream>(stdin, false);
   }

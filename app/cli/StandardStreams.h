@@ -29,7 +29,7 @@ class HandleStream : public TStream {
  private:
   std::FILE* file_;
   bool owned_;
-  long base_;
+  std::int64_t base_;
 };
 
 // Standard input that cannot be positioned (a pipe, a terminal), read once from its start to its
