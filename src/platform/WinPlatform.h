@@ -30,6 +30,8 @@ class WinFileSystem : public FileSystem {
   std::unique_ptr<TStream> CreateFile(const std::string& path) override;
   std::string ProgramPath() override;
   std::string_view PathSeparators() const override { return "\\/"; }
+  // The A functions take MAX_PATH characters, the terminating zero among them.
+  std::size_t MaxPathBytes() const override { return 259; }
   FileStamp Stamp(const std::string& path) override;
   LinkOutcome LinkFile(const std::string& from, const std::string& to, std::string* error) override;
   std::string ResolveLinks(const std::string& path) override;
