@@ -1,7 +1,7 @@
-// The merge of rebuilt entries into the old index and the writing of the index, at 10^4, 10^5 and
+// The merge of rebuilt entries with the old index and the writing of the index, at 10^4, 10^5 and
 // 10^6 messages with as many old entries: both must grow linearly, so the time per entry stays
-// flat. The lists are filled directly (no store is scanned); three of four rebuilt entries find
-// their old entry, in a shuffled order.
+// flat. The compact lists are filled directly (no store is scanned); three of four rebuilt entries
+// find their old entry, in a shuffled order.
 //
 // Counters: merge_ns and save_ns are nanoseconds per entry; the benchmark's own time is both.
 #include <benchmark/benchmark.h>
@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "components/ComponentFile.h"
 #include "platform/SystemPlatform.h"
 #include "repair/Repair.h"
 
@@ -40,23 +41,19 @@ void Fill(qv::TForm1& form, int n, std::mt19937& rng) {
     order[static_cast<std::size_t>(i)] = i;
   std::shuffle(order.begin(), order.end(), rng);
   const char* folders[] = {"_msInbox", "_msSent", "_msTrash", "_msFolder1", "_msFolder2"};
-  qv::TMailMessageList& old = form.MailBox.MailItems();
-  old.BeginUpdate();
   for (int i = 0; i < n; ++i) {
     // Every fourth old entry names a message the store no longer holds.
     const int k = order[static_cast<std::size_t>(i)];
-    qv::TMailMessageItem& item = old.NewItem();
+    qv::TMailMessageItem item;
     item.SetF0(folders[k % 5]);
     item.SetF1(k % 3 == 0);
     item.SetF2(k % 4 == 3 ? Id(n + k) : Id(k));
     item.SetF9("old subject");
+    form.OldEntries().Add(item);
   }
-  old.EndUpdate();
-  qv::TMailMessageList& rebuilt = form.qvMailBox.MailItems();
-  rebuilt.BeginUpdate();
   std::int64_t offset = 0;
   for (int i = 0; i < n; ++i) {
-    qv::TMailMessageItem& item = rebuilt.NewItem();
+    qv::TMailMessageItem item;
     item.SetF0(qv::kInboxKey);
     item.SetF2(Id(i));
     item.SetF15(offset);
@@ -68,9 +65,9 @@ void Fill(qv::TForm1& form, int n, std::mt19937& rng) {
     item.SetF10(4000 + i % 1000);
     item.SetF11(43000.5 + i / 1000.0);
     item.SetF12(43000.5 + i / 1000.0);
+    form.IndexEntries().Add(item);
     offset += 4000 + i % 1000;
   }
-  rebuilt.EndUpdate();
 }
 
 void MergeAndSave(benchmark::State& state) {
@@ -87,7 +84,8 @@ void MergeAndSave(benchmark::State& state) {
     const auto t0 = std::chrono::steady_clock::now();
     form.MergeIndex();
     const auto t1 = std::chrono::steady_clock::now();
-    form.MailBox.SaveToFile(path, platform.files);
+    qv::TCompactItemSource entries(form.MailBox.MailItems(), form.IndexEntries());
+    qv::SaveComponentToFile(form.MailBox, path, platform.files, &entries);
     const auto t2 = std::chrono::steady_clock::now();
     const std::chrono::duration<double> total = t2 - t0;
     state.SetIterationTime(total.count());

@@ -2,9 +2,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "Commands.h"
+#include "StandardStreams.h"
+#include "base/Errors.h"
 #include "base/Stream.h"
 #include "codec/clEncoder.h"
 
@@ -40,18 +43,16 @@ bool ParseInt(const std::string& text, int& value) {
   return true;
 }
 
-// Standard input and output carry bytes unchanged (no text-mode translation on POSIX).
-std::string ReadStandardInput() {
-  std::string data;
-  char buffer[65536];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;)
-    data.append(buffer, n);
-  if (std::ferror(stdin)) throw EReadError(kStreamReadError);
-  return data;
-}
-
-int WriteStandardOutput(const std::string& data) {
-  if (std::fwrite(data.data(), 1, data.size(), stdout) != data.size() || std::fflush(stdout) != 0) {
+// Runs a command that writes to standard output. A failed write is reported in the command's own
+// words; everything else that goes wrong reaches the caller.
+template <class Body>
+int WithStandardOutput(StandardOutput& output, Body body) {
+  try {
+    body();
+  } catch (const EWriteError&) {
+    if (!output.Failed()) throw;
+  }
+  if (!output.Finish()) {
     std::fprintf(stderr, "qvrepair-cli: cannot write standard output\n");
     return 1;
   }
@@ -92,11 +93,15 @@ int RunEncode(const Args& args) {
       return UsageError("encode: unknown option '" + args[i] + "'");
     }
   }
-  const std::string input = ReadStandardInput();
-  if (stringForm) return WriteStandardOutput(encoder.EncodeString(input, method));
-  TMemoryStream source(input), destination;
-  encoder.Encode(source, destination, method);
-  return WriteStandardOutput(destination.DataString());
+  // Standard input and output carry bytes unchanged, block by block.
+  const std::unique_ptr<TStream> input = OpenStandardInput(encoder.ReadsSourceTwice(method, false));
+  StandardOutput output;
+  return WithStandardOutput(output, [&] {
+    if (stringForm)
+      encoder.EncodeString(*input, output, method);
+    else
+      encoder.Encode(*input, output, method);
+  });
 }
 
 int RunDecode(const Args& args) {
@@ -104,20 +109,29 @@ int RunDecode(const Args& args) {
   TclEncodeMethod method;
   if (!ParseMethod(args[0], method)) return UsageError("decode: unknown method '" + args[0] + "'");
   TclEncoder encoder;
-  TMemoryStream source(ReadStandardInput()), destination;
+  const std::unique_ptr<TStream> input = OpenStandardInput(encoder.ReadsSourceTwice(method, true));
+  StandardOutput output;
+  // Nothing reaches standard output when the input does not decode. Base64 decoding checks the
+  // whole input before it writes anything, and uudecoding and the plain copies never fail on
+  // their input, so they write straight through; quoted-printable decoding can fail anywhere, so
+  // its output waits in a spool until the end.
+  OutputSpool spool;
+  const bool spooled = method == cmMIMEQuotedPrintable;
   try {
-    encoder.Decode(source, destination, method);
+    return WithStandardOutput(output, [&] {
+      encoder.Decode(*input, spooled ? static_cast<TStream&>(spool) : output, method);
+      if (spooled) spool.CopyTo(output);
+    });
   } catch (const EclEncoderError& e) {
     std::fprintf(stderr, "%s\n", e.what());
     return 1;
   }
-  return WriteStandardOutput(destination.DataString());
 }
 
 int RunPreferred(const Args& args) {
   if (!args.empty()) return UsageError("preferred: takes no arguments");
-  const std::string input = ReadStandardInput();
-  std::printf("%s\n", MethodName(TclEncoder::GetPreferredEncoding(input)));
+  const std::unique_ptr<TStream> input = OpenStandardInput(false);
+  std::printf("%s\n", MethodName(TclEncoder::GetPreferredEncoding(*input)));
   return std::fflush(stdout) == 0 ? 0 : 1;
 }
 

@@ -2,7 +2,11 @@
 // scan, indexing and merge and writes nothing. Both end with the run's figures, as readable lines
 // or one JSON object. Errors (the window's error boxes) go to standard error; progress and
 // results to standard output.
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cmath>
@@ -38,7 +42,11 @@ class TerminalView : public DialogView {
   TerminalView(bool quiet, bool json)
       : quiet_(quiet),
         json_(json),
+#ifdef _WIN32
+        tty_(!quiet && ::_isatty(1) != 0),
+#else
         tty_(!quiet && ::isatty(STDOUT_FILENO) == 1),
+#endif
         start_(Clock::now()) {}
 
   void SetForm(const TForm1* form) { form_ = form; }
@@ -91,7 +99,15 @@ class TerminalView : public DialogView {
       const auto left = static_cast<long long>(std::ceil((total - done) / rate));
       line += Format("  %.1f MB/s  %lld:%02lld left", rate / 1e6, left / 60, left % 60);
     }
+#ifdef _WIN32
+    // Not every Windows console takes escape sequences: blanks cover a longer line drawn before.
+    const std::size_t pad = drawn_ > line.size() ? drawn_ - line.size() : 0;
+    std::printf("\r%s%*s", line.c_str(), static_cast<int>(pad), "");
+    if (pad > 0) std::printf("\r%s", line.c_str());
+    drawn_ = line.size();
+#else
     std::printf("\r%s\x1b[K", line.c_str());
+#endif
     std::fflush(stdout);
     last_ = now;
     shown_ = open_ = true;
@@ -112,6 +128,7 @@ class TerminalView : public DialogView {
   bool shown_ = false;
   bool open_ = false;
   int errors_ = 0;
+  [[maybe_unused]] std::size_t drawn_ = 0;  // length of the line on the screen (Windows)
   std::string label_;
   const TForm1* form_ = nullptr;
 };

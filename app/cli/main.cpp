@@ -1,4 +1,9 @@
 // qvrepair-cli: the repair without a window, and diagnostic commands over the same library.
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -89,6 +94,13 @@ int UsageError(const std::string& text) {
 
 int main(int argc, char** argv) {
   using namespace qv::cli;
+#ifdef _WIN32
+  // Bytes pass unchanged: no CR added before LF, no CTRL-Z taken as the end of the input. The
+  // messages on standard error end their lines the same way on every system.
+  ::_setmode(::_fileno(stdin), _O_BINARY);
+  ::_setmode(::_fileno(stdout), _O_BINARY);
+  ::_setmode(::_fileno(stderr), _O_BINARY);
+#endif
   if (argc < 2) {
     PrintHelp(stderr);
     return 2;

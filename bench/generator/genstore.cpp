@@ -1,4 +1,9 @@
 // qvrepair-genstore: writes a generated message store, or a whole program folder around one.
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -53,6 +58,12 @@ bool ParseNumber(std::string_view text, std::uint64_t& value, bool suffixes) {
 
 int main(int argc, char** argv) {
   using namespace qv::gen;
+#ifdef _WIN32
+  // A store written to standard output keeps its bytes (no CR added before LF); the summary on
+  // standard error ends its line as on every system.
+  ::_setmode(::_fileno(stdout), _O_BINARY);
+  ::_setmode(::_fileno(stderr), _O_BINARY);
+#endif
   StoreOptions store;
   std::string out, programDir, mailbox = "mailbox";
   bool haveMix = false, haveSeed = false, haveLimit = false;

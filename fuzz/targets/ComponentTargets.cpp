@@ -1,5 +1,6 @@
-// The component stream reader: index bytes into the working index of the window, profile bytes
-// into its profile, and any bytes through the class-free reader behind `qvrepair-cli dump`.
+// The component stream reader: index bytes into the working index of the window (also as the
+// repair reads it, its message list kept compactly), profile bytes into its profile, and any bytes
+// through the class-free reader behind `qvrepair-cli dump`.
 #include <memory>
 
 #include "FuzzTargets.h"
@@ -8,6 +9,7 @@
 #include "components/Component.h"
 #include "components/ComponentStream.h"
 #include "components/StreamTree.h"
+#include "mailbox/CompactMessages.h"
 #include "mailbox/qvMailbox.h"
 #include "mailbox/qvProfile.h"
 #include "support/TestStreams.h"
@@ -33,10 +35,55 @@ struct Window {
   }
 };
 
-std::string Write(TComponent& c) {
+std::string Write(TComponent& c, TItemSource* source = nullptr) {
   TMemoryStream out;
-  WriteComponentStream(out, c);
+  WriteComponentStream(out, c, source);
   return out.TakeData();
+}
+
+// Keeps a message list compactly as it is read.
+class CompactSink : public TItemSink {
+ public:
+  CompactSink(const TCollection& collection, TCompactMessageList& list)
+      : collection_(collection), list_(list) {}
+  const TCollection& Collection() const override { return collection_; }
+  void Clear() override { list_.Clear(); }
+  TCollectionItem& Begin() override {
+    item_ = std::make_unique<TMailMessageItem>();
+    return *item_;
+  }
+  void End(TCollectionItem& item) override { list_.Add(static_cast<TMailMessageItem&>(item)); }
+
+ private:
+  const TCollection& collection_;
+  TCompactMessageList& list_;
+  std::unique_ptr<TMailMessageItem> item_;
+};
+
+// The repair reads an index with its message list handed to a sink and writes it from a compact
+// list: whatever the bytes, that must fail as reading into the items fails and write the same.
+void CompareCompactPath(std::string_view input) {
+  Window held, compact;
+  std::string heldError, compactError;
+  try {
+    TViewStream in(input);
+    ReadComponentStream(in, held.mailBox);
+  } catch (const Exception& e) {
+    heldError = e.what();
+  }
+  TCompactMessageList list;
+  CompactSink sink(compact.mailBox.MailItems(), list);
+  try {
+    TViewStream in(input);
+    ReadComponentStream(in, compact.mailBox, &sink);
+  } catch (const Exception& e) {
+    compactError = e.what();
+  }
+  Check(compactError == heldError, "a message list kept compactly is read differently");
+  Check(compact.mailBox.MailItems().Count() == 0, "a message list handed to a sink was kept");
+  TCompactItemSource source(compact.mailBox.MailItems(), list);
+  Check(Write(compact.mailBox, &source) == Write(held.mailBox),
+        "an index written from a compact message list differs");
 }
 
 // write(read(f)) is what the writer makes of what was read; reading that back must succeed, and
@@ -78,6 +125,7 @@ void ReadAndRewrite(std::string_view input, Pick pick) {
 
 void FuzzComponentMailbox(std::string_view input) {
   ReadAndRewrite(input, [](Window& w) -> TComponent& { return w.mailBox; });
+  CompareCompactPath(input);
 }
 
 void FuzzComponentProfile(std::string_view input) {

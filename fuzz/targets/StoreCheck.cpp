@@ -125,11 +125,13 @@ RepairOutcome RunRepair(const std::string& programDir, bool dryRun) {
   outcome.errors = view.errors;
   outcome.messages = form.Figures().messages;
   outcome.fileSteps = fake.files.log.size();
-  const TMailMessageList& items = form.MailBox.MailItems();
-  for (int i = 0; i < items.Count(); ++i) {
-    outcome.offsets.push_back(items.ItemAt(i).F15());
-    outcome.sizes.push_back(items.ItemAt(i).F10());
-    outcome.attachments.push_back(items.ItemAt(i).F4());
+  const TCompactMessageList& entries = form.IndexEntries();
+  TMailMessageItem item;
+  for (std::size_t i = 0; i < entries.Count(); ++i) {
+    entries.Get(i, item);
+    outcome.offsets.push_back(item.F15());
+    outcome.sizes.push_back(item.F10());
+    outcome.attachments.push_back(item.F4());
   }
   return outcome;
 }

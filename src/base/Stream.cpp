@@ -129,9 +129,7 @@ void TViewStream::SetSize(std::int64_t) {
 
 // --- file stream ---------------------------------------------------------------------------
 
-namespace {
-// 64-bit positions on every system (a long is 32 bits on Windows).
-int Seek64(std::FILE* f, std::int64_t offset, int whence) {
+int FileSeek64(std::FILE* f, std::int64_t offset, int whence) {
 #ifdef _WIN32
   return ::_fseeki64(f, offset, whence);
 #else
@@ -139,14 +137,13 @@ int Seek64(std::FILE* f, std::int64_t offset, int whence) {
 #endif
 }
 
-std::int64_t Tell64(std::FILE* f) {
+std::int64_t FileTell64(std::FILE* f) {
 #ifdef _WIN32
   return ::_ftelli64(f);
 #else
   return static_cast<std::int64_t>(::ftello(f));
 #endif
 }
-}  // namespace
 
 TFileStream::TFileStream(const std::string& fileName, FileMode mode) : name_(fileName) {
   const char* how = mode == FileMode::OpenRead        ? "rb"
@@ -199,7 +196,7 @@ std::size_t TFileStream::Write(const void* buffer, std::size_t n) {
   if (!file_ || n == 0) return 0;
   if (!last_was_write_) {
     // Switching from reading to writing needs a positioning call on a C stream.
-    Seek64(file_, 0, SEEK_CUR);
+    FileSeek64(file_, 0, SEEK_CUR);
     last_was_write_ = true;
   }
   errno = 0;
@@ -214,19 +211,19 @@ std::int64_t TFileStream::Seek(std::int64_t offset, SeekOrigin origin) {
                      : origin == SeekOrigin::Current ? SEEK_CUR
                                                      : SEEK_END;
   if (!(origin == SeekOrigin::Current && offset == 0)) {
-    if (Seek64(file_, offset, whence) != 0) return Tell64(file_);
+    if (FileSeek64(file_, offset, whence) != 0) return FileTell64(file_);
     last_was_write_ = false;
   }
-  return Tell64(file_);
+  return FileTell64(file_);
 }
 
 std::int64_t TFileStream::Size() {
   if (!file_) return 0;
   std::fflush(file_);
-  const std::int64_t pos = Tell64(file_);
-  Seek64(file_, 0, SEEK_END);
-  const std::int64_t size = Tell64(file_);
-  Seek64(file_, pos, SEEK_SET);
+  const std::int64_t pos = FileTell64(file_);
+  FileSeek64(file_, 0, SEEK_END);
+  const std::int64_t size = FileTell64(file_);
+  FileSeek64(file_, pos, SEEK_SET);
   last_was_write_ = false;
   return size;
 }

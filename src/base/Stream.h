@@ -129,6 +129,10 @@ class TNullStream : public TStream {
   std::int64_t size_ = 0;
 };
 
+// Positioning a C stream with 64-bit offsets on every system (a long is 32 bits on Windows).
+int FileSeek64(std::FILE* file, std::int64_t offset, int whence);
+std::int64_t FileTell64(std::FILE* file);
+
 enum class FileMode {
   OpenRead,       // existing file, reading
   OpenReadWrite,  // existing file, reading and writing

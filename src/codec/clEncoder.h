@@ -51,14 +51,26 @@ class TclEncoder : public TComponent {
   TMethod OnProgressMethod() const { return on_progress_method_; }
   void SetOnProgressMethod(const TMethod& m) { on_progress_method_ = m; }
 
-  // Encode/Decode read the source from its start to its end.
+  // Encode/Decode read the source from its start to its end in blocks, so that a call holds no
+  // more than a block of it (a plain memory stream is worked on in place). The output does not
+  // depend on how the source hands out its bytes.
   void Encode(TStream& source, TStream& destination, TclEncodeMethod method);
   void Decode(TStream& source, TStream& destination, TclEncodeMethod method);
   std::string EncodeString(std::string_view text, TclEncodeMethod method);
   std::string DecodeString(std::string_view text, TclEncodeMethod method);
+  // The string form between streams, for text too long to hold: as Encode, but quoted-printable
+  // writes no soft line breaks.
+  void EncodeString(TStream& source, TStream& destination, TclEncodeMethod method);
+  // Whether Encode (decoding false) or Decode (decoding true) with this method reads a source
+  // that is not a plain memory stream twice, seeking back to its start in between: Base64
+  // decoding checks every symbol before it writes anything, and uuencoding with SuppressCrlf
+  // counts the bytes for the length character in front of them. Every other call reads the
+  // source once.
+  bool ReadsSourceTwice(TclEncodeMethod method, bool decoding) const noexcept;
 
   static TclEncodeMethod GetPreferredEncoding(std::string_view text);
-  // Reads from the stream's current position to its end.
+  // Reads from the stream's current position to its end, in blocks. The limit of high bytes is
+  // half the stream's size as it stands after the read.
   static TclEncodeMethod GetPreferredEncoding(TStream& source);
 
   // The output line length a method works with for a requested CharsPerLine.
@@ -78,11 +90,6 @@ class TclEncoder : public TComponent {
   bool first_line_ = false;
   bool pending_escape_ = false;
   bool string_mode_ = false;
-
-  void EncodeQuotedPrintable(std::string_view source, TStream& destination);
-  void DecodeQuotedPrintable(std::string_view source, TStream& destination);
-  void EncodeBase64(std::string_view source, TStream& destination);
-  void EncodeUU(std::string_view source, TStream& destination);
 };
 
 }  // namespace qv

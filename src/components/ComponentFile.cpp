@@ -12,7 +12,7 @@ namespace qv {
 namespace {
 // The reader's own errors say what is wrong, not where: the file goes into their detail.
 [[noreturn]] void RethrowNamingFile(const std::string& fileName) {
-  const std::string detail = FileDetail(fileName, "the file could not be read");
+  const std::string detail = FileDetail(fileName, "the file is damaged");
   try {
     throw;
   } catch (const Exception& e) {
@@ -41,11 +41,11 @@ namespace {
 }  // namespace
 
 void LoadComponentFromFile(TComponent& component, const std::string& fileName,
-                           platform::FileSystem& files) {
+                           platform::FileSystem& files, TItemSink* sink) {
   if (!files.FileExists(fileName)) return;
   TFileStream stream(fileName, FileMode::OpenRead);
   try {
-    ReadComponentStream(stream, component);
+    ReadComponentStream(stream, component, sink);
   } catch (const Exception&) {
     RethrowNamingFile(fileName);
   }
@@ -56,12 +56,12 @@ std::string TemporarySaveName(const std::string& fileName, const platform::FileS
 }
 
 void WriteComponentTemporary(TComponent& component, const std::string& fileName,
-                             platform::FileSystem& files) {
+                             platform::FileSystem& files, TItemSource* source) {
   const std::string temp = TemporarySaveName(fileName, files);
   std::string error;
   try {
     const std::unique_ptr<TStream> stream = files.CreateFile(temp);
-    WriteComponentStream(*stream, component);
+    WriteComponentStream(*stream, component, source);
     stream->Commit();
   } catch (const EFCreateError&) {
     throw;  // nothing was made
@@ -85,9 +85,9 @@ void WriteComponentTemporary(TComponent& component, const std::string& fileName,
 }
 
 void SaveComponentToFile(TComponent& component, const std::string& fileName,
-                         platform::FileSystem& files) {
+                         platform::FileSystem& files, TItemSource* source) {
   const std::string target = files.ResolveLinks(fileName);
-  WriteComponentTemporary(component, target, files);
+  WriteComponentTemporary(component, target, files, source);
   const std::string temp = TemporarySaveName(target, files);
   std::string error;
   if (!files.ReplaceFile(temp, target, &error)) {

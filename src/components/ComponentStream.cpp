@@ -17,7 +17,10 @@ constexpr char kSignature[4] = {'T', 'P', 'F', '0'};
 
 class TComponentWriter : public TWriter {
  public:
-  TComponentWriter(TStream& stream, TComponent& root) : TWriter(stream) { root_ = &root; }
+  TComponentWriter(TStream& stream, TComponent& root, TItemSource* source)
+      : TWriter(stream), source_(source) {
+    root_ = &root;
+  }
 
   void WriteRoot() {
     Write(kSignature, sizeof kSignature);
@@ -154,21 +157,34 @@ class TComponentWriter : public TWriter {
     WriteValue(TValueType::Collection);
     const std::string saved = prefix_;
     prefix_.clear();
-    for (int i = 0; i < collection.Count(); ++i) {
-      WriteListBegin();
-      WriteProperties(collection.ItemAt(i));
-      WriteListEnd();
+    if (source_ && &source_->Collection() == &collection) {
+      for (std::size_t i = 0; i < source_->Count(); ++i)
+        WriteItem(source_->Item(i));
+    } else {
+      for (int i = 0; i < collection.Count(); ++i)
+        WriteItem(collection.ItemAt(i));
     }
     prefix_ = saved;
     WriteListEnd();
   }
+
+  void WriteItem(TCollectionItem& item) {
+    WriteListBegin();
+    WriteProperties(item);
+    WriteListEnd();
+  }
+
+  TItemSource* source_;
 };
 
 // --- reading --------------------------------------------------------------------------------
 
 class TComponentReader : public TReader {
  public:
-  TComponentReader(TStream& stream, TComponent& root) : TReader(stream) { root_ = &root; }
+  TComponentReader(TStream& stream, TComponent& root, TItemSink* sink)
+      : TReader(stream), sink_(sink) {
+    root_ = &root;
+  }
 
   void ReadRoot() {
     char sig[4];
@@ -402,33 +418,52 @@ class TComponentReader : public TReader {
     EnterNesting();
     collection.BeginUpdate();
     UpdateGuard guard{collection};
-    if (!EndOfList()) collection.Clear();
+    TItemSink* sink = sink_ && &sink_->Collection() == &collection ? sink_ : nullptr;
+    if (!EndOfList()) {
+      collection.Clear();
+      if (sink) sink->Clear();
+    }
     while (!EndOfList()) {
       const TValueType t = NextValue();
       if (t == TValueType::Int8 || t == TValueType::Int16 || t == TValueType::Int32)
         ReadInteger();  // a stored item number is not used
-      TCollectionItem& item = collection.Add();
-      if (ReadValue() != TValueType::List) ThrowInvalidPropertyValue();
-      while (!EndOfList())
-        ReadProperty(item);
-      ReadByte();
+      if (!sink) {
+        ReadItem(collection.Add());
+        continue;
+      }
+      TCollectionItem& item = sink->Begin();
+      try {
+        ReadItem(item);
+      } catch (...) {
+        sink->End(item);
+        throw;
+      }
+      sink->End(item);
     }
     ReadByte();
     LeaveNesting();
   }
 
+  void ReadItem(TCollectionItem& item) {
+    if (ReadValue() != TValueType::List) ThrowInvalidPropertyValue();
+    while (!EndOfList())
+      ReadProperty(item);
+    ReadByte();
+  }
+
   std::vector<Fixup> fixups_;
+  TItemSink* sink_;
 };
 
 }  // namespace
 
-void WriteComponentStream(TStream& stream, TComponent& root) {
-  TComponentWriter writer(stream, root);
+void WriteComponentStream(TStream& stream, TComponent& root, TItemSource* source) {
+  TComponentWriter writer(stream, root, source);
   writer.WriteRoot();
 }
 
-TComponent& ReadComponentStream(TStream& stream, TComponent& root) {
-  TComponentReader reader(stream, root);
+TComponent& ReadComponentStream(TStream& stream, TComponent& root, TItemSink* sink) {
+  TComponentReader reader(stream, root, sink);
   reader.ReadRoot();
   return root;
 }

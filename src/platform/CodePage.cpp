@@ -2,22 +2,24 @@
 
 #include <array>
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#undef CreateFile
+#undef DeleteFile
+#undef MoveFile
+#undef ReplaceFile
+#undef FormatMessage
+#endif
+
 namespace qv::platform {
 
 namespace {
-// Code points of the bytes 0x80 to 0x9F in Windows-1252; the unassigned ones keep their value.
-constexpr std::array<char16_t, 32> kHigh = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-int UnicodeToAnsi(char32_t cp) noexcept {
-  if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<int>(cp);
-  for (int i = 0; i < 32; ++i)
-    if (kHigh[static_cast<std::size_t>(i)] == cp) return 0x80 + i;
-  return -1;
-}
-
 void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);
@@ -61,6 +63,92 @@ char32_t NextUtf8(std::string_view s, std::size_t& i) noexcept {
 }
 }  // namespace
 
+#ifdef _WIN32
+
+// The system's ANSI code page, through its own conversions.
+
+unsigned AnsiCodePage() noexcept {
+  return ::GetACP();
+}
+
+namespace {
+// Where the ANSI code page is UTF-8 (a choice of newer systems) the conversions are this file's
+// own.
+bool AnsiIsUtf8() noexcept {
+  return ::GetACP() == CP_UTF8;
+}
+}  // namespace
+
+char16_t AnsiCharToUtf16(unsigned char c) noexcept {
+  if (AnsiIsUtf8()) return c < 0x80 ? static_cast<char16_t>(c) : u'\uFFFD';
+  const char byte = static_cast<char>(c);
+  wchar_t wide = 0;
+  // A lead byte of a multi-byte code page is no character on its own.
+  if (::MultiByteToWideChar(CP_ACP, 0, &byte, 1, &wide, 1) != 1) return u'\uFFFD';
+  return static_cast<char16_t>(wide);
+}
+
+std::u16string AnsiToUtf16(std::string_view ansi) {
+  if (ansi.empty()) return {};
+  if (AnsiIsUtf8()) return Utf8ToUtf16(ansi);
+  const int size = static_cast<int>(ansi.size());
+  const int n = ::MultiByteToWideChar(CP_ACP, 0, ansi.data(), size, nullptr, 0);
+  std::u16string r(static_cast<std::size_t>(n > 0 ? n : 0), u'\0');
+  if (n > 0)
+    ::MultiByteToWideChar(CP_ACP, 0, ansi.data(), size, reinterpret_cast<wchar_t*>(r.data()), n);
+  return r;
+}
+
+std::string Utf16ToAnsi(std::u16string_view text) {
+  if (text.empty()) return {};
+  if (AnsiIsUtf8()) return Utf16ToUtf8(text);
+  // No other ANSI code page holds a character beyond the 16-bit range: a surrogate pair is one
+  // character missing from it (the system would give one "?" per half).
+  std::u16string units(text);
+  std::size_t out = 0;
+  for (std::size_t i = 0; i < units.size(); ++i, ++out) {
+    units[out] = units[i];
+    if (units[i] >= 0xD800 && units[i] <= 0xDBFF && i + 1 < units.size() &&
+        units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+      units[out] = u'\uFFFD';
+      ++i;
+    }
+  }
+  units.resize(out);
+  // No "best fit" (an "L" for an "\u0141"): what the code page lacks becomes "?".
+  const auto* wide = reinterpret_cast<const wchar_t*>(units.data());
+  const int size = static_cast<int>(units.size());
+  const int n =
+      ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, size, nullptr, 0, "?", nullptr);
+  std::string r(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
+  if (n > 0)
+    ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, size, r.data(), n, "?", nullptr);
+  return r;
+}
+
+#else
+
+// Systems without an ANSI code page of their own use Windows-1252.
+
+namespace {
+// Code points of the bytes 0x80 to 0x9F in Windows-1252; the unassigned ones keep their value.
+constexpr std::array<char16_t, 32> kHigh = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+int UnicodeToAnsi(char32_t cp) noexcept {
+  if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<int>(cp);
+  for (int i = 0; i < 32; ++i)
+    if (kHigh[static_cast<std::size_t>(i)] == cp) return 0x80 + i;
+  return -1;
+}
+}  // namespace
+
+unsigned AnsiCodePage() noexcept {
+  return 1252;
+}
+
 char16_t AnsiCharToUtf16(unsigned char c) noexcept {
   return (c >= 0x80 && c <= 0x9F) ? kHigh[c - 0x80] : static_cast<char16_t>(c);
 }
@@ -87,6 +175,8 @@ std::string Utf16ToAnsi(std::u16string_view text) {
   }
   return r;
 }
+
+#endif
 
 std::string Utf16ToUtf8(std::u16string_view text) {
   std::string r;

@@ -1,12 +1,16 @@
-// The ANSI code page (Windows-1252 on this platform) and the conversions between it, UTF-16 and
-// UTF-8. All 256 bytes round-trip through UTF-16: the five bytes that Windows-1252 leaves
-// unassigned map to the control characters of the same value.
+// The ANSI code page and the conversions between it, UTF-16 and UTF-8. On Windows it is the
+// system's (GetACP, converted by the system); elsewhere it is Windows-1252, where all 256 bytes
+// round-trip through UTF-16: the five bytes that Windows-1252 leaves unassigned map to the control
+// characters of the same value (as the system's own Windows-1252 does).
 #pragma once
 
 #include <string>
 #include <string_view>
 
 namespace qv::platform {
+
+// The number of the ANSI code page (1252 where the system has none of its own).
+unsigned AnsiCodePage() noexcept;
 
 // The UTF-16 code unit of an ANSI byte.
 char16_t AnsiCharToUtf16(unsigned char c) noexcept;

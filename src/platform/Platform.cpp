@@ -1,6 +1,7 @@
 // What the platform layer has in common on every system.
 #include "platform/Platform.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace qv::platform {
@@ -19,7 +20,9 @@ std::string FileSystem::SiblingPath(const std::string& path, std::string_view su
   const std::size_t at = path.find_last_of(PathSeparators());
   const std::size_t nameStart = at == std::string::npos ? 0 : at + 1;
   const std::size_t nameBytes = path.size() - nameStart;
-  if (nameBytes + suffix.size() <= kMaxNameBytes) return path + std::string(suffix);
+  const std::size_t pathRoom = MaxPathBytes() > nameStart ? MaxPathBytes() - nameStart : 0;
+  const std::size_t room = std::min(kMaxNameBytes, pathRoom);
+  if (nameBytes + suffix.size() <= room) return path + std::string(suffix);
   // FNV-1a of the whole name: the same long name always gives the same short one.
   std::uint32_t hash = 2166136261u;
   for (std::size_t i = nameStart; i < path.size(); ++i) {
@@ -28,7 +31,8 @@ std::string FileSystem::SiblingPath(const std::string& path, std::string_view su
   }
   char tag[16];
   std::snprintf(tag, sizeof tag, "~%08x", static_cast<unsigned>(hash));
-  std::size_t keep = kMaxNameBytes - suffix.size() - 9;
+  std::size_t keep = room > suffix.size() + 9 ? room - suffix.size() - 9 : 1;
+  keep = std::min(keep, nameBytes);
   // Never cut a UTF-8 sequence in two.
   while (keep > 0 && (static_cast<unsigned char>(path[nameStart + keep]) & 0xC0) == 0x80)
     --keep;

@@ -1,5 +1,6 @@
 // The operating-system services the program uses, as small interfaces. The programs pass the real
-// implementations (PosixPlatform.h); tests pass fakes. Nothing here is global.
+// implementations (SystemPlatform.h names those of the system built for: PosixPlatform.h,
+// WinPlatform.h); tests pass fakes. Nothing here is global.
 #pragma once
 
 #include <array>
@@ -76,9 +77,12 @@ class FileSystem {
   }
   // The longest file name (one part of a path) that the file systems in use take, in bytes.
   static constexpr std::size_t kMaxNameBytes = 255;
-  // A name beside `path`: the path with `suffix` appended. When that file name would be longer
-  // than file systems take, its end is cut and a hash of the whole name keeps it apart from
-  // others, so that every file that has a name of its own has temporary names as well.
+  // The longest whole path the system's file functions take, in bytes.
+  virtual std::size_t MaxPathBytes() const { return 4095; }
+  // A name beside `path`: the path with `suffix` appended. When that file name (or the whole
+  // path) would be longer than the system takes, the name's end is cut and a hash of the whole
+  // name keeps it apart from others, so that every file that has a name of its own has temporary
+  // names as well.
   std::string SiblingPath(const std::string& path, std::string_view suffix) const;
 
   // The state of a regular file (exists false when there is none).

@@ -2,12 +2,25 @@
 // benchmarks and tests name these, never the implementation of one system.
 #pragma once
 
+#ifdef _WIN32
+#include "platform/WinPlatform.h"
+#else
 #include "platform/PosixPlatform.h"
+#endif
 
 namespace qv::platform {
 
+#ifdef _WIN32
+using SystemPlatform = WinPlatform;
+using SystemFileSystem = WinFileSystem;
+using SystemInstanceProbe = WinInstanceProbe;
+using SystemClock = WinClock;
+using SystemLocale = WinLocale;
+#else
 using SystemPlatform = PosixPlatform;
 using SystemFileSystem = PosixFileSystem;
 using SystemInstanceProbe = PosixInstanceProbe;
+using SystemLocale = CLocale;
+#endif
 
 }  // namespace qv::platform

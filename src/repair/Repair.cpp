@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <deque>
-#include <unordered_map>
 #include <vector>
 
 #include "base/StringUtils.h"
@@ -256,6 +254,7 @@ void TForm1::FormShow() {
   }
   blocked_reason_.clear();
   figures_ = RepairFigures();
+  old_entries_.Clear();
   SetState(State::Ready);
   platform::FileSystem& files = services_.files;
   MessageLines = std::make_unique<TStringList>();
@@ -304,7 +303,8 @@ void TForm1::FormShow() {
     // another store.
     if (interrupted_ != Interrupted::Failed) {
       try {
-        MailBox.LoadFromFile(IndexPath(), files);
+        // The message list goes to old_entries_, which keeps of it what the merge needs.
+        LoadComponentFromFile(MailBox, IndexPath(), files, &old_entries_);
       } catch (const Exception& e) {
         // A damaged index is what the repair mends: report it and keep what could be read.
         ReportError(e.what());
@@ -321,7 +321,7 @@ void TForm1::FormShow() {
 
   if (running && interrupted_ != Interrupted::Pending) BlockWithError(kCloseClient);
   figures_.clientRunning = running;
-  figures_.oldEntries = MailBox.MailItems().Count();
+  figures_.oldEntries = old_entries_.Count();
   figures_.storeBytes = files.FileSize(StorePath());
 }
 
@@ -347,6 +347,7 @@ void TForm1::Button1Click() {
   replaced_ = false;
   try {
     qvMailBox.MailItems().Clear();
+    entries_.Clear();
     ScanMailbox();
   } catch (const std::exception& e) {
     // Whatever ends the run part-way leaves the old files as they were.
@@ -510,7 +511,9 @@ void TForm1::ScanMailbox() {
   scanned_bytes_ = reader.Offset();
   figures_.messages = MessageCount;
   figures_.indexMatchesStore =
-      index_matches_ && leading_entry_ < 0 && MessageCount == MailBox.MailItems().Count();
+      index_matches_ && leading_entry_ < 0 && MessageCount == old_entries_.Count();
+  // The old entries' blocks were needed for that alone.
+  old_entries_.ReleaseBlocks();
   ShowProgress();
   CloseRepairedStore();
 }
@@ -561,13 +564,7 @@ void TForm1::IndexHeldMessage(std::string_view held) {
 
 void TForm1::CheckOldEntry(std::int64_t blockOffset, std::int64_t blockSize) {
   if (!index_matches_) return;
-  const TMailMessageList& old = MailBox.MailItems();
-  if (MessageCount >= old.Count()) {
-    index_matches_ = false;
-    return;
-  }
-  const TMailMessageItem& entry = old.ItemAt(MessageCount);
-  index_matches_ = entry.F15() == blockOffset && entry.F10() == blockSize;
+  index_matches_ = old_entries_.BlockIs(MessageCount, blockOffset, blockSize);
 }
 
 // --- indexing ----------------------------------------------------------------------------------
@@ -666,7 +663,7 @@ void TForm1::IndexMessage(std::span<const std::string_view> lines) {
   std::string sender = clImportMsg.From();
   std::erase(sender, '"');
 
-  TMailMessageItem& item = qvMailBox.MailItems().NewItem();
+  TMailMessageItem item;
   item.SetF0(kInboxKey);
   item.SetF2(clImportMsg.MessageID());
   item.SetF15(offset);
@@ -683,87 +680,47 @@ void TForm1::IndexMessage(std::span<const std::string_view> lines) {
   item.SetF12(clImportMsg.Date());
   item.SetF13(0);
   item.SetF14("");
+  entries_.Add(item);
   ++MessageCount;
 }
 
 // --- merge -------------------------------------------------------------------------------------
 
 void TForm1::MergeIndex() {
-  TMailMessageList& rebuilt = qvMailBox.MailItems();
-  TMailMessageList& old = MailBox.MailItems();
-  // The first old entry of each identifier, found once instead of walking the old list per
-  // message.
-  std::unordered_map<std::string_view, int> first;
-  first.reserve(static_cast<std::size_t>(old.Count()));
-  // Old entries without an identifier are told apart by sender, subject and date; each is taken
-  // by one message at most, in order.
-  std::unordered_map<std::string, std::deque<int>> anonymous;
-  auto anonymousKey = [](const TMailMessageItem& e) {
-    const TDateTime date = e.F11();
-    std::string key = e.F7();
-    key += '\0';
-    key += e.F9();
-    key += '\0';
-    key.append(reinterpret_cast<const char*>(&date), sizeof date);
-    return key;
-  };
-  std::int64_t anonymousOld = 0;
-  for (int i = 0; i < old.Count(); ++i) {
-    const TMailMessageItem& entry = old.ItemAt(i);
-    if (entry.F2().empty()) {
-      anonymous[anonymousKey(entry)].push_back(i);
-      ++anonymousOld;
-    } else {
-      first.emplace(entry.F2(), i);
-    }
-  }
-  // The figures: which identifiers the store still has, and which it has twice.
-  std::unordered_map<std::string_view, bool> seen;  // identifier -> an old entry has it
-  seen.reserve(static_cast<std::size_t>(rebuilt.Count()));
+  TCompactMessageList& rebuilt = entries_;
+  OldIndex& old = old_entries_;
+  old.ResetMatches();
+  // The identifiers that no old entry has, each under its first message: a second message with
+  // one is a duplicate as well.
+  TextKeyIndex unknown;
+  const auto identifierOf = [&rebuilt](std::uint32_t n) { return rebuilt.F2(n); };
   RepairFigures& f = figures_;
   f.carriedOver = f.withoutMessageId = f.duplicateMessageIds = 0;
-  std::int64_t anonymousTaken = 0;
-  for (int i = 0; i < rebuilt.Count(); ++i) {
-    TMailMessageItem& entry = rebuilt.ItemAt(i);
-    int match = -1;
-    if (!entry.F2().empty()) {
-      const auto it = first.find(entry.F2());
-      if (it != first.end()) match = it->second;
-      if (!seen.emplace(entry.F2(), match >= 0).second) ++f.duplicateMessageIds;
+  for (std::size_t i = 0; i < rebuilt.Count(); ++i) {
+    OldIndex::Placement placement;
+    bool match = false;
+    if (const std::string_view id = rebuilt.F2(i); !id.empty()) {
+      bool repeat = false;
+      match = old.MatchIdentifier(id, placement, repeat);
+      if (!match) {
+        const auto n = static_cast<std::uint32_t>(i);
+        repeat = unknown.Insert(id, TextKeyIndex::Hash(id), n, identifierOf) != n;
+      }
+      if (repeat) ++f.duplicateMessageIds;
     } else {
       ++f.withoutMessageId;
       // The text before the first separator is matched by its identifier only.
-      if (!anonymous.empty() && i != leading_entry_) {
-        if (const auto it = anonymous.find(anonymousKey(entry));
-            it != anonymous.end() && !it->second.empty()) {
-          match = it->second.front();
-          it->second.pop_front();
-          ++anonymousTaken;
-        }
-      }
+      if (static_cast<std::int64_t>(i) != leading_entry_)
+        match = old.MatchAnonymous(rebuilt.F7(i), rebuilt.F9(i), rebuilt.F11(i), placement);
     }
-    if (match < 0) continue;
+    if (!match) continue;
     ++f.carriedOver;
-    const TMailMessageItem& found = old.ItemAt(match);
-    entry.SetF0(found.F0());
-    entry.SetF1(found.F1());
+    rebuilt.SetPlacement(i, placement.folder, placement.read);
   }
-  f.messages = rebuilt.Count();
+  f.messages = static_cast<std::int64_t>(rebuilt.Count());
   f.newInInbox = f.messages - f.carriedOver;
   f.oldEntries = old.Count();
-  f.droppedEntries = anonymousOld - anonymousTaken;
-  for (int i = 0; i < old.Count(); ++i) {
-    const std::string& id = old.ItemAt(i).F2();
-    if (!id.empty() && seen.find(id) == seen.end()) ++f.droppedEntries;
-  }
-  seen.clear();
-  first.clear();
-  anonymous.clear();
-  old.BeginUpdate();
-  old.Clear();
-  for (int i = 0; i < rebuilt.Count(); ++i)
-    old.NewItem().CopyFrom(&rebuilt.ItemAt(i));
-  old.EndUpdate();
+  f.droppedEntries = old.Unmatched();
 }
 
 // --- replacing the files -----------------------------------------------------------------------
@@ -873,7 +830,8 @@ bool TForm1::ReplaceFiles() {
   // name, and the journal that lets the next start finish or undo what a crash interrupts.
   ReplacementRecord record;
   try {
-    WriteComponentTemporary(MailBox, p.indexTarget, files);
+    TCompactItemSource entries(MailBox.MailItems(), entries_);
+    WriteComponentTemporary(MailBox, p.indexTarget, files, &entries);
     record.oldIndex = files.Stamp(p.indexTarget);
     record.newIndex = files.Stamp(p.indexTemp);
     if (record.oldIndex.exists) record.oldIndexSum = FileChecksum(p.indexTarget);

@@ -13,12 +13,14 @@
 
 #include "base/Stream.h"
 #include "base/StringList.h"
+#include "mailbox/CompactMessages.h"
 #include "mailbox/qvMailbox.h"
 #include "mailbox/qvProfile.h"
 #include "mime/clMailMessage.h"
 #include "platform/Platform.h"
 #include "repair/Controls.h"
 #include "repair/DialogView.h"
+#include "repair/OldIndex.h"
 #include "repair/Replacement.h"
 
 namespace qv {
@@ -98,7 +100,9 @@ class TForm1 : public TComponent {
   TForm1(platform::Services services, DialogView& view, TComponentRegistry& registry);
   ~TForm1() override;
 
-  // Published fields, in their declaration order.
+  // Published fields, in their declaration order. MailBox is the index as start-up read it, less
+  // its message list (see OldEntries); a run writes it back with IndexEntries as its message list.
+  // qvMailBox, the scratch index, stays empty: a run keeps its entries in IndexEntries.
   TButton Button1;
   TLabel Label1;
   TLabel Label2;
@@ -168,14 +172,26 @@ class TForm1 : public TComponent {
   void CloseRepairedStore();
   // Appends the message in MessageLines to the repaired store as one block (a new separator, the
   // lines, and one more line holding CR LF when the last line is not empty, every line followed by
-  // CR LF, so such a message ends in two empty lines) and adds its entry to qvMailBox. A message
+  // CR LF, so such a message ends in two empty lines) and adds its entry to IndexEntries. A message
   // without lines is written as its separator and one empty line, with an entry of its own.
   void IndexMessage();
   // The same for a message given as views of its lines (the scan's, into the store reader's
   // buffer); they must stay valid during the call.
   void IndexMessage(std::span<const std::string_view> lines);
   std::string AccountForRecipients(std::string_view recipients) const;
+  // Files each rebuilt entry as the old index had its message: the first old entry with the same
+  // identifier gives folder and read state; a message without identifier takes the first old
+  // entry without one, not yet taken, whose sender, subject and date agree (not the text before
+  // the first separator). Sets the figures of the merge.
   void MergeIndex();
+
+  // The old index as start-up read it: what the merge and the figures need of its entries. The
+  // rest of it (the folder tree, the mailbox's own values) is in MailBox.
+  OldIndex& OldEntries() noexcept { return old_entries_; }
+  // The rebuilt entries, one per message in store order; the merge files them. The new index is
+  // MailBox with these as its message list.
+  TCompactMessageList& IndexEntries() noexcept { return entries_; }
+  const TCompactMessageList& IndexEntries() const noexcept { return entries_; }
 
   // The mailbox's files (known once start-up has read the profile).
   const MailboxPaths& Paths() const noexcept { return paths_; }
@@ -252,6 +268,8 @@ class TForm1 : public TComponent {
   std::vector<HeldLine> held_lines_;
   std::vector<std::string_view> message_views_;
   std::unique_ptr<char[]> block_;  // the block being written
+  OldIndex old_entries_{MailBox.MailItems()};
+  TCompactMessageList entries_;
 };
 
 }  // namespace qv

@@ -480,5 +480,124 @@ TEST(EncoderStreams, ReadingOneByteAtATimeGivesTheSameResult) {
   EXPECT_EQ(dst.DataString(), "abc\r\ndef");
 }
 
+// What a call leaves in a destination that held "prior" (positioned at its end), and its error.
+struct CallResult {
+  std::string destination, error;
+  bool operator==(const CallResult&) const = default;
+};
+
+struct StreamCall {
+  TclEncodeMethod method;
+  bool decode;
+  std::string in;
+  int chars = 76;
+  bool suppress = false;
+  bool stringForm = false;
+
+  CallResult Run(TStream& source) const {
+    TclEncoder e;
+    e.SetCharsPerLine(chars);
+    e.SetSuppressCrlf(suppress);
+    TMemoryStream dst(std::string("prior"));
+    dst.Seek(0, SeekOrigin::End);
+    CallResult r;
+    try {
+      if (decode)
+        e.Decode(source, dst, method);
+      else if (stringForm)
+        e.EncodeString(source, dst, method);
+      else
+        e.Encode(source, dst, method);
+    } catch (const EclEncoderError& err) {
+      r.error = err.what();
+    }
+    r.destination = dst.DataString();
+    return r;
+  }
+};
+
+TEST(EncoderStreams, BlocksOfAnySizeGiveTheWholeSourcesResult) {
+  const std::string a70(70, 'a'), b57 = RandomBytes(57, 8, false);
+  const StreamCall calls[] = {
+      // CR LF split between blocks, a CR that is not followed by LF, a final CR, lines that end
+      // at the soft-break column, string mode.
+      {cmMIMEQuotedPrintable, false, "ab\r\ncd\r\r\nx\ry\r"},
+      {cmMIMEQuotedPrintable, false, a70 + "=\r\n" + a70 + "\r"},
+      {cmMIMEQuotedPrintable, false, a70 + "\xE9\xE9\r\nb", 76, false, true},
+      {cmMIMEQuotedPrintable, false, "a\xE9\r\nb\r", 4},
+      // Escapes, soft breaks and CR LF split at every point; errors after a split escape.
+      {cmMIMEQuotedPrintable, true, "ab=4\r\n=41=e9=\r\ncd\r\r\n\n\r=\n=\rx=3D="},
+      {cmMIMEQuotedPrintable, true, "ok\r\n=4"},
+      {cmMIMEQuotedPrintable, true, "ok=\r\nab=4x"},
+      {cmMIMEQuotedPrintable, true, "ok=4\r\n=4 "},
+      // Groups of three and lines of 57 bytes across blocks, padding, runs, the first "=".
+      {cmMIMEBase64, false, b57 + b57 + "xy"},
+      {cmMIMEBase64, false, b57 + "x", 76, true},
+      {cmMIMEBase64, true, "TWFu\r\nTW\r\nFu\nTWE=TWFu"},
+      {cmMIMEBase64, true, "TWE\r\nTW"},
+      {cmMIMEBase64, true, "TWFu\r\nTWFu-=Fu"},
+      {cmMIMEBase64, true, "TWFu=\t"},
+      // Full lines, the length character of one unbroken line, two bytes per line.
+      {cmUUEncode, false, b57 + b57 + "xyz"},
+      {cmUUEncode, false, b57 + "xy", 76, true},
+      {cmUUEncode, false, "abcde", 3},
+      // The "begin" line, a first line that only starts like it, lines of 99 bytes and one of
+      // 200 whose length characters wrap, the grave-accent line.
+      {cmUUEncode, true, "begin 644 x\r\n" + Encoded(cmUUEncode, b57 + "ab") + "end\r\n"},
+      {cmUUEncode, true, "beg\r\n#0V%T"},
+      {cmUUEncode, true, Encoded(cmUUEncode, RandomBytes(300, 9, false), 132)},
+      {cmUUEncode, true, Encoded(cmUUEncode, RandomBytes(200, 10, false), 76, true)},
+      {cmUUEncode, true, "#0V%T\r\n!8\r\n%0V\r\n`\r\n#0V%T"},
+      {cmNone, false, "a\r\nb"},
+  };
+  for (const auto& call : calls) {
+    TMemoryStream whole(call.in);
+    const CallResult expected = call.Run(whole);
+    for (const std::size_t chunk : {1, 2, 3, 5, 64}) {
+      test::ChunkStream source(call.in, chunk);
+      EXPECT_EQ(call.Run(source), expected)
+          << int{call.method} << (call.decode ? " decoding " : " encoding ") << call.in
+          << " in blocks of " << chunk;
+    }
+  }
+  // The choice of encoding: a control byte after the high bytes passed the limit, high bytes
+  // against the whole size, a long last line, a long line broken between blocks.
+  const std::string high6 = "\xE9\xE9\xE9\xE9\xE9\xE9", high5 = high6.substr(1);
+  const std::string texts[] = {high6 + "\x01", "ab" + high6 + "\r\n", "ab" + high5 + "cde",
+                               "x\r\n" + std::string(77, 'x'), std::string(77, 'x') + "\r\n"};
+  for (const auto& text : texts)
+    for (const std::size_t chunk : {1, 3}) {
+      test::ChunkStream source(text, chunk);
+      EXPECT_EQ(TclEncoder::GetPreferredEncoding(source), TclEncoder::GetPreferredEncoding(text))
+          << text << " in blocks of " << chunk;
+    }
+}
+
+// A stream whose size says more than it holds, as a file cut short while it is read.
+class ShortStream : public TMemoryStream {
+ public:
+  using TMemoryStream::TMemoryStream;
+  std::int64_t Size() override { return TMemoryStream::Size() + 10; }
+};
+
+TEST(EncoderStreams, ASourceShorterThanItsSizeEncodesWhatItHolds) {
+  // Base64 encoding and unbroken uuencoding once divided by the number of bytes read, 0 here.
+  const std::pair<std::string, bool> cases[] = {
+      {"Man", false}, {"Man", true}, {"", false}, {"", true}};
+  for (const auto& [data, suppress] : cases)
+    for (const auto method : {cmMIMEQuotedPrintable, cmMIMEBase64, cmUUEncode}) {
+      TclEncoder e;
+      e.SetSuppressCrlf(suppress);
+      ShortStream src(data);
+      TMemoryStream dst;
+      e.Encode(src, dst, method);
+      const std::string expected = !data.empty()          ? Encoded(method, data, 76, suppress)
+                                   : method != cmUUEncode ? ""
+                                   : suppress             ? "``"
+                                                          : "`\r\n`\r\n";
+      EXPECT_EQ(dst.DataString(), expected) << int{method} << " " << data << " " << suppress;
+    }
+}
+
 }  // namespace
 }  // namespace qv

@@ -1,8 +1,9 @@
 # Regenerates the sample program folder into OUT with the command samples/README.md records and
-# compares it byte for byte with the committed files in SAMPLE.
+# compares it byte for byte with the committed files in SAMPLE. EMULATOR, when set, runs the
+# generator (wine for a Windows build).
 file(REMOVE_RECURSE ${OUT})
 execute_process(
-  COMMAND ${GENSTORE} --mix varied --count 40 --seed 20261208 --mixed
+  COMMAND ${EMULATOR} ${GENSTORE} --mix varied --count 40 --seed 20261208 --mixed
           --no-id-every 13 --duplicate-id-every 17 --program-dir ${OUT} --mailbox mailbox
   RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)

@@ -2,7 +2,6 @@
 // claim gigabytes. Each fails with the reader's message, never crashes, and never allocates what
 // the stream does not hold.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -19,6 +18,7 @@
 #include "mailbox/qvProfile.h"
 #include "platform/SystemPlatform.h"
 #include "support/Files.h"
+#include "support/Process.h"
 #include "support/TestStreams.h"
 
 namespace qv::test {
@@ -49,7 +49,8 @@ struct GeneratedFiles {
 };
 const GeneratedFiles& Generated() {
   static const GeneratedFiles files = [] {
-    const fs::path dir = fs::temp_directory_path() / ("qv-hostile-" + std::to_string(::getpid()));
+    const fs::path dir =
+        fs::temp_directory_path() / ("qv-hostile-" + std::to_string(test::ProcessId()));
     gen::ProgramOptions options;
     options.dir = dir.string();
     options.store.mix = gen::Mix::kVaried;

@@ -1,31 +1,32 @@
+// What only the POSIX services do: the system's error texts, the C library's locale, the
+// running-check through a lock file, permission bits and files held open by other processes.
 #include "platform/PosixPlatform.h"
-
-#include "base/Errors.h"
-#include "support/Process.h"
-#include "support/ScopedZone.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <chrono>
 #include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <thread>
+
+#include "support/Process.h"
 
 namespace qv::platform {
 namespace {
 
 namespace fs = std::filesystem;
 
-class PlatformFiles : public ::testing::Test {
+class PosixFiles : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = fs::temp_directory_path() /
-           ("qv-platform-" + std::to_string(::getpid()) + "-" +
+           ("qv-posix-" + std::to_string(::getpid()) + "-" +
             ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::create_directories(dir_);
   }
@@ -39,100 +40,52 @@ class PlatformFiles : public ::testing::Test {
   PosixFileSystem files_;
 };
 
-TEST_F(PlatformFiles, ExistenceByAgeIgnoresFolders) {
-  const auto f = Make("a.idx", "x");
-  EXPECT_TRUE(files_.FileExists(f));
-  EXPECT_GT(files_.FileAge(f), 0);
-  EXPECT_EQ(files_.FileSize(f), 1);
-  fs::create_directory(dir_ / "b.idx");
-  EXPECT_FALSE(files_.FileExists((dir_ / "b.idx").string()));
-  EXPECT_FALSE(files_.FileExists((dir_ / "none").string()));
-  EXPECT_EQ(files_.FileSize((dir_ / "none").string()), -1);
-}
-
-TEST_F(PlatformFiles, MoveRefusesAnExistingTarget) {
+TEST_F(PosixFiles, ErrorsCarryTheSystemsTexts) {
   const auto a = Make("a", "new");
   const auto b = Make("b", "old");
   std::string error;
   EXPECT_FALSE(files_.MoveFile(a, b, &error));
   EXPECT_EQ(error, "File exists");
-  EXPECT_TRUE(files_.FileExists(a));
-  ASSERT_TRUE(files_.DeleteFile(b, &error));
-  ASSERT_TRUE(files_.MoveFile(a, b, &error));
-  EXPECT_FALSE(files_.FileExists(a));
-  std::ifstream in(b);
-  std::string s;
-  in >> s;
-  EXPECT_EQ(s, "new");
-  EXPECT_FALSE(files_.DeleteFile(a, &error));
+  EXPECT_FALSE(files_.DeleteFile((dir_ / "none").string(), &error));
   EXPECT_EQ(error, "No such file or directory");
 }
 
-TEST_F(PlatformFiles, ReplaceAndSyncSucceedOnRealFiles) {
+TEST_F(PosixFiles, PermissionBitsAreCopied) {
   const auto a = Make("a", "1");
   const auto b = Make("b", "2");
+  ASSERT_EQ(::chmod(a.c_str(), 0640), 0);
+  ASSERT_EQ(::chmod(b.c_str(), 0600), 0);
   std::string error;
-  EXPECT_TRUE(files_.SyncFile(a, &error)) << error;
-  EXPECT_TRUE(files_.ReplaceFile(a, b, &error)) << error;
-  EXPECT_TRUE(files_.SyncFolder(dir_.string(), &error)) << error;
-  EXPECT_FALSE(files_.FileExists(a));
-  EXPECT_FALSE(files_.SyncFile(a, &error));
+  ASSERT_TRUE(files_.CopyPermissions(a, b, &error)) << error;
+  struct stat st;
+  ASSERT_EQ(::stat(b.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  // New files are their owner's alone.
+  files_.CreateFile((dir_ / "c").string())->Commit();
+  ASSERT_EQ(::stat((dir_ / "c").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
 }
 
-TEST_F(PlatformFiles, CreateReplacesALeftoverLinkAndRefusesAFolder) {
-  const auto outside = Make("outside", "keep me");
-  const auto link = (dir_ / "mailbox.xyz").string();
-  fs::create_symlink(outside, link);
+TEST_F(PosixFiles, FilesHeldOpenByAnotherProcessAreInUse) {
+  const auto a = Make("a", "1");
+  const auto b = Make("b", "2");
+  PosixInstanceProbe probe;
+  EXPECT_FALSE(probe.FilesInUse({a, b}));
   {
-    auto stream = files_.CreateFile(link);
-    stream->WriteString("new");
-    stream->Commit();
+    // This process holding it does not count.
+    std::ifstream mine(a);
+    EXPECT_FALSE(probe.FilesInUse({a}));
   }
-  EXPECT_FALSE(fs::is_symlink(link));
-  EXPECT_EQ(files_.FileSize(link), 3);
-  EXPECT_EQ(files_.FileSize(outside), 7);
-  // A leftover plain file is emptied by being replaced.
-  files_.CreateFile(link)->Commit();
-  EXPECT_EQ(files_.FileSize(link), 0);
-  const auto folder = (dir_ / "mailbox.idx.tmp").string();
-  fs::create_directory(folder);
-  try {
-    files_.CreateFile(folder);
-    FAIL();
-  } catch (const EFCreateError& e) {
-    EXPECT_EQ(std::string(e.what()).rfind("Cannot create file \"" + folder + "\". ", 0), 0u)
-        << e.what();
+  test::ChildProcess holder({"/bin/sh", "-c", "exec 3<\"$0\"; exec sleep 30", b});
+  bool seen = false;
+  for (int i = 0; i < 200 && !seen; ++i) {
+    seen = probe.FilesInUse({a, b});
+    if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  EXPECT_TRUE(fs::is_directory(folder));
-}
-
-TEST(PlatformProgram, KnowsItsOwnPath) {
-  PosixFileSystem files;
-  const auto p = files.ProgramPath();
-  EXPECT_NE(p.find("platform_tests"), std::string::npos) << p;
-}
-
-class ZoneTest : public ::testing::Test {
- protected:
-  test::ScopedZone zone_{"Europe/Berlin"};
-};
-
-TEST_F(ZoneTest, UtcToLocalUsesTheOffsetInForceAtThatDate) {
-  SystemClock clock;
-  const TDateTime summer = EncodeDateTime(2024, 7, 1, 12, 0, 0);
-  const TDateTime winter = EncodeDateTime(2024, 1, 15, 12, 0, 0);
-  EXPECT_NEAR((clock.UtcToLocal(summer) - summer) * 24, 2.0, 1e-9);
-  EXPECT_NEAR((clock.UtcToLocal(winter) - winter) * 24, 1.0, 1e-9);
-  // Milliseconds survive the conversion.
-  const TDateTime ms = EncodeDateTime(2024, 1, 15, 12, 0, 0, 250);
-  EXPECT_EQ(DecodeTime(clock.UtcToLocal(ms)).msec, 250);
-}
-
-TEST_F(ZoneTest, NowIsLocalTime) {
-  SystemClock clock;
-  const std::time_t t = std::time(nullptr);
-  const TDateTime utc = UnixToDateTime(t);
-  EXPECT_NEAR(clock.Now(), clock.UtcToLocal(utc), 5.0 / 86400);
+  EXPECT_TRUE(seen);
+  holder.Kill();
+  EXPECT_EQ(holder.Wait(), 137);
+  EXPECT_FALSE(probe.FilesInUse({a, b}));
 }
 
 TEST(Locale, CLocaleGivesEnglishNames) {
@@ -166,50 +119,6 @@ TEST(InstanceProbeTest, SeesAHeldLockAndCreatesNothing) {
   EXPECT_FALSE(probe.MutexExists("QuorvaneAppMutex"));
   ::unsetenv("XDG_RUNTIME_DIR");
   fs::remove_all(dir);
-}
-
-// The client runs under Wine, where the lock file means nothing: another process holding the
-// store open (by any name) counts as a running client, this process itself does not.
-TEST(InstanceProbeTest, SeesAnotherProcessHoldingAFileOpen) {
-  const auto dir = fs::temp_directory_path() / ("qv-inuse-" + std::to_string(::getpid()));
-  fs::create_directories(dir);
-  const std::string store = (dir / "mailbox.mbx").string();
-  const std::string marker = (dir / "opened").string();
-  std::ofstream(store) << "mail";
-  fs::create_symlink(store, dir / "link.mbx");
-  PosixInstanceProbe probe;
-  const int own = ::open(store.c_str(), O_RDONLY);
-  EXPECT_FALSE(probe.FilesInUse({store, (dir / "missing").string()}));
-  {
-    test::ChildProcess holder(
-        {"/bin/sh", "-c", "exec 3<\"$0\"; : >\"$1\"; exec sleep 30", store, marker});
-    for (int i = 0; i < 1000 && !fs::exists(marker); ++i)
-      ::usleep(5000);
-    ASSERT_TRUE(fs::exists(marker));
-    EXPECT_TRUE(probe.FilesInUse({(dir / "link.mbx").string()}));
-    holder.Kill();
-    holder.Wait();
-  }
-  EXPECT_FALSE(probe.FilesInUse({store}));
-  ::close(own);
-  fs::remove_all(dir);
-}
-
-// One repair per folder: the folder lock is exclusive between holders (two opens in one process
-// count as two), creates nothing, and is free again once released.
-TEST_F(PlatformFiles, FolderLockIsExclusiveAndCreatesNothing) {
-  bool held = false;
-  std::string error;
-  auto first = files_.LockFolder(dir_.string(), &held, &error);
-  ASSERT_TRUE(first);
-  EXPECT_FALSE(files_.LockFolder(dir_.string(), &held, &error));
-  EXPECT_TRUE(held);
-  EXPECT_TRUE(fs::is_empty(dir_));
-  first.reset();
-  EXPECT_TRUE(files_.LockFolder(dir_.string(), &held, &error));
-  EXPECT_FALSE(files_.LockFolder((dir_ / "none").string(), &held, &error));
-  EXPECT_FALSE(held);
-  EXPECT_FALSE(error.empty());
 }
 
 }  // namespace

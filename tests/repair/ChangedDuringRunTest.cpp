@@ -63,7 +63,10 @@ TEST_F(ChangedDuringRun, ChangeSeenBeforeReplacingLeavesEveryFileAsItWas) {
          fs::rename(t.File("copy"), t.File("mailbox.mbx"));
        },
        false},
+#ifndef _WIN32
+      // Windows keeps a file that the scan holds open from being removed.
       {"store removed", [](ChangedDuringRun& t) { fs::remove(t.File("mailbox.mbx")); }},
+#endif
       {"another program opened the store",
        [](ChangedDuringRun& t) { t.fake_.probe.inUse.insert(t.File("mailbox.mbx").string()); },
        false},
@@ -161,8 +164,12 @@ TEST_F(ChangedDuringRun, LeftoverLinksAreReplacedNotWrittenThrough) {
   WriteFile(outside, "not mail\n");
   WriteIndex({{"<1@x>", "_msSent", true}});
   WriteFile(File("mailbox.mbx"), Store());
-  for (const char* name : {"mailbox.xyz", "mailbox.idx.tmp", "mailbox.idx.restore"})
-    fs::create_symlink(outside, File(name));
+  for (const char* name : {"mailbox.xyz", "mailbox.idx.tmp", "mailbox.idx.restore"}) {
+    std::error_code e;
+    fs::create_symlink(outside, File(name), e);
+    // Windows lets only privileged processes (or developer mode) make symbolic links.
+    if (e) GTEST_SKIP() << "this process may not make symbolic links: " << e.message();
+  }
   // The store cannot be renamed, so that the old index is put back through its restore file.
   fake_.files.failWhen = [](const std::string& op, const std::string& path) {
     return op == "replace" && path.ends_with(".xyz");

@@ -19,12 +19,12 @@
 #include <string>
 #include <thread>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 #include "repair/Repair.h"
 #include "support/FakePlatform.h"
+
+#ifdef _WIN32
+#include "support/Windows.h"
+#endif
 
 namespace {
 

@@ -1,7 +1,8 @@
-// The merge of the rebuilt entries into the working index: the first old entry with the same
+// The merge of the rebuilt entries with the old index: the first old entry with the same
 // identifier gives folder and read state; everything else comes from the store.
 #include <gtest/gtest.h>
 
+#include "components/ComponentStream.h"
 #include "repair/RepairFixture.h"
 
 namespace qv::test {
@@ -13,27 +14,39 @@ class Merge : public RepairFixture {
 
   void Old(const std::vector<OldEntry>& entries) {
     for (const auto& e : entries) {
-      auto& item = form_.MailBox.MailItems().NewItem();
+      TMailMessageItem item;
       item.SetF2(e.id);
       item.SetF0(e.folder);
       item.SetF1(e.read);
       item.SetF9("old subject");
+      form_.OldEntries().Add(item);
     }
   }
   void Rebuilt(const std::vector<std::string>& ids) {
     for (const auto& id : ids) {
-      auto& item = form_.qvMailBox.MailItems().NewItem();
+      TMailMessageItem item;
       item.SetF0(kInboxKey);
       item.SetF2(id);
+      form_.IndexEntries().Add(item);
     }
   }
   // Folder and read state of the merged entries, as "folder/1" or "folder/0".
   std::vector<std::string> Placement() const {
     std::vector<std::string> r;
-    const auto& items = form_.MailBox.MailItems();
-    for (int i = 0; i < items.Count(); ++i)
-      r.push_back(items.ItemAt(i).F0() + (items.ItemAt(i).F1() ? "/1" : "/0"));
+    const TCompactMessageList& entries = form_.IndexEntries();
+    for (std::size_t i = 0; i < entries.Count(); ++i)
+      r.push_back(std::string(entries.F0(i)) + (entries.F1(i) ? "/1" : "/0"));
     return r;
+  }
+  // The index a repair writes after the merge, read back.
+  std::unique_ptr<TqvMailBox> WrittenIndex() {
+    TMemoryStream stream;
+    TCompactItemSource entries(form_.MailBox.MailItems(), form_.IndexEntries());
+    WriteComponentStream(stream, form_.MailBox, &entries);
+    stream.SetPosition(0);
+    auto box = std::make_unique<TqvMailBox>(nullptr);
+    ReadComponentStream(stream, *box);
+    return box;
   }
 
   TForm1 form_;
@@ -65,13 +78,12 @@ TEST_F(Merge, FirstOldEntryWithTheSameIdentifierPlacesTheMessage) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    form_.MailBox.MailItems().Clear();
-    form_.qvMailBox.MailItems().Clear();
+    form_.OldEntries().Clear();
+    form_.IndexEntries().Clear();
     Old(c.old);
     Rebuilt(c.rebuilt);
     form_.MergeIndex();
     EXPECT_EQ(Placement(), c.placement);
-    EXPECT_EQ(form_.qvMailBox.MailItems().Count(), static_cast<int>(c.rebuilt.size()));
   }
 }
 
@@ -94,10 +106,11 @@ TEST_F(Merge, MessagesWithoutIdentifierMatchBySenderSubjectAndDate) {
              {"bob", "hello", 40000.5, "_msTrash"},
              {"ann", "hello", 40001.5, "_msArchive"}};
   for (const auto& o : old) {
-    auto& e = form_.MailBox.MailItems().NewItem();
+    TMailMessageItem e;
     e.SetF0(o.folder);
     e.SetF1(true);
     entry(e, o.from, o.subject, o.date);
+    form_.OldEntries().Add(e);
   }
   const struct {
     const char* from;
@@ -109,20 +122,76 @@ TEST_F(Merge, MessagesWithoutIdentifierMatchBySenderSubjectAndDate) {
                  {"ann", "other", 40001.5},
                  {"bob", "hello", 40000.5}};
   for (const auto& r : rebuilt) {
-    auto& e = form_.qvMailBox.MailItems().NewItem();
+    TMailMessageItem e;
     e.SetF0(kInboxKey);
     entry(e, r.from, r.subject, r.date);
+    form_.IndexEntries().Add(e);
   }
   form_.MergeIndex();
   EXPECT_EQ(Placement(), (std::vector<std::string>{"_msSent/1", "_msDrafts/1", "_msInbox/0",
                                                    "_msInbox/0", "_msTrash/1"}));
+  EXPECT_EQ(form_.Figures().carriedOver, 3);
+  EXPECT_EQ(form_.Figures().withoutMessageId, 5);
+  EXPECT_EQ(form_.Figures().droppedEntries, 1);
+}
+
+// Every old entry that no message takes is dropped, also the second of an identifier; every
+// message whose identifier an earlier message has is a duplicate, known to the old index or not.
+TEST_F(Merge, FiguresCountEveryEntryAndEveryRepeat) {
+  struct Case {
+    const char* what;
+    std::vector<OldEntry> old;
+    std::vector<std::string> rebuilt;
+    std::int64_t carried, dropped, duplicates;
+  };
+  const Case cases[] = {
+      {"an identifier twice in the old index, once in the store",
+       {{"<a>", "_msSent", true}, {"<a>", "_msTrash", false}},
+       {"<a>"},
+       1,
+       0,
+       0},
+      {"an identifier twice in the old index, gone from the store",
+       {{"<a>", "_msSent", true}, {"<gone>", "_msSent", true}, {"<gone>", "_msTrash", true}},
+       {"<a>"},
+       1,
+       2,
+       0},
+      {"a known identifier three times in the store",
+       {{"<a>", "_msSent", true}},
+       {"<a>", "<a>", "<a>"},
+       3,
+       0,
+       2},
+      {"an unknown identifier three times in the store",
+       {{"<a>", "_msSent", true}},
+       {"<n>", "<n>", "<a>", "<n>"},
+       1,
+       0,
+       2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    form_.OldEntries().Clear();
+    form_.IndexEntries().Clear();
+    Old(c.old);
+    Rebuilt(c.rebuilt);
+    form_.MergeIndex();
+    const RepairFigures& f = form_.Figures();
+    EXPECT_EQ(f.messages, static_cast<std::int64_t>(c.rebuilt.size()));
+    EXPECT_EQ(f.oldEntries, static_cast<std::int64_t>(c.old.size()));
+    EXPECT_EQ(f.carriedOver, c.carried);
+    EXPECT_EQ(f.newInInbox, f.messages - c.carried);
+    EXPECT_EQ(f.droppedEntries, c.dropped);
+    EXPECT_EQ(f.duplicateMessageIds, c.duplicates);
+  }
 }
 
 TEST_F(Merge, MergedEntriesHoldEveryValueOfTheRebuiltOnes) {
   form_.MailBox.TreeItems().NewItem().SetText("Inbox");
   form_.MailBox.SetMailDir("\\elsewhere");
   Old({{"<a>", "_msSent", true}, {"<stale>", "_msTrash", true}});
-  auto& r = form_.qvMailBox.MailItems().NewItem();
+  TMailMessageItem r;
   r.SetF0(kInboxKey);
   r.SetF2("<a>");
   r.SetF3(2);
@@ -135,13 +204,12 @@ TEST_F(Merge, MergedEntriesHoldEveryValueOfTheRebuiltOnes) {
   r.SetF15(std::int64_t{5} << 32);  // beyond 4 GiB
   r.SetF18(7);
   r.SetF20("twenty");
+  form_.IndexEntries().Add(r);
   form_.MergeIndex();
 
-  ASSERT_EQ(form_.MailBox.MailItems().Count(), 1);
-  const auto& m = form_.MailBox.MailItems().ItemAt(0);
-  // The rebuilt entry itself took folder and read state; the merged one is a copy of it.
-  EXPECT_EQ(r.F0(), "_msSent");
-  EXPECT_TRUE(r.F1());
+  const std::unique_ptr<TqvMailBox> written = WrittenIndex();
+  ASSERT_EQ(written->MailItems().Count(), 1);
+  const auto& m = written->MailItems().ItemAt(0);
   EXPECT_EQ(m.F0(), "_msSent");
   EXPECT_TRUE(m.F1());
   EXPECT_EQ(m.F9(), "new subject");
@@ -152,9 +220,11 @@ TEST_F(Merge, MergedEntriesHoldEveryValueOfTheRebuiltOnes) {
   EXPECT_TRUE(m.F4());
   EXPECT_EQ(m.F10(), 123);
   EXPECT_EQ(m.F11(), 38000.5);
-  // The rest of the working index is left as it was.
-  EXPECT_EQ(form_.MailBox.TreeItems().Count(), 1);
-  EXPECT_EQ(form_.MailBox.MailDir(), "\\elsewhere");
+  EXPECT_EQ(m.F12(), 38000.5);
+  EXPECT_EQ(m.F6(), "Work");
+  // The rest of the old index is written as it was.
+  EXPECT_EQ(written->TreeItems().Count(), 1);
+  EXPECT_EQ(written->MailDir(), "\\elsewhere");
 }
 
 TEST_F(Merge, LargeListsMatchTheFirstOldEntryOfEachIdentifier) {
@@ -172,17 +242,17 @@ TEST_F(Merge, LargeListsMatchTheFirstOldEntryOfEachIdentifier) {
     ids.push_back("<" + std::to_string(kCount - 1 - i) + ">");
   Rebuilt(ids);
   form_.MergeIndex();
-  const auto& items = form_.MailBox.MailItems();
-  ASSERT_EQ(items.Count(), kCount);
+  const TCompactMessageList& entries = form_.IndexEntries();
+  ASSERT_EQ(entries.Count(), static_cast<std::size_t>(kCount));
   for (int i = 0; i < kCount; ++i) {
     const int id = kCount - 1 - i;
-    const auto& e = items.ItemAt(i);
+    const auto at = static_cast<std::size_t>(i);
     if (id < kCount / 2) {
-      ASSERT_EQ(e.F0(), "_f" + std::to_string(id)) << i;
-      ASSERT_EQ(e.F1(), id % 3 == 0) << i;
+      ASSERT_EQ(entries.F0(at), "_f" + std::to_string(id)) << i;
+      ASSERT_EQ(entries.F1(at), id % 3 == 0) << i;
     } else {
-      ASSERT_EQ(e.F0(), "_msInbox") << i;
-      ASSERT_FALSE(e.F1()) << i;
+      ASSERT_EQ(entries.F0(at), "_msInbox") << i;
+      ASSERT_FALSE(entries.F1(at)) << i;
     }
   }
 }

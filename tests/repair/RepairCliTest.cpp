@@ -1,20 +1,24 @@
 // qvrepair-cli repair run as a program over a program folder made here: its exit status, its
 // label line on standard output and its "Error: " lines on standard error.
 #include <gtest/gtest.h>
-#include <sys/file.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "mailbox/qvMailbox.h"
 #include "platform/SystemPlatform.h"
 #include "support/Files.h"
 #include "support/Process.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
 
 #ifndef QV_CLI_PATH
 #error "QV_CLI_PATH names the qvrepair-cli binary"
@@ -31,13 +35,14 @@ class RepairCli : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = fs::temp_directory_path() /
-           ("qv-repair-cli-" + std::to_string(::getpid()) + "-" +
+           ("qv-repair-cli-" + std::to_string(test::ProcessId()) + "-" +
             ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(Folder());
-    // The running-check looks for its lock file here, not in the user's own runtime folder.
+    // The running-check looks for its lock file here, not in the user's own runtime folder (on
+    // POSIX; a Windows mutex is the session's, so CTest runs these tests one at a time).
     fs::create_directories(dir_ / "run");
-    ::setenv("XDG_RUNTIME_DIR", (dir_ / "run").c_str(), 1);
+    test::SetEnv("XDG_RUNTIME_DIR", (dir_ / "run").string());
   }
   void TearDown() override { fs::remove_all(dir_); }
 
@@ -51,17 +56,16 @@ class RepairCli : public ::testing::Test {
     box.SaveToFile((Folder() / "mailbox.idx").string(), files);
   }
 
-  // Runs the program with the arguments (already quoted for the shell); returns its exit status.
-  int Run(const std::string& args) {
-    const std::string command = std::string("'") + QV_CLI_PATH + "' " + args + " >'" +
-                                (dir_ / "out").string() + "' 2>'" + (dir_ / "err").string() +
-                                "' </dev/null";
-    const int status = std::system(command.c_str());
+  // Runs the program with the arguments; returns its exit status.
+  int Run(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {QV_CLI_PATH};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const int status = test::RunProgram(argv, (dir_ / "out").string(), (dir_ / "err").string());
     out_ = ReadFile(dir_ / "out");
     err_ = ReadFile(dir_ / "err");
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return status;
   }
-  std::string DirArg() const { return "repair --dir '" + (dir_ / "app").string() + "'"; }
+  std::vector<std::string> DirArg() const { return {"repair", "--dir", (dir_ / "app").string()}; }
 
   fs::path dir_;
   std::string out_, err_;
@@ -82,6 +86,10 @@ TEST_F(RepairCli, RepairExitsZeroAndPrintsTheLastLabel) {
   const std::string store = ReadFile(Folder() / "mailbox.mbx");
   EXPECT_NE(store.find("Message-ID: <2@x>\r\n\r\ntwo\r\n\r\n\r\n"), std::string::npos);
   EXPECT_FALSE(fs::exists(Folder() / "mailbox.xyz"));
+  // The folder written with "/" between its parts (the system's own way on Windows is "\\").
+  EXPECT_EQ(Run({"repair", "--dir", (dir_ / "app").generic_string() + "/", "--quiet"}), 0);
+  EXPECT_EQ(out_, "");
+  EXPECT_EQ(ReadFile(Folder() / "mailbox.mbx").size(), store.size());
 }
 
 TEST_F(RepairCli, BlockedRepairExitsOne) {
@@ -92,8 +100,14 @@ TEST_F(RepairCli, BlockedRepairExitsOne) {
   EXPECT_EQ(err_, "Error: Cannot find mailbox\n");
   EXPECT_EQ(ReadFile(Folder() / "mailbox.mbx"), kStore);
 
-  // The mail client holds its lock.
+  // The mail client holds its mutex.
   WriteIndex();
+#ifdef _WIN32
+  const HANDLE mutex = ::CreateMutexA(nullptr, FALSE, "QuorvaneAppMutex");
+  ASSERT_NE(mutex, nullptr);
+  EXPECT_EQ(Run(DirArg()), 1);
+  ::CloseHandle(mutex);
+#else
   const fs::path lock = dir_ / "run" / "QuorvaneAppMutex.lock";
   WriteFile(lock, "");
   const int fd = ::open(lock.c_str(), O_RDONLY);
@@ -101,6 +115,7 @@ TEST_F(RepairCli, BlockedRepairExitsOne) {
   ASSERT_EQ(::flock(fd, LOCK_EX), 0);
   EXPECT_EQ(Run(DirArg()), 1);
   ::close(fd);
+#endif
   EXPECT_EQ(err_, "Error: Please close Quorvane before running.\n");
   EXPECT_EQ(ReadFile(Folder() / "mailbox.mbx"), kStore);
 }
@@ -111,12 +126,21 @@ TEST_F(RepairCli, AnotherProcessHoldingTheStoreOpenBlocksTheRepair) {
   WriteIndex();
   WriteFile(Folder() / "mailbox.mbx", kStore);
   const std::string store = (Folder() / "mailbox.mbx").string();
+#ifdef _WIN32
+  // This process holds it without sharing, as a client does.
+  const HANDLE held = ::CreateFileA(store.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Run(DirArg()), 1);
+  ::CloseHandle(held);
+#else
   const std::string marker = (dir_ / "opened").string();
   test::ChildProcess holder(
       {"/bin/sh", "-c", "exec 3<\"$0\"; : >\"$1\"; exec sleep 30", store, marker});
   for (int i = 0; i < 1000 && !fs::exists(marker); ++i)
     ::usleep(5000);
   EXPECT_EQ(Run(DirArg()), 1);
+#endif
   EXPECT_EQ(err_, "Error: Please close Quorvane before running.\n");
   EXPECT_EQ(ReadFile(Folder() / "mailbox.mbx"), kStore);
 }
@@ -129,8 +153,12 @@ TEST_F(RepairCli, FailedRunExitsOneWithItsErrorLine) {
 }
 
 TEST_F(RepairCli, BadUsageExitsTwo) {
-  for (const char* args : {"repair --dir", "repair --bogus", "repair extra", "repair --dir ''"}) {
-    SCOPED_TRACE(args);
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"repair", "--dir"},
+                                             {"repair", "--bogus"},
+                                             {"repair", "extra"},
+                                             {"repair", "--dir", ""}}) {
+    SCOPED_TRACE(args.back());
     EXPECT_EQ(Run(args), 2);
     EXPECT_NE(err_.find("usage: qvrepair-cli repair [--dir DIR]"), std::string::npos) << err_;
     EXPECT_EQ(out_, "");

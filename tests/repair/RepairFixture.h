@@ -3,7 +3,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -18,6 +17,7 @@
 #include "repair/Repair.h"
 #include "support/FakePlatform.h"
 #include "support/Files.h"
+#include "support/Process.h"
 
 namespace qv::test {
 
@@ -41,7 +41,7 @@ class RepairFixture : public ::testing::Test {
 
   void SetUp() override {
     dir_ = fs::temp_directory_path() /
-           ("qv-repair-" + std::to_string(::getpid()) + "-" +
+           ("qv-repair-" + std::to_string(ProcessId()) + "-" +
             ::testing::UnitTest::GetInstance()->current_test_suite()->name() + "-" +
             ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
@@ -50,8 +50,10 @@ class RepairFixture : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  fs::path Folder() const { return dir_ / "profile" / "default"; }
-  fs::path File(const std::string& name) const { return Folder() / name; }
+  // Spelled as the form spells them: the program folder, then "/profile/default/" (Windows takes
+  // either separator).
+  fs::path Folder() const { return dir_.string() + "/profile/default"; }
+  fs::path File(const std::string& name) const { return Folder().string() + "/" + name; }
 
   // An index with two folders and the given old entries.
   void WriteIndex(const std::vector<OldEntry>& entries, const std::string& name = "mailbox") {

@@ -1,10 +1,11 @@
-// Streams for tests: one that hands out a single byte per read (readers must not depend on
-// block sizes) and one that fails after a number of bytes written.
+// Streams for tests: ones that hand out a single byte or a few bytes per read (readers must not
+// depend on block sizes) and one that fails after a number of bytes written.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "base/Stream.h"
 
@@ -16,6 +17,19 @@ class TrickleStream : public TMemoryStream {
   std::size_t Read(void* buffer, std::size_t n) override {
     return TMemoryStream::Read(buffer, n == 0 ? 0 : 1);
   }
+};
+
+// Hands out at most `chunk` bytes per read.
+class ChunkStream : public TMemoryStream {
+ public:
+  ChunkStream(std::string data, std::size_t chunk)
+      : TMemoryStream(std::move(data)), chunk_(chunk) {}
+  std::size_t Read(void* buffer, std::size_t n) override {
+    return TMemoryStream::Read(buffer, std::min(n, chunk_));
+  }
+
+ private:
+  std::size_t chunk_;
 };
 
 // Accepts `limit` bytes in total, then writes nothing more.

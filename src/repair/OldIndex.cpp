@@ -1,0 +1,132 @@
+#include "repair/OldIndex.h"
+
+#include <string>
+
+namespace qv {
+
+namespace {
+constexpr std::uint32_t kNone = TextKeyIndex::kNone;
+
+// Sender, subject and the date's bytes as one key: entries without identifier match on all three.
+std::string AnonymousKeyText(std::string_view sender, std::string_view subject, TDateTime date) {
+  std::string key;
+  key.reserve(sender.size() + subject.size() + 2 + sizeof date);
+  key += sender;
+  key += '\0';
+  key += subject;
+  key += '\0';
+  key.append(reinterpret_cast<const char*>(&date), sizeof date);
+  return key;
+}
+}  // namespace
+
+void OldIndex::Clear() {
+  count_ = 0;
+  texts_.Clear();
+  folders_.Clear();
+  identified_.clear();
+  byIdentifier_.Clear();
+  keys_.clear();
+  anonymous_.clear();
+  byKey_.Clear();
+  anonymousTaken_ = 0;
+  blocks_.clear();
+}
+
+TCollectionItem& OldIndex::Begin() {
+  reading_ = std::make_unique<TMailMessageItem>();
+  return *reading_;
+}
+
+void OldIndex::End(TCollectionItem& item) {
+  Add(static_cast<const TMailMessageItem&>(item));
+  reading_.reset();
+}
+
+void OldIndex::Add(const TMailMessageItem& entry) {
+  ++count_;
+  blocks_.push_back({entry.F15(), entry.F10()});
+  const std::uint32_t folder = folders_.Intern(entry.F0());
+  const std::string_view id = entry.F2();
+  if (!id.empty()) {
+    const auto number = static_cast<std::uint32_t>(identified_.size());
+    const std::uint32_t hash = TextKeyIndex::Hash(id);
+    const auto keyOf = [this](std::uint32_t n) { return IdentifierOf(n); };
+    const std::uint32_t found = byIdentifier_.Find(id, hash, keyOf);
+    if (found != kNone) {
+      ++identified_[found].entries;
+      return;
+    }
+    identified_.push_back(
+        {texts_.Put(id), static_cast<std::uint32_t>(id.size()), folder, 1, entry.F1(), false});
+    byIdentifier_.Insert(id, hash, number, keyOf);
+    return;
+  }
+  const auto number = static_cast<std::uint32_t>(anonymous_.size());
+  anonymous_.push_back({folder, kNone, entry.F1()});
+  const std::string key = AnonymousKeyText(entry.F7(), entry.F9(), entry.F11());
+  const std::uint32_t hash = TextKeyIndex::Hash(key);
+  const auto keyOf = [this](std::uint32_t n) { return KeyOf(n); };
+  const std::uint32_t found = byKey_.Find(key, hash, keyOf);
+  if (found != kNone) {
+    AnonymousKey& k = keys_[found];
+    if (k.first == kNone) k.first = number;
+    anonymous_[k.last].next = number;
+    k.last = number;
+    return;
+  }
+  const auto keyNumber = static_cast<std::uint32_t>(keys_.size());
+  keys_.push_back(
+      {texts_.Put(key), static_cast<std::uint32_t>(key.size()), number, number, number});
+  byKey_.Insert(key, hash, keyNumber, keyOf);
+}
+
+bool OldIndex::BlockIs(std::int64_t number, std::int64_t offset, std::int64_t size) const noexcept {
+  if (number < 0 || static_cast<std::uint64_t>(number) >= blocks_.size()) return false;
+  const Block& b = blocks_[static_cast<std::size_t>(number)];
+  return b.offset == offset && b.size == size;
+}
+
+bool OldIndex::MatchIdentifier(std::string_view id, Placement& placement, bool& repeat) {
+  const std::uint32_t found = byIdentifier_.Find(
+      id, TextKeyIndex::Hash(id), [this](std::uint32_t n) { return IdentifierOf(n); });
+  if (found == kNone) return false;
+  Identified& e = identified_[found];
+  repeat = e.matched;
+  e.matched = true;
+  placement = {folders_[e.folder], e.read};
+  return true;
+}
+
+bool OldIndex::MatchAnonymous(std::string_view sender, std::string_view subject, TDateTime date,
+                              Placement& placement) {
+  if (keys_.empty()) return false;
+  const std::string key = AnonymousKeyText(sender, subject, date);
+  const std::uint32_t found =
+      byKey_.Find(key, TextKeyIndex::Hash(key), [this](std::uint32_t n) { return KeyOf(n); });
+  if (found == kNone) return false;
+  AnonymousKey& k = keys_[found];
+  if (k.first == kNone) return false;
+  const Anonymous& a = anonymous_[k.first];
+  k.first = a.next;
+  ++anonymousTaken_;
+  placement = {folders_[a.folder], a.read};
+  return true;
+}
+
+std::int64_t OldIndex::Unmatched() const noexcept {
+  std::int64_t unmatched = static_cast<std::int64_t>(anonymous_.size()) - anonymousTaken_;
+  for (std::size_t i = 0; i < identified_.size(); ++i)
+    if (!identified_[i].matched) unmatched += identified_[i].entries;
+  return unmatched;
+}
+
+void OldIndex::ResetMatches() noexcept {
+  for (std::size_t i = 0; i < identified_.size(); ++i)
+    identified_[i].matched = false;
+  for (std::size_t i = 0; i < keys_.size(); ++i)
+    keys_[i].first = keys_[i].head;
+  anonymousTaken_ = 0;
+}
+
+}  // namespace qv

@@ -1,0 +1,18 @@
+// The Win32 header for tests, without the macros that would rename the project's own functions
+// (CreateFile, DeleteFile, MoveFile, ReplaceFile, FormatMessage) wherever it is included.
+#pragma once
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#undef CreateFile
+#undef DeleteFile
+#undef MoveFile
+#undef ReplaceFile
+#undef FormatMessage
+#endif
