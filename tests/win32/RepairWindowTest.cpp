@@ -9,13 +9,14 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
 #include "mailbox/qvMailbox.h"
 #include "support/FakePlatform.h"
 #include "support/Files.h"
-#include "support/Process.h"
+#include "support/Scratch.h"
 
 namespace qv::win32 {
 namespace {
@@ -59,15 +60,13 @@ class RepairWindowTest : public ::testing::Test {
   RepairWindowTest() : fake_(EncodeDateTime(2026, 12, 8, 14, 23, 50)) {}
 
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("qv-win32-" + std::to_string(test::ProcessId()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
+    dir_ = test::FreshFolder("qv-win32");
     fs::create_directories(Folder());
   }
   void TearDown() override {
     window_.reset();
-    fs::remove_all(dir_);
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
   }
 
   fs::path Folder() const { return dir_ / "profile" / "default"; }
