@@ -16,27 +16,16 @@
 #include <thread>
 
 #include "support/Process.h"
+#include "support/Scratch.h"
 
 namespace qv::platform {
 namespace {
 
 namespace fs = std::filesystem;
 
-class PosixFiles : public ::testing::Test {
+class PosixFiles : public test::ScratchFolderTest {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("qv-posix-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string Make(const char* name, const char* content) {
-    const auto p = (dir_ / name).string();
-    std::ofstream(p, std::ios::binary) << content;
-    return p;
-  }
-  fs::path dir_;
+  PosixFiles() : ScratchFolderTest("qv-posix") {}
   PosixFileSystem files_;
 };
 

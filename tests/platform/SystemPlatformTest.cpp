@@ -14,6 +14,7 @@
 #include "support/Files.h"
 #include "support/Process.h"
 #include "support/ScopedZone.h"
+#include "support/Scratch.h"
 
 namespace qv::platform {
 namespace {
@@ -21,27 +22,15 @@ namespace {
 namespace fs = std::filesystem;
 using test::ReadFile;
 
-class PlatformFiles : public ::testing::Test {
+class PlatformFiles : public test::ScratchFolderTest {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("qv-platform-" + std::to_string(test::ProcessId()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string Make(const char* name, const char* content) {
-    const auto p = (dir_ / name).string();
-    std::ofstream(p, std::ios::binary) << content;
-    return p;
-  }
+  PlatformFiles() : ScratchFolderTest("qv-platform") {}
   // A symbolic link, where the system lets this process make one.
   bool Symlink(const fs::path& target, const fs::path& link) {
     std::error_code e;
     fs::create_symlink(target, link, e);
     return !e;
   }
-  fs::path dir_;
   SystemFileSystem files_;
 };
 

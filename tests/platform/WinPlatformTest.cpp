@@ -10,6 +10,7 @@
 
 #include "platform/CodePage.h"
 #include "support/Process.h"
+#include "support/Scratch.h"
 #include "support/Windows.h"
 
 #include <sddl.h>
@@ -19,21 +20,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class WinFiles : public ::testing::Test {
+class WinFiles : public test::ScratchFolderTest {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("qv-win-" + std::to_string(test::ProcessId()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string Make(const char* name, const char* content) {
-    const auto p = (dir_ / name).string();
-    std::ofstream(p, std::ios::binary) << content;
-    return p;
-  }
-  fs::path dir_;
+  WinFiles() : ScratchFolderTest("qv-win") {}
   WinFileSystem files_;
 };
 

@@ -9,6 +9,7 @@
 
 #include "support/Files.h"
 #include "support/Process.h"
+#include "support/Scratch.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -26,11 +27,7 @@ namespace fs = std::filesystem;
 class Check : public ::testing::Test {
  protected:
   void SetUp() override {
-    base_ = fs::temp_directory_path() /
-            ("qv-check-" +
-             std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(base_);
-    fs::create_directories(base_);
+    base_ = FreshFolder("qv-check");
     fs::copy(QV_SAMPLE_DIR, App(), fs::copy_options::recursive);
   }
   void TearDown() override { fs::remove_all(base_); }

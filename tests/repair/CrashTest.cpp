@@ -12,6 +12,7 @@
 #include "repair/Repair.h"
 #include "support/Files.h"
 #include "support/Process.h"
+#include "support/Scratch.h"
 
 #if !defined(QV_CRASH_RUNNER) || !defined(QV_CLI_PATH) || !defined(QV_SAMPLE_DIR)
 #error "the runner, the command line and the sample are given by the build"
@@ -29,11 +30,7 @@ struct Pair {
 class Crash : public ::testing::Test {
  protected:
   void SetUp() override {
-    base_ = fs::temp_directory_path() /
-            ("qv-crash-" +
-             std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(base_);
-    fs::create_directories(base_);
+    base_ = FreshFolder("qv-crash");
     old_ = Read(QV_SAMPLE_DIR);
     // What an undisturbed run makes of the sample.
     const fs::path clean = Fresh("clean");

@@ -13,6 +13,7 @@
 #include "platform/SystemPlatform.h"
 #include "support/Files.h"
 #include "support/Process.h"
+#include "support/Scratch.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -34,10 +35,7 @@ using qv::test::WriteFile;
 class RepairCli : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("qv-repair-cli-" + std::to_string(test::ProcessId()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
+    dir_ = test::FreshFolder("qv-repair-cli");
     fs::create_directories(Folder());
     // The running-check looks for its lock file here, not in the user's own runtime folder (on
     // POSIX; a Windows mutex is the session's, so CTest runs these tests one at a time).

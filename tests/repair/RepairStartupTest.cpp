@@ -253,7 +253,13 @@ TEST_F(RepairStartup, MailboxNamesReachNoFileOutsideTheProfileFolder) {
   // As long as the system takes: 251 bytes and ".mbx", or on Windows what its paths leave room for.
   const std::size_t longest = std::min<std::size_t>(
       251, fake_.files.MaxPathBytes() - (Folder() / "x.mbx").string().size() + 1);
-  for (const std::string& name : {std::string("B\xF6x"), std::string(longest, 'm')}) {
+  std::vector<std::string> names = {std::string(longest, 'm')};
+#ifndef _WIN32
+  // Linux names the files in UTF-8 (Windows hands the ANSI name to its A functions as it is,
+  // which the test's own std::filesystem paths would not match).
+  names.push_back("B\xF6x");
+#endif
+  for (const std::string& name : names) {
     fs::remove_all(dir_);
     fs::create_directories(Folder());
     WriteProfile(name);

@@ -1,0 +1,136 @@
+// The repair window on the Win32 API: a dialog made from its resource that draws TForm1's two
+// labels and two buttons, shows its boxes with MessageBoxA, and keeps the window responsive
+// during a run. No repair logic lives here: every click and every close goes to the form, and
+// every change of the form's controls comes back through DialogView.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "repair/Repair.h"
+
+// After the project's headers: see Win32Api.h.
+#include "Win32Api.h"
+
+namespace qv::win32 {
+
+// The command line of qvrepair.exe: "--dir DIR" points it at another program folder.
+struct ProgramOptions {
+  std::string dir;    // empty: the folder of the executable
+  std::string error;  // not empty: the command line is wrong, or --help asked (usage text)
+  bool help = false;
+};
+// `arguments` as main receives them, the program's name first.
+ProgramOptions ParseArguments(const std::vector<std::string>& arguments);
+
+// Shows a box as MessageBoxA does (its arguments and result).
+using BoxFunction =
+    std::function<int(HWND owner, const std::string& text, const std::string& title, UINT type)>;
+
+// The height of the window's font ("Tahoma", 8 point) at a dpi, as LOGFONT takes it.
+int FontHeight(int dpi);
+// The dpi of the screen as the system gives it to the program (96 when it cannot tell).
+int SystemDpi();
+
+class RepairWindow : public DialogView {
+ public:
+  // The window makes its form with these services and itself as the form's view. The dialog
+  // resource is taken from `instance` (the program's own module by default).
+  RepairWindow(platform::Services services, TComponentRegistry& registry,
+               HINSTANCE instance = nullptr);
+  ~RepairWindow() override;
+  RepairWindow(const RepairWindow&) = delete;
+  RepairWindow& operator=(const RepairWindow&) = delete;
+
+  TForm1& Form() noexcept { return *form_; }
+
+  // Makes the window, hidden, laid out for the system's dpi and centred on its screen; false
+  // when the system refused (GetLastError tells why).
+  bool Create();
+  // Shows it; the start-up checks (FormShow) run at the next turn of the message loop.
+  void Show();
+  // Runs the message loop until the window has closed; the program's exit status.
+  int Run();
+
+  // The window (null before Create and once it has closed) and the control drawing one of the
+  // form's controls.
+  HWND Handle() const noexcept { return hwnd_; }
+  HWND ControlOf(const TControl& control) const;
+
+  // True once FormShow has run (at the first turn of the loop after the window was shown).
+  bool Started() const noexcept { return started_; }
+  // How often ProcessMessages actually let the window's messages run.
+  int EventPumps() const noexcept { return pumps_; }
+  // How many close requests were refused.
+  int RefusedCloses() const noexcept { return refused_closes_; }
+
+  // Lays the window out for a dpi: the font, the controls' rectangles and the outer size, which
+  // is then centred. Done for the system's dpi when the window is made.
+  void ApplyDpi(int dpi);
+  int Dpi() const noexcept { return dpi_; }
+  // A length or a rectangle of the form (pixels at 96 dpi) at the dpi in use.
+  int Scaled(int v) const;
+  RECT Scaled(const TBounds& b) const;
+  // The outer size the window keeps (title bar and borders included).
+  SIZE OuterSize() const;
+
+  // How boxes are shown (MessageBoxA); tests put something else here.
+  BoxFunction ShowBox;
+  // Called on every ProcessMessages, after the labels have taken the form's texts when the
+  // window's messages are given a turn, before they run (tests watch the run through it).
+  std::function<void()> OnProcessMessages;
+
+  // DialogView
+  void ControlChanged(const TControl& control) override;
+  void ShowError(const std::string& text) override;
+  void ShowMessage(const std::string& text) override;
+  void ProcessMessages() override;
+  void CloseWindow() override;
+
+ private:
+  static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  void InitDialog();
+  void SyncControl(const TControl& control);
+  void SyncAll();
+  bool IsLabel(const TControl& control) const;
+  // Gives the labels the texts the form set while they were held back during a run.
+  void SyncPendingLabels();
+  void Start();
+  void Centre();
+  // A close from the program, the keyboard or the window manager: refused during a run.
+  void RequestClose();
+  // Hands a message to the dialog or to whatever window it is for.
+  void Dispatch(MSG& msg);
+  // Gives the keyboard focus to the first enabled button when no enabled control has it.
+  void KeepFocus();
+  HWND BoxOwner() const;
+  // Runs a handler of the form; an exception that escapes it is reported like the form's own
+  // errors (beep, error box), so nothing unwinds through the system's window procedures.
+  void Guarded(const std::function<void()>& handler);
+
+  std::unique_ptr<TForm1> form_;
+  platform::Beeper& beeper_;
+  HINSTANCE instance_;
+  HWND hwnd_ = nullptr;
+  HWND label1_ = nullptr;
+  HWND label2_ = nullptr;
+  HWND button1_ = nullptr;
+  HWND button2_ = nullptr;
+  HFONT font_ = nullptr;
+  HICON icon_ = nullptr;
+  int dpi_ = 96;
+  bool show_pending_ = true;
+  bool started_ = false;
+  bool closed_ = false;
+  bool labels_pending_ = false;
+  int pumps_ = 0;
+  int refused_closes_ = 0;
+  std::chrono::steady_clock::time_point last_pump_{};
+};
+
+}  // namespace qv::win32
