@@ -65,7 +65,14 @@ int main(int argc, char** argv) {
         qv::gui::RepairDialog window(platform.services(), registry);
         window.Form().SetAppDir(dir.string());
         window.show();
-        window.Form().FormShow();
+        // The dialog runs the start-up checks itself once it is on screen.
+        const auto deadline = start + std::chrono::seconds(30);
+        while (!window.Started() && std::chrono::steady_clock::now() < deadline)
+          QApplication::processEvents(QEventLoop::AllEvents, 10);
+        if (!window.Started()) {
+          std::fprintf(stderr, "the dialog did not start\n");
+          return 1;
+        }
         window.Form().Button1Click();
         replaced = window.Form().Replaced();
       } else {

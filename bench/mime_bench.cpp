@@ -4,6 +4,7 @@
 
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/StringList.h"
@@ -239,6 +240,29 @@ void BM_LoadMessageMixedCorpusKeepingData(benchmark::State& state) {
   ParseCorpus(state, true);
 }
 BENCHMARK(BM_LoadMessageMixedCorpusKeepingData)->Unit(benchmark::kMillisecond);
+
+// The same corpus through LoadOutline, as the repair reads it: views of the lines, envelope and
+// part classes only.
+void BM_LoadOutlineMixedCorpus(benchmark::State& state) {
+  const Corpus& corpus = MixedCorpus();
+  std::vector<std::vector<std::string_view>> views;
+  for (const auto& m : corpus.messages) {
+    views.emplace_back();
+    for (const auto& item : m)
+      views.back().push_back(item.text);
+  }
+  FixedClock clock;
+  qv::TclMailMessage msg(nullptr, clock);
+  for (auto _ : state) {
+    for (const auto& lines : views) {
+      msg.LoadOutline(lines);
+      benchmark::DoNotOptimize(msg.Bodies().Count());
+    }
+  }
+  state.SetBytesProcessed(state.iterations() * corpus.bytes);
+  state.counters["messages"] = static_cast<double>(corpus.messages.size());
+}
+BENCHMARK(BM_LoadOutlineMixedCorpus)->Unit(benchmark::kMillisecond);
 
 // --- growth: each of these must stay linear ---------------------------------------------------
 

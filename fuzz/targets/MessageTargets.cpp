@@ -1,6 +1,7 @@
-// One message through LoadMessage, split into lines as the store scan splits a store; the header
-// routines on their own.
+// One message through LoadMessage and LoadOutline, split into lines as the store scan splits a
+// store; the header routines on their own.
 #include <cmath>
+#include <vector>
 
 #include "FuzzTargets.h"
 #include "base/Errors.h"
@@ -8,6 +9,7 @@
 #include "base/StringList.h"
 #include "codec/clMailHeader.h"
 #include "components/ComponentStream.h"
+#include "mime/MimeTestUtil.h"
 #include "mime/clMailMessage.h"
 #include "repair/StoreReader.h"
 #include "support/FixedClock.h"
@@ -42,6 +44,9 @@ void FuzzLoadMessage(std::string_view input) {
   std::string_view line;
   while (reader.ReadLine(line))
     lines.Add(std::string(line));
+  std::vector<std::string_view> views;
+  for (const auto& item : lines)
+    views.push_back(item.text);
 
   test::FixedClock clock(Now());
   TclMailMessage message(nullptr, clock);
@@ -56,6 +61,16 @@ void FuzzLoadMessage(std::string_view input) {
   (void)message.IsMultipart();
   for (int i = 0; i < message.Bodies().Count(); ++i)
     (void)message.Bodies().Items(i).ContentType();
+
+  // The outline the repair indexes with says what the whole parse says of envelope and parts.
+  TclMailMessage outline(nullptr, clock);
+  try {
+    outline.LoadOutline(views);
+  } catch (const Exception& e) {
+    Broken(std::string("a message's outline failed to load: ") + e.what());
+  }
+  Check(test::OutlineSummary(outline) == test::OutlineSummary(message),
+        "the outline of a message differs from its parse");
 
   // The parsed message in a component stream reads back, and what it reads back as is stored
   // the same way again. (An empty string property is not stored, so a value cleared by the parse

@@ -11,7 +11,7 @@ namespace {
 
 constexpr std::size_t kMaxValueChars = 1000;
 
-bool IsContinuation(const std::string& line) noexcept {
+bool IsContinuation(std::string_view line) noexcept {
   return !line.empty() && (line[0] == '\t' || line[0] == ' ');
 }
 
@@ -51,39 +51,81 @@ void AddListField(TStringList& lines, std::span<const std::string> items, std::s
   }
 }
 
-}  // namespace
+// The header routines work alike on a string list and on a list of views.
+int LineCount(const TStringList& lines) noexcept {
+  return lines.Count();
+}
+int LineCount(std::span<const std::string_view> lines) noexcept {
+  return static_cast<int>(lines.size());
+}
+std::string_view LineAt(const TStringList& lines, int i) noexcept {
+  return lines[i];
+}
+std::string_view LineAt(std::span<const std::string_view> lines, int i) noexcept {
+  return lines[static_cast<std::size_t>(i)];
+}
 
-int IndexHeaderFields(int startLine, const TStringList& lines, TStringList& fieldList) {
+template <class Lines>
+int IndexFields(int startLine, const Lines& lines, TStringList& fieldList) {
   int i = std::max(startLine, 0);
-  for (; i < lines.Count(); ++i) {
-    const std::string& line = lines[i];
+  const int count = LineCount(lines);
+  for (; i < count; ++i) {
+    const std::string_view line = LineAt(lines, i);
     if (line.empty()) break;
     if (IsContinuation(line)) continue;
     const std::size_t colon = line.find(':');
-    if (colon != std::string::npos)
-      fieldList.AddObject(LowerCase(std::string_view(line).substr(0, colon)), i);
+    if (colon != std::string::npos) fieldList.AddObject(LowerCase(line.substr(0, colon)), i);
   }
   return i;
 }
 
+template <class Lines>
+std::string FieldValueAt(const Lines& lines, const TStringList& fieldList, int index) {
+  if (index < 0 || index >= fieldList.Count()) return "";
+  const auto lineNo = static_cast<int>(fieldList.Objects(index));
+  const int count = LineCount(lines);
+  if (lineNo < 0 || lineNo >= count) return "";
+  // The value begins right after the name and its colon.
+  const std::size_t skip = fieldList[index].size() + 1;
+  const std::string_view first = LineAt(lines, lineNo);
+  std::string value =
+      skip < first.size() ? TrimLeft(first.substr(skip, kMaxValueChars)) : std::string();
+  for (int n = lineNo + 1; n < count && IsContinuation(LineAt(lines, n)); ++n)
+    value += TrimView(LineAt(lines, n));
+  return value;
+}
+
+}  // namespace
+
+int IndexHeaderFields(int startLine, const TStringList& lines, TStringList& fieldList) {
+  return IndexFields(startLine, lines, fieldList);
+}
+
+int IndexHeaderFields(int startLine, std::span<const std::string_view> lines,
+                      TStringList& fieldList) {
+  return IndexFields(startLine, lines, fieldList);
+}
+
+// The index holds lower-cased names and IndexOf ignores ASCII case, so the name is looked up as
+// it is given.
 std::string GetHeaderFieldValue(const TStringList& lines, const TStringList& fieldList,
                                 std::string_view name) {
-  return GetHeaderFieldValueAt(lines, fieldList, fieldList.IndexOf(LowerCase(name)));
+  return FieldValueAt(lines, fieldList, fieldList.IndexOf(name));
+}
+
+std::string GetHeaderFieldValue(std::span<const std::string_view> lines,
+                                const TStringList& fieldList, std::string_view name) {
+  return FieldValueAt(lines, fieldList, fieldList.IndexOf(name));
 }
 
 std::string GetHeaderFieldValueAt(const TStringList& lines, const TStringList& fieldList,
                                   int index) {
-  if (index < 0 || index >= fieldList.Count()) return "";
-  const auto lineNo = static_cast<int>(fieldList.Objects(index));
-  if (lineNo < 0 || lineNo >= lines.Count()) return "";
-  // The value begins right after the name and its colon.
-  const std::size_t skip = fieldList[index].size() + 1;
-  const std::string_view first = lines[lineNo];
-  std::string value =
-      skip < first.size() ? TrimLeft(first.substr(skip, kMaxValueChars)) : std::string();
-  for (int n = lineNo + 1; n < lines.Count() && IsContinuation(lines[n]); ++n)
-    value += TrimView(lines[n]);
-  return value;
+  return FieldValueAt(lines, fieldList, index);
+}
+
+std::string GetHeaderFieldValueAt(std::span<const std::string_view> lines,
+                                  const TStringList& fieldList, int index) {
+  return FieldValueAt(lines, fieldList, index);
 }
 
 std::string GetHeaderParamRaw(std::string_view value, std::string_view paramName) {

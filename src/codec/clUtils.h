@@ -57,6 +57,14 @@ std::string GetHeaderFieldValue(const TStringList& lines, const TStringList& fie
 std::string GetHeaderFieldValueAt(const TStringList& lines, const TStringList& fieldList,
                                   int index);
 
+// The same three over lines held as views (of a message read in place), with the same results.
+int IndexHeaderFields(int startLine, std::span<const std::string_view> lines,
+                      TStringList& fieldList);
+std::string GetHeaderFieldValue(std::span<const std::string_view> lines,
+                                const TStringList& fieldList, std::string_view name);
+std::string GetHeaderFieldValueAt(std::span<const std::string_view> lines,
+                                  const TStringList& fieldList, int index);
+
 // The raw text of a parameter: paramName (lower case, "=" included, e.g. "charset=") is searched
 // in the lower-cased value; the parameter runs to the first "," or ";" outside quotes, within the
 // 1000 characters after the name. An empty name gives the value's first item.

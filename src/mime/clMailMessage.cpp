@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <random>
+#include <type_traits>
 
 #include "base/StringUtils.h"
 #include "codec/clUtils.h"
@@ -282,32 +283,62 @@ void TclMailMessage::LoadMessage(const TStringList& lines) {
   EndUpdate();
 }
 
+void TclMailMessage::LoadOutline(std::span<const std::string_view> lines) {
+  BeginUpdate();
+  try {
+    Clear();
+    is_parsing_ = true;
+    TStringList& fieldList = outline_fields_;
+    fieldList.Clear();
+    IndexHeaderFields(0, lines, fieldList);
+    ReadHeaderFields(lines, fieldList);
+    OutlineBodies(lines);
+  } catch (...) {
+    is_parsing_ = false;
+    EndUpdate();
+    throw;
+  }
+  is_parsing_ = false;
+  EndUpdate();
+}
+
 // --- header ------------------------------------------------------------------------------------
+
+void TclMailMessage::ReadContentType(const std::string& contentType, bool mimeHeader) {
+  SetMessageFormat(MessageFormatByMime[mimeHeader ? 1 : 0]);
+  SetContentType(GetHeaderParam(contentType, ""));
+  SetContentSubType(GetHeaderParam(contentType, "type="));
+  SetBoundary(GetHeaderParam(contentType, "boundary="));
+  SetCharSet(GetHeaderParam(contentType, "charset="));
+}
 
 void TclMailMessage::ParseContentType(const TStringList& lines, const TStringList& fieldList) {
   const std::string ct = GetHeaderFieldValue(lines, fieldList, "content-type");
-  const bool present =
-      !ct.empty() || !GetHeaderFieldValue(lines, fieldList, "mime-version").empty();
-  SetMessageFormat(MessageFormatByMime[present ? 1 : 0]);
-  SetContentType(GetHeaderParam(ct, ""));
-  SetContentSubType(GetHeaderParam(ct, "type="));
-  SetBoundary(GetHeaderParam(ct, "boundary="));
-  SetCharSet(GetHeaderParam(ct, "charset="));
+  ReadContentType(ct,
+                  !ct.empty() || !GetHeaderFieldValue(lines, fieldList, "mime-version").empty());
+}
+
+template <class Lines>
+void TclMailMessage::ReadPriorityField(const Lines& lines, const TStringList& fieldList,
+                                       std::string_view name, std::string_view lowValue,
+                                       std::string_view highValue) {
+  if (priority_ != mpNormal) return;
+  const std::string v = GetHeaderFieldValue(lines, fieldList, name);
+  if (v.empty()) return;
+  if (SameText(v, lowValue))
+    SetPriority(mpLow);
+  else if (SameText(v, highValue))
+    SetPriority(mpHigh);
 }
 
 void TclMailMessage::ApplyPriorityField(const TStringList& lines, const TStringList& fieldList,
                                         std::string_view name, std::string_view lowValue,
                                         std::string_view highValue) {
-  const std::string v = GetHeaderFieldValue(lines, fieldList, LowerCase(name));
-  if (priority_ != mpNormal || v.empty()) return;
-  const std::string lv = LowerCase(v);
-  if (lv == LowerCase(lowValue))
-    SetPriority(mpLow);
-  else if (lv == LowerCase(highValue))
-    SetPriority(mpHigh);
+  ReadPriorityField(lines, fieldList, name, lowValue, highValue);
 }
 
-TDateTime TclMailMessage::ParseDate(const TStringList& lines, const TStringList& fieldList) {
+template <class Lines>
+TDateTime TclMailMessage::ReadDate(const Lines& lines, const TStringList& fieldList) {
   TDateTime result = clock_.Now();
   const std::string v = GetHeaderFieldValue(lines, fieldList, "date");
   if (!v.empty()) {
@@ -324,49 +355,71 @@ TDateTime TclMailMessage::ParseDate(const TStringList& lines, const TStringList&
   return result;
 }
 
+TDateTime TclMailMessage::ParseDate(const TStringList& lines, const TStringList& fieldList) {
+  return ReadDate(lines, fieldList);
+}
+
 void TclMailMessage::ParseHeader(const TStringList& lines) {
   is_parsing_ = true;
   TStringList fieldList;
   try {
     IndexHeaderFields(0, lines, fieldList);
-    auto value = [&](std::string_view name) { return GetHeaderFieldValue(lines, fieldList, name); };
-
-    ParseContentType(lines, fieldList);
-    SetContentDisposition(GetHeaderParam(value("content-disposition"), ""));
-    const std::string cte = LowerCase(value("content-transfer-encoding"));
-    if (cte == "quoted-printable")
-      SetEncoding(cmMIMEQuotedPrintable);
-    else if (cte == "base64")
-      SetEncoding(cmMIMEBase64);
-    SetFrom(DecodeMailAddress(value("from"), charset_));
-    SplitIntoList(to_list_.List(), value("to"), ',');
-    SplitIntoList(cc_list_.List(), value("cc"), ',');
-    SplitIntoList(bcc_list_.List(), value("bcc"), ',');
-    for (TStringList* list : {&to_list_.List(), &cc_list_.List(), &bcc_list_.List()})
-      for (int i = 0; i < list->Count(); ++i)
-        list->SetString(i, DecodeMailAddress((*list)[i], charset_));
-    SetSubject(DecodeHeaderText(value("subject"), charset_));
-    try {
-      SetDate(ParseDate(lines, fieldList));
-    } catch (const Exception&) {
-      // An unreadable date leaves the moment of parsing that Clear set.
-    }
-    ApplyPriorityField(lines, fieldList, "Importance", "Low", "High");
-    ApplyPriorityField(lines, fieldList, "X-Priority", "5", "1");
-    ApplyPriorityField(lines, fieldList, "X-MSMail-Priority", "Low", "High");
-    SetReplyTo(DecodeMailAddress(value("reply-to"), charset_));
-    SetReadReceiptTo(DecodeMailAddress(value("disposition-notification-to"), charset_));
-    SetMessageID(value("message-id"));
-    SplitIntoList(newsgroups_.List(), value("newsgroups"), ',');
-    SplitIntoList(references_.List(), value("references"), ' ');
-    SetMimeOLE(value("x-mimeole"));
-    CopyHeaderLines(0, lines, raw_header_);
-    ParseExtraFields(raw_header_, known_fields_, extra_fields_.List());
+    ReadHeaderFields(lines, fieldList);
   } catch (...) {
     is_parsing_ = false;
     throw;
   }
   is_parsing_ = false;
+}
+
+template <class Lines>
+void TclMailMessage::ReadHeaderFields(const Lines& lines, const TStringList& fieldList) {
+  // A string list is a whole parse (LoadMessage); views are an outline (LoadOutline).
+  constexpr bool kWhole = std::is_same_v<Lines, TStringList>;
+  auto value = [&](std::string_view name) { return GetHeaderFieldValue(lines, fieldList, name); };
+
+  if constexpr (kWhole) {
+    ParseContentType(lines, fieldList);
+  } else {
+    const std::string ct = value("content-type");
+    ReadContentType(ct, !ct.empty() || !value("mime-version").empty());
+  }
+  SetContentDisposition(GetHeaderParam(value("content-disposition"), ""));
+  const std::string cte = LowerCase(value("content-transfer-encoding"));
+  if (cte == "quoted-printable")
+    SetEncoding(cmMIMEQuotedPrintable);
+  else if (cte == "base64")
+    SetEncoding(cmMIMEBase64);
+  SetFrom(DecodeMailAddress(value("from"), charset_));
+  SplitIntoList(to_list_.List(), value("to"), ',');
+  if constexpr (kWhole) {
+    SplitIntoList(cc_list_.List(), value("cc"), ',');
+    SplitIntoList(bcc_list_.List(), value("bcc"), ',');
+  }
+  for (TStringList* list : {&to_list_.List(), &cc_list_.List(), &bcc_list_.List()})
+    for (int i = 0; i < list->Count(); ++i)
+      list->SetString(i, DecodeMailAddress((*list)[i], charset_));
+  SetSubject(DecodeHeaderText(value("subject"), charset_));
+  try {
+    SetDate(ReadDate(lines, fieldList));
+  } catch (const Exception&) {
+    // An unreadable date leaves the moment of parsing that Clear set.
+  }
+  ReadPriorityField(lines, fieldList, "Importance", "Low", "High");
+  ReadPriorityField(lines, fieldList, "X-Priority", "5", "1");
+  ReadPriorityField(lines, fieldList, "X-MSMail-Priority", "Low", "High");
+  if constexpr (kWhole) {
+    SetReplyTo(DecodeMailAddress(value("reply-to"), charset_));
+    SetReadReceiptTo(DecodeMailAddress(value("disposition-notification-to"), charset_));
+  }
+  SetMessageID(value("message-id"));
+  if constexpr (kWhole) {
+    SplitIntoList(newsgroups_.List(), value("newsgroups"), ',');
+    SplitIntoList(references_.List(), value("references"), ' ');
+    SetMimeOLE(value("x-mimeole"));
+    CopyHeaderLines(0, lines, raw_header_);
+    ParseExtraFields(raw_header_, known_fields_, extra_fields_.List());
+  }
 }
 
 int TclMailMessage::CopyHeaderLines(int start, const TStringList& source, TStringList& dest) {

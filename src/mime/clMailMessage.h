@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -408,6 +409,18 @@ class TclMailMessage : public TComponent {
 
   // Parses one message: header lines, an empty line, body lines. The list is only read.
   void LoadMessage(const TStringList& lines);
+  // The outline of one message, beside LoadMessage and far cheaper, for a caller that needs only
+  // the envelope and the kinds of the parts (a mailbox index). The message is cleared; From,
+  // ToList, Subject, Date, Priority and MessageID are set as LoadMessage sets them, and so are
+  // CharSet, ContentType, ContentSubType, Boundary, ContentDisposition, Encoding and
+  // MessageFormat, on which the split rests; Bodies holds one part per part LoadMessage makes, of
+  // the same class and in the same order, so IsMultipart answers alike. Nothing else is taken:
+  // the parts carry no content and none of their header fields (a text part holds no lines, a
+  // nested multipart is not split), the other properties stay as Clear leaves them, and no event
+  // but OnChanged fires. Parts are made through CreateBody and CreateUUAttachment; the part of a
+  // message that is not multipart is chosen as TclMailMessage's CreateSingleBody chooses it. The
+  // lines (header, empty line, body) are only read.
+  void LoadOutline(std::span<const std::string_view> lines);
   virtual void Clear();
   void BeginUpdate() noexcept { ++update_count_; }
   void EndUpdate();
@@ -502,6 +515,28 @@ class TclMailMessage : public TComponent {
   void SetListObject(TStrings& list, TStrings* v);
   void ParseMultipartBodies(const TStringList& lines);
   void ParseSingleBody(const TStringList& lines);
+  // The header fields, from a string list (LoadMessage: all of them) or from views (LoadOutline:
+  // the envelope and the content fields).
+  template <class Lines>
+  void ReadHeaderFields(const Lines& lines, const TStringList& fieldList);
+  template <class Lines>
+  TDateTime ReadDate(const Lines& lines, const TStringList& fieldList);
+  template <class Lines>
+  void ReadPriorityField(const Lines& lines, const TStringList& fieldList, std::string_view name,
+                         std::string_view lowValue, std::string_view highValue);
+  void ReadContentType(const std::string& contentType, bool mimeHeader);
+  // Whether the part of a message that is not multipart is an attachment (else it is text).
+  bool SingleBodyIsAttachment() const;
+  // LoadOutline's split: the parts' classes without their content.
+  void OutlineBodies(std::span<const std::string_view> lines);
+  void OutlineMultipartBodies(std::span<const std::string_view> lines);
+  void OutlineSingleBody(std::span<const std::string_view> lines);
+  // Whether content made of these lines (joined by CR LF, as a part receives it) gives a text
+  // part a line that is not blank.
+  bool ContentHasText(std::span<const std::string_view> lines);
+  // True when the lines show that content beginning with them gives a text part a line that is
+  // not blank, whatever follows them; false does not tell.
+  bool StartHasText(std::span<const std::string_view> lines);
   TclMessageBody& CreateBodyFromHeader(int i, const TStringList& lines);
   void RemoveEmptyTextBodies();
   void AppendBodyData(std::string_view text);
@@ -538,6 +573,7 @@ class TclMailMessage : public TComponent {
   TMemoryStream body_data_stream_;
   TStringList known_fields_;
   TStringList raw_header_;
+  TStringList outline_fields_;  // LoadOutline's field index, kept for its storage
   int nesting_level_ = 0;
   // The message a nested multipart's scratch parser works for; its handlers are the outer's.
   TclMailMessage* outer_ = nullptr;

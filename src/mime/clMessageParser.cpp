@@ -1,6 +1,9 @@
 // Splitting a message's lines into body parts: at the boundary lines of a multipart message, or
 // into a main text and one attachment per uuencoded file for any other message.
+#include <algorithm>
 #include <charconv>
+#include <cstring>
+#include <vector>
 
 #include "base/StringUtils.h"
 #include "codec/clUtils.h"
@@ -164,13 +167,17 @@ TclMessageBody& TclMailMessage::CreateBody(TclMessageBodies& bodies, std::string
   return bodies.Add<TclTextBody>();
 }
 
+bool TclMailMessage::SingleBodyIsAttachment() const {
+  const std::string ct = LowerCase(content_type_);
+  return LowerCase(content_disposition_) == "attachment" || StartsWithLower(ct, "application/") ||
+         StartsWithLower(ct, "message/") || StartsWithLower(ct, "audio/") ||
+         StartsWithLower(ct, "video/");
+}
+
 TclMessageBody& TclMailMessage::CreateSingleBody(const TStringList& lines,
                                                  TclMessageBodies& bodies) {
-  const std::string ct = LowerCase(content_type_);
   TclMessageBody* body;
-  if (LowerCase(content_disposition_) == "attachment" || StartsWithLower(ct, "application/") ||
-      StartsWithLower(ct, "message/") || StartsWithLower(ct, "audio/") ||
-      StartsWithLower(ct, "video/"))
+  if (SingleBodyIsAttachment())
     body = &bodies.Add<TclAttachmentBody>();
   else
     body = &bodies.Add<TclTextBody>();
@@ -251,6 +258,203 @@ void TclMailMessage::RemoveEmptyTextBodies() {
     }
     if (blank) bodies_->Delete(i);
   }
+}
+
+// --- the outline ---------------------------------------------------------------------------------
+//
+// LoadOutline makes the parts that ParseBodies makes, in the same order, walking the lines the same
+// way, but gives them no content: a part's class follows from its header alone, except that a
+// message's own text part is dropped when its content is blank, which ContentHasText tells
+// without decoding in all but rare cases.
+
+void TclMailMessage::OutlineBodies(std::span<const std::string_view> lines) {
+  bool done = false;
+  if (IsMultipart()) {
+    OutlineMultipartBodies(lines);
+    done = bodies_->Count() > 0;
+  }
+  if (!done) OutlineSingleBody(lines);
+}
+
+void TclMailMessage::OutlineMultipartBodies(std::span<const std::string_view> lines) {
+  const std::string delimiter = "--" + boundary_;
+  const std::string closing = delimiter + "--";
+  const int count = static_cast<int>(lines.size());
+  auto isDelimiterLine = [&delimiter](std::string_view line) {
+    if (line.size() < delimiter.size()) return false;
+    // Most lines (all of base64 content) hold no "-" where a delimiter could begin.
+    const std::size_t last = line.size() - delimiter.size();
+    const void* dash = std::memchr(line.data(), '-', last + 1);
+    if (dash == nullptr) return false;
+    const auto at = static_cast<std::size_t>(static_cast<const char*>(dash) - line.data());
+    return line.find(delimiter, at) != std::string_view::npos;
+  };
+  auto line = [&lines](int i) { return lines[static_cast<std::size_t>(i)]; };
+  TStringList& fieldList = outline_fields_;
+  for (int i = 0; i < count; ++i) {
+    if (!isDelimiterLine(line(i)) || line(i).find(closing) != std::string_view::npos) continue;
+    // A part's header runs from its delimiter line to the first empty line or the next
+    // delimiter line, whichever comes first (ParseMultipartBodies reads the same lines).
+    int headerEnd = i + 1;
+    while (headerEnd < count && !line(headerEnd).empty() && !isDelimiterLine(line(headerEnd)))
+      ++headerEnd;
+    const std::span<const std::string_view> header =
+        lines.subspan(static_cast<std::size_t>(i), static_cast<std::size_t>(headerEnd - i));
+    fieldList.Clear();
+    IndexHeaderFields(0, header, fieldList);
+    const std::string ct = GetHeaderFieldValue(header, fieldList, "content-type");
+    const std::string cd = GetHeaderFieldValue(header, fieldList, "content-disposition");
+    CreateBody(*bodies_, GetHeaderParam(ct, ""), GetHeaderParam(cd, ""));
+    // The header's lines are no delimiter lines; the part's data lines may be.
+    i = headerEnd - 1;
+  }
+}
+
+void TclMailMessage::OutlineSingleBody(std::span<const std::string_view> lines) {
+  TclMessageBody* mainBody = nullptr;
+  TclMessageBody* uuBody = nullptr;
+  // Only whether the main part is a text part that stays blank matters. The lines gathered for
+  // the next flush are kept while that is open, until one of them shows that they hold text
+  // whatever follows (usually the first that is not blank).
+  bool mainText = false;
+  bool mainHasText = false;
+  std::vector<std::string_view> gathered;
+  bool anyGathered = false;
+  bool gatheredText = false;  // the lines gathered so far hold text, whatever follows
+  bool tried = false;         // a line that could have shown it was met
+  auto flush = [&](TclMessageBody* body) {
+    if (body == nullptr || !anyGathered) return;  // the lines wait for the next flush
+    if (body == mainBody && mainText && !mainHasText)
+      mainHasText = gatheredText || ContentHasText(gathered);
+    gathered.clear();
+    anyGathered = gatheredText = tried = false;
+  };
+  std::string fileName;
+  const std::size_t count = lines.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::string_view line = lines[i];
+    if (line.empty() && mainBody == nullptr) {
+      mainText = !SingleBodyIsAttachment();
+      if (mainText)
+        mainBody = &bodies_->Add<TclTextBody>();
+      else
+        mainBody = &bodies_->Add<TclAttachmentBody>();
+      continue;
+    }
+    if (mainBody == nullptr) continue;
+    if (i == count - 1 && line.empty()) continue;
+    if (IsUUBeginLine(line, fileName)) {
+      SetMessageFormat(mfUUencode);
+      flush(uuBody != nullptr ? uuBody : mainBody);
+      uuBody = &CreateUUAttachment(*bodies_, fileName);
+      continue;
+    }
+    if (message_format_ == mfUUencode && IsUUEndLine(line)) {
+      flush(uuBody);
+      uuBody = nullptr;
+      continue;
+    }
+    anyGathered = true;
+    if (mainText && !mainHasText && !gatheredText) {
+      gathered.push_back(line);
+      if (!tried && line.find_first_not_of(" \t") != std::string_view::npos) {
+        tried = true;
+        gatheredText = StartHasText(gathered);
+        if (gatheredText) gathered.clear();
+      }
+    }
+  }
+  flush(mainBody);
+  // As RemoveEmptyTextBodies: the main part is the only text part here.
+  if (mainText && !mainHasText) bodies_->Delete(bodies_->IndexOf(mainBody));
+}
+
+namespace {
+// What the bytes of a text part's content give, read in order: a character above blank, or the
+// NUL at which its lines end, or neither.
+enum class TextScan { Text, End, Blank };
+TextScan ScanForText(std::string_view bytes) {
+  for (const char c : bytes) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u > 32) return TextScan::Text;
+    if (u == 0) return TextScan::End;
+  }
+  return TextScan::Blank;
+}
+
+// The same over lines joined by CR LF, which is blank.
+TextScan ScanForText(std::span<const std::string_view> lines) {
+  for (const std::string_view line : lines) {
+    const TextScan scan = ScanForText(line);
+    if (scan != TextScan::Blank) return scan;
+  }
+  return TextScan::Blank;
+}
+}  // namespace
+
+bool TclMailMessage::StartHasText(std::span<const std::string_view> lines) {
+  // A text part's lines are its content decoded (GetEncoding, here the message's Encoding) and
+  // translated from its charset, cut at the first NUL; it is blank when every line trims to
+  // nothing, that is when no byte above blank comes before a NUL. The charset tables keep NUL and
+  // map every byte above blank to one above blank, so the translation is left out.
+  if (encoding_ == cmMIMEQuotedPrintable) {
+    // Quoted-printable copies every byte but "=" and the line breaks as it stands, blanks and
+    // tabs included, and were the decoding to fail the content would be taken as it stands: the
+    // first byte other than blank, tab and line breaks shows text when it is plain text.
+    for (const std::string_view line : lines) {
+      const std::size_t at = line.find_first_not_of(" \t");
+      if (at == std::string_view::npos) continue;
+      const auto c = static_cast<unsigned char>(line[at]);
+      return c > 32 && c != '=';
+    }
+    return false;
+  }
+  const bool asItStands = ScanForText(lines) == TextScan::Text;
+  if (encoding_ != cmMIMEBase64 || !asItStands) return asItStands;
+  // Base64 gives three bytes per four symbols, and a shorter group the bytes its symbols fix, so
+  // the first line that holds symbols decodes to the first bytes of the whole content. Should
+  // the whole content not decode, it is taken as it stands, which has text too.
+  for (const std::string_view line : lines) {
+    if (line.empty()) continue;
+    TclEncoder encoder;
+    try {
+      return ScanForText(encoder.DecodeString(line, cmMIMEBase64)) == TextScan::Text;
+    } catch (const Exception&) {
+      return false;
+    }
+  }
+  return false;
+}
+
+bool TclMailMessage::ContentHasText(std::span<const std::string_view> lines) {
+  if (StartHasText(lines)) return true;
+  // Content taken as it stands is told by StartHasText either way, and so is quoted-printable
+  // that holds only blanks, tabs and line breaks.
+  if (encoding_ != cmMIMEQuotedPrintable && encoding_ != cmMIMEBase64) return false;
+  if (encoding_ == cmMIMEQuotedPrintable &&
+      std::all_of(lines.begin(), lines.end(), [](std::string_view line) {
+        return line.find_first_not_of(" \t") == std::string_view::npos;
+      }))
+    return false;
+  // Decoded as the part would decode it, content that does not decode taken as it stands.
+  body_data_stream_.Clear();
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (i > 0) AppendBodyData("\r\n");
+    AppendBodyData(lines[i]);
+  }
+  TMemoryStream decoded;
+  TclEncoder encoder;
+  bool raw = false;
+  try {
+    encoder.Decode(body_data_stream_, decoded, encoding_);
+  } catch (const Exception&) {
+    raw = true;
+  }
+  const std::string_view content = raw ? std::string_view(body_data_stream_.DataString())
+                                       : std::string_view(decoded.DataString());
+  const bool text = ScanForText(content) == TextScan::Text;
+  body_data_stream_.Clear();
+  return text;
 }
 
 }  // namespace qv

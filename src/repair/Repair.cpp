@@ -1,6 +1,7 @@
 #include "repair/Repair.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "base/StringUtils.h"
@@ -44,13 +45,47 @@ void TControl::SetEnabled(bool v) {
 
 // --- helpers -----------------------------------------------------------------------------------
 
+namespace {
+// A number as "%0*d" writes it, for a number of at least 0.
+void AppendPadded(std::string& out, int value, int width) {
+  char digits[16];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value > 0);
+  for (int i = n; i < width; ++i)
+    out += '0';
+  while (n > 0)
+    out += digits[--n];
+}
+}  // namespace
+
 std::string FormatSeparatorDate(TDateTime d, const platform::LocaleNames& names) {
   const DateParts date = DecodeDate(d);
   const TimeParts time = DecodeTime(d);
   const auto& day = names.shortDayNames[static_cast<std::size_t>(DayOfWeek(d) - 1)];
   const auto& month = names.shortMonthNames[static_cast<std::size_t>(date.month - 1)];
-  return day + " " + month + " " +
-         Format("%02d %02d:%02d:%02d %04d", date.day, time.hour, time.min, time.sec, date.year);
+  if (date.year < 0 || date.day < 0 || time.hour < 0 || time.min < 0 || time.sec < 0)
+    return day + " " + month + " " +
+           Format("%02d %02d:%02d:%02d %04d", date.day, time.hour, time.min, time.sec, date.year);
+  // Written for every message: without the formatting machinery of Format.
+  std::string text;
+  text.reserve(day.size() + month.size() + 22);
+  text += day;
+  text += ' ';
+  text += month;
+  text += ' ';
+  AppendPadded(text, date.day, 2);
+  text += ' ';
+  AppendPadded(text, time.hour, 2);
+  text += ':';
+  AppendPadded(text, time.min, 2);
+  text += ':';
+  AppendPadded(text, time.sec, 2);
+  text += ' ';
+  AppendPadded(text, date.year, 4);
+  return text;
 }
 
 std::string ExtractAngleAddress(std::string_view text) {
@@ -297,7 +332,7 @@ void TForm1::Button2Click() {
 
 void TForm1::FormClose() {
   // A close that reaches the form during a run (keyboard, window manager) is refused: the scan
-  // still works on the line list.
+  // still works on the form's message and store.
   if (!CloseQuery()) return;
   if (MessageLines) MessageLines->Clear();
   MessageLines.reset();
@@ -395,47 +430,6 @@ void TForm1::ShowProgress() {
   view_.ProcessMessages();
 }
 
-namespace {
-
-// The texts of a finished message's lines, kept for the lines of the next one, so that the scan
-// does not allocate and free once per line. Only texts with storage of their own (longer than a
-// string holds inline) and of ordinary line length are kept, within a fixed budget of bytes.
-class LinePool {
- public:
-  std::string Take(std::string_view line) {
-    if (line.size() <= kInline || spare_.empty()) return std::string(line);
-    std::string text = std::move(spare_.back());
-    spare_.pop_back();
-    bytes_ -= text.capacity();
-    text.assign(line);
-    return text;
-  }
-
-  // Empties `lines`, keeping what fits.
-  void Recycle(TStringList& lines) {
-    const std::size_t from = spare_.size();
-    lines.ClearInto(spare_);
-    std::size_t kept = from;
-    for (std::size_t i = from; i < spare_.size(); ++i) {
-      const std::size_t capacity = spare_[i].capacity();
-      if (capacity <= kInline || capacity > kLongestKept || bytes_ + capacity > kBudget) continue;
-      bytes_ += capacity;
-      if (kept != i) spare_[kept] = std::move(spare_[i]);
-      ++kept;
-    }
-    spare_.resize(kept);
-  }
-
- private:
-  static constexpr std::size_t kLongestKept = 1024;
-  static constexpr std::size_t kBudget = std::size_t{4} << 20;
-  inline static const std::size_t kInline = std::string().capacity();
-  std::vector<std::string> spare_;
-  std::size_t bytes_ = 0;
-};
-
-}  // namespace
-
 void TForm1::ScanMailbox() {
   MessageCount = -1;
   started_ = false;
@@ -462,7 +456,7 @@ void TForm1::ScanMailbox() {
   }
   const platform::LocaleNames& names = services_.locale.Names();
   StoreReader reader(store);
-  LinePool pool;
+  held_lines_.clear();
   leading_entry_ = -1;
   index_matches_ = true;
   scanned_bytes_ = 0;
@@ -472,13 +466,17 @@ void TForm1::ScanMailbox() {
   std::int64_t writtenBack = 0;
   std::int64_t blockStart = 0;  // where the current message's separator line begins
   bool leadingText = false;     // text other than blank lines before the first separator
+  // A message's lines are not copied: the reader holds its bytes from its separator on, the scan
+  // notes where each line stands, and the message is indexed from views of them. Lines before the
+  // first separator belong to no message; they are only tested for a separator and for text, so
+  // a line too long for the buffer is read through rather than gathered.
   std::string_view line;
-  while (reader.ReadLine(line)) {
+  while (reader.ReadLineOrSketch(line)) {
     if (IsSeparatorLine(line, names, services_.clock)) {
       const std::int64_t at = reader.LineOffset();
       if (started_) {
         CheckOldEntry(blockStart, at - blockStart);
-        IndexMessage();
+        IndexHeldMessage(reader.Held());
       } else {
         figures_.leadingBytes = at;
         // Text before the first separator is most often a message whose separator was damaged:
@@ -495,16 +493,18 @@ void TForm1::ScanMailbox() {
       scanned_bytes_ = reader.Offset();
       ShowProgress();
       started_ = true;
-      pool.Recycle(*MessageLines);
+      reader.Hold();
+      held_lines_.clear();
     } else if (started_) {
-      MessageLines->Add(pool.Take(line));
+      held_lines_.push_back(
+          {static_cast<std::size_t>(line.data() - reader.Held().data()), line.size()});
     } else if (!leadingText) {
       leadingText = line.find_first_not_of(" \t\r") != std::string_view::npos;
     }
   }
   if (started_) {
     CheckOldEntry(blockStart, reader.Offset() - blockStart);
-    IndexMessage();
+    IndexHeldMessage(reader.Held());
   } else {
     figures_.leadingBytes = reader.Offset();
   }
@@ -543,14 +543,23 @@ void TForm1::IndexLeadingText(std::int64_t bytes) {
   TFileStream again(StorePath(), FileMode::OpenRead);
   TLimitedStream leading(again, bytes);
   StoreReader reader(leading);
-  MessageLines->Clear();
+  reader.Hold();
+  held_lines_.clear();
   std::string_view line;
   while (reader.ReadLine(line))
-    MessageLines->Add(std::string(line));
+    held_lines_.push_back(
+        {static_cast<std::size_t>(line.data() - reader.Held().data()), line.size()});
   leading_entry_ = MessageCount;
   index_matches_ = false;
-  IndexMessage();
-  MessageLines->Clear();
+  IndexHeldMessage(reader.Held());
+  held_lines_.clear();
+}
+
+void TForm1::IndexHeldMessage(std::string_view held) {
+  message_views_.clear();
+  for (const HeldLine& l : held_lines_)
+    message_views_.emplace_back(held.data() + l.offset, l.length);
+  IndexMessage(message_views_);
 }
 
 void TForm1::CheckOldEntry(std::int64_t blockOffset, std::int64_t blockSize) {
@@ -579,8 +588,55 @@ std::string TForm1::AccountForRecipients(std::string_view recipients) const {
 }
 
 void TForm1::IndexMessage() {
-  clImportMsg.Clear();
-  clImportMsg.LoadMessage(*MessageLines);
+  std::vector<std::string_view> lines;
+  if (MessageLines) {
+    lines.reserve(static_cast<std::size_t>(MessageLines->Count()));
+    for (const auto& item : *MessageLines)
+      lines.push_back(item.text);
+  }
+  IndexMessage(lines);
+}
+
+void TForm1::WriteBlock(std::string_view separator, std::span<const std::string_view> lines,
+                        std::string_view ending) {
+  // The block is gathered in a buffer kept from message to message and written whenever the
+  // buffer is full; a line too long to be worth gathering is written from where it stands, so
+  // that no copy of it is made.
+  constexpr std::size_t kBuffer = std::size_t{256} << 10;
+  constexpr std::size_t kLongLine = std::size_t{64} << 10;
+  if (!block_) block_ = std::make_unique<char[]>(kBuffer);
+  char* const begin = block_.get();
+  char* const end = begin + kBuffer;
+  char* p = begin;
+  auto flush = [&] {
+    RepairedStore->WriteBuffer(begin, static_cast<std::size_t>(p - begin));
+    p = begin;
+  };
+  auto putLine = [&](std::string_view line) {
+    if (line.size() >= kLongLine) {
+      flush();
+      RepairedStore->WriteBuffer(line.data(), line.size());
+    } else {
+      if (static_cast<std::size_t>(end - p) < line.size() + 2) flush();
+      if (!line.empty()) std::memcpy(p, line.data(), line.size());
+      p += line.size();
+    }
+    if (end - p < 2) flush();
+    *p++ = '\r';
+    *p++ = '\n';
+  };
+  putLine(separator);
+  for (const std::string_view line : lines)
+    putLine(line);
+  if (static_cast<std::size_t>(end - p) < ending.size()) flush();
+  for (const char c : ending)
+    *p++ = c;
+  flush();
+}
+
+void TForm1::IndexMessage(std::span<const std::string_view> lines) {
+  // The message is read for its entry only: header fields and the classes of its parts.
+  clImportMsg.LoadOutline(lines);
 
   // The block: a new separator, the lines as read and, when the last line is not empty, one more
   // line holding CR LF; every line followed by CR LF. A message without lines is written as its
@@ -588,25 +644,14 @@ void TForm1::IndexMessage() {
   const std::string separator =
       "From " + ExtractAngleAddress(clImportMsg.From()) + " " +
       FormatSeparatorDate(services_.clock.Now(), platform::EnglishNames());
-  std::size_t total = separator.size() + 4;
-  for (const auto& item : *MessageLines)
-    total += item.text.size() + 2;
-  std::string block;
-  block.reserve(total);
-  block += separator;
-  block += "\r\n";
-  for (const auto& item : *MessageLines) {
-    block += item.text;
-    block += "\r\n";
-  }
   // An empty message gets the empty line alone, so that it reads back as the same block.
-  if (MessageLines->Empty())
-    block += "\r\n";
-  else if (!(*MessageLines)[MessageLines->Count() - 1].empty())
-    block += "\r\n\r\n";
+  const std::string_view ending = lines.empty() ? "\r\n" : lines.back().empty() ? "" : "\r\n\r\n";
+  std::size_t total = separator.size() + 2 + ending.size();
+  for (const std::string_view line : lines)
+    total += line.size() + 2;
   const std::int64_t offset = repaired_size_;
-  RepairedStore->WriteBuffer(block.data(), block.size());
-  repaired_size_ += static_cast<std::int64_t>(block.size());
+  WriteBlock(separator, lines, ending);
+  repaired_size_ += static_cast<std::int64_t>(total);
 
   bool hasAttachment = false;
   if (clImportMsg.IsMultipart()) {
@@ -630,7 +675,7 @@ void TForm1::IndexMessage() {
   item.SetF7(sender);
   item.SetF8(recipients);
   item.SetF9(clImportMsg.Subject());
-  item.SetF10(static_cast<std::int64_t>(block.size()));
+  item.SetF10(static_cast<std::int64_t>(total));
   item.SetF11(clImportMsg.Date());
   item.SetF12(clImportMsg.Date());
   item.SetF13(0);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -174,6 +175,9 @@ class TForm1 : public TComponent {
   // CR LF, so such a message ends in two empty lines) and adds its entry to IndexEntries. A message
   // without lines is written as its separator and one empty line, with an entry of its own.
   void IndexMessage();
+  // The same for a message given as views of its lines (the scan's, into the store reader's
+  // buffer); they must stay valid during the call.
+  void IndexMessage(std::span<const std::string_view> lines);
   std::string AccountForRecipients(std::string_view recipients) const;
   // Files each rebuilt entry as the old index had its message: the first old entry with the same
   // identifier gives folder and read state; a message without identifier takes the first old
@@ -222,6 +226,12 @@ class TForm1 : public TComponent {
   void IndexLeadingText(std::int64_t bytes);
   // Compares the block of the message just finished with the old index's entry of that number.
   void CheckOldEntry(std::int64_t blockOffset, std::int64_t blockSize);
+  // Indexes the message whose lines the scan noted (held_lines_) within the bytes `held`.
+  void IndexHeldMessage(std::string_view held);
+  // Writes a message's block: the separator line, the lines, the ending; every line followed by
+  // CR LF.
+  void WriteBlock(std::string_view separator, std::span<const std::string_view> lines,
+                  std::string_view ending);
 
   platform::Services services_;
   DialogView& view_;
@@ -249,6 +259,15 @@ class TForm1 : public TComponent {
   std::int64_t scanned_bytes_ = 0;
   int leading_entry_ = -1;     // the entry made of text before the first separator
   bool index_matches_ = true;  // every message so far has its old entry at its block
+  // The lines of the message being read, as offsets into the reader's held bytes, and as views
+  // once the message is complete; kept for their storage from message to message.
+  struct HeldLine {
+    std::size_t offset;
+    std::size_t length;
+  };
+  std::vector<HeldLine> held_lines_;
+  std::vector<std::string_view> message_views_;
+  std::unique_ptr<char[]> block_;  // the block being written
   OldIndex old_entries_{MailBox.MailItems()};
   TCompactMessageList entries_;
 };

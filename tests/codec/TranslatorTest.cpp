@@ -137,6 +137,22 @@ TEST(CharSetTables, EveryPublishedMappingHoldsAndAllOtherBytesStay) {
   }
 }
 
+// Whether a text part is blank (no byte above blank before a NUL) does not depend on its charset:
+// a message's outline tells it from the untranslated content.
+TEST(CharSetTables, KeepNulBlanksAndTextApart) {
+  for (int t = 0; t < TclCharSetTranslator::kCharSetCount; ++t) {
+    const std::string_view name = TclCharSetTranslator::CharSetName(t);
+    SCOPED_TRACE(name);
+    const CharSetTable table = TclCharSetTranslator::GetCharSetTable(name);
+    for (std::size_t b = 0; b < 256; ++b) {
+      if (b <= 32)
+        EXPECT_EQ(table.fromCharSet[b], b);
+      else
+        EXPECT_GT(table.fromCharSet[b], 32) << b;
+    }
+  }
+}
+
 TEST(CharSetTables, SampleEntriesOfEveryTable) {
   struct Case {
     const char* charSet;

@@ -96,6 +96,22 @@ inline std::string Summary(const TclMailMessage& m) {
   return s + Summary(m.Bodies(), "");
 }
 
+// What LoadOutline promises to set as LoadMessage does, one per line: the envelope, the content
+// fields and the class of every part.
+inline std::string OutlineSummary(const TclMailMessage& m) {
+  std::string s =
+      "From=" + m.From() + "\nTo=" + m.ToList().CommaText() + "\nSubject=" + m.Subject() +
+      "\nDate=" + Format("%.10f", m.Date()) + "\nPriority=" + IntToStr(m.Priority()) +
+      "\nMessageID=" + m.MessageID() + "\nCharSet=" + m.CharSet() +
+      "\nContentType=" + m.ContentType() + "\nContentSubType=" + m.ContentSubType() +
+      "\nBoundary=" + m.Boundary() + "\nContentDisposition=" + m.ContentDisposition() +
+      "\nEncoding=" + IntToStr(m.Encoding()) + "\nMessageFormat=" + IntToStr(m.MessageFormat()) +
+      "\nIsMultipart=" + (m.IsMultipart() ? "yes" : "no") + "\nParts=";
+  for (int i = 0; i < m.Bodies().Count(); ++i)
+    s += m.Bodies().Items(i).ClassName() + " ";
+  return s + "\n";
+}
+
 // Gives every attachment a memory stream and records what each part receives, in order.
 struct DataRecorder {
   struct Entry {

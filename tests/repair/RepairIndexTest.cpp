@@ -32,6 +32,8 @@ TEST(RepairHelpers, SeparatorDateHasFixedWidthFields) {
             "Mon Jan 05 09:03:07 2004");
   EXPECT_EQ(FormatSeparatorDate(EncodeDateTime(1999, 12, 31, 23, 59, 59), platform::EnglishNames()),
             "Fri Dec 31 23:59:59 1999");
+  EXPECT_EQ(FormatSeparatorDate(EncodeDateTime(999, 1, 2, 0, 0, 0), platform::EnglishNames()),
+            "Wed Jan 02 00:00:00 0999");
 }
 
 TEST_F(RepairIndex, AccountForRecipientsTakesTheLastServerHoldingTheFirstDomain) {

@@ -119,6 +119,32 @@ TEST_F(RepairScan, LeadingTextBecomesTheFirstMessage) {
   EXPECT_EQ(ReadFile(File("mailbox.mbx")), Sep("") + "\r\n1\r\n\r\n\r\n");
 }
 
+// Lines before the first separator are not held whole when they are longer than the reader's
+// buffer (1 MiB); they must still be judged as whole lines: a separator by its first and last
+// characters, never with a CR inside, and leading text when anything but blanks and tabs.
+TEST_F(RepairScan, LinesLongerThanTheReadBufferAreJudgedWhole) {
+  const std::size_t kLong = std::size_t{3} << 20;
+  const std::string date = " Mon Jan 05 10:00:00 2004";
+  const std::string blank = std::string(kLong / 2, ' ') + std::string(kLong / 2, '\t');
+  const std::string longSeparator = "From " + std::string(kLong, 'a') + date;
+  const std::string body = std::string(kLong, 'b');
+  auto form = Repair(blank + "\n" + longSeparator + "\nSubject: s\n\n" + body + "\n");
+  ASSERT_TRUE(form->Replaced());
+  EXPECT_EQ(form->MessageCount, 1);
+  EXPECT_EQ(form->Figures().leadingBytes, static_cast<std::int64_t>(kLong + 1));
+  EXPECT_EQ(ReadFile(File("mailbox.mbx")), Sep("") + "Subject: s\r\n\r\n" + body + "\r\n\r\n\r\n");
+
+  // A CR inside: leading text, kept whole as the first message.
+  fs::remove_all(Folder());
+  fs::create_directories(Folder());
+  const std::string withCR = "From a\r" + std::string(kLong, 'c') + date;
+  form = Repair(withCR + "\n" + kOpen + "\n1\n");
+  ASSERT_TRUE(form->Replaced());
+  EXPECT_EQ(form->MessageCount, 2);
+  EXPECT_EQ(ReadFile(File("mailbox.mbx")),
+            Sep("") + withCR + "\r\n\r\n\r\n" + Sep("") + "\r\n1\r\n\r\n\r\n");
+}
+
 TEST_F(RepairScan, EmptyMessagesAreWrittenAsSeparatorAndEmptyLine) {
   // A separator directly followed by another, and one standing last.
   auto form = Repair(std::string(kOpen) + kOpen + "\nbody\n" + kOpen);

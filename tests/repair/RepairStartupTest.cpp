@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "repair/RepairFixture.h"
+#include "repair/Replacement.h"
 
 namespace qv::test {
 namespace {
@@ -364,6 +365,31 @@ TEST_F(RepairStartup, NextStartSettlesAnInterruptedReplacement) {
   ASSERT_EQ(view_.errors.size(), 1u);
   EXPECT_EQ(view_.errors[0].rfind(std::string(kReplacementFailed) + "\n", 0), 0u);
   EXPECT_EQ(FolderEntries(), before);
+}
+
+TEST_F(RepairStartup, JournalChecksumsAreTheCrc32OfTheWholeFile) {
+  // Journals left by earlier runs hold CRC-32 values: the sum must stay that, for every length.
+  fs::create_directories(Folder());
+  WriteFile(File("check"), "123456789");
+  EXPECT_EQ(FileChecksum(File("check").string()), 0xCBF43926u);
+  std::string bytes;
+  std::uint32_t seed = 7;
+  for (std::size_t i = 0; i < (std::size_t{1} << 17) + 13; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    bytes += static_cast<char>(seed >> 24);
+  }
+  for (const std::size_t length :
+       {std::size_t{0}, std::size_t{7}, std::size_t{65543}, bytes.size()}) {
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (std::size_t i = 0; i < length; ++i) {
+      crc ^= static_cast<unsigned char>(bytes[i]);
+      for (int k = 0; k < 8; ++k)
+        crc = (crc & 1) ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
+    }
+    WriteFile(File("check"), bytes.substr(0, length));
+    EXPECT_EQ(FileChecksum(File("check").string()), crc ^ 0xFFFFFFFFu) << length;
+  }
+  EXPECT_EQ(FileChecksum(File("missing").string()), 0u);
 }
 
 }  // namespace

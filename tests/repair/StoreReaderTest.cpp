@@ -161,6 +161,146 @@ TEST(StoreReader, LinesLongerThanTheBlock) {
   }
 }
 
+// A reader over `data` fed as `feed` says.
+struct FedReader {
+  FedReader(const std::string& data, Feed feed)
+      : stream(feed == Feed::Trickle ? std::unique_ptr<TStream>(new test::TrickleStream(data))
+                                     : std::unique_ptr<TStream>(new TMemoryStream(data))),
+        block(feed == Feed::Block1    ? 1
+              : feed == Feed::Block3  ? 3
+              : feed == Feed::Block16 ? 16
+                                      : StoreReader::kBlockSize),
+        reader(*stream, block) {}
+  std::unique_ptr<TStream> stream;
+  std::size_t block;
+  StoreReader reader;
+};
+
+// Random lines of blanks, tabs, CRs, text and 0x1A, some long, with either line end.
+std::string RandomStore(std::mt19937& rng, std::size_t size, int longest) {
+  std::uniform_int_distribution<int> kind(0, 9), length(0, longest);
+  std::string data;
+  while (data.size() < size) {
+    for (int n = length(rng); n > 0; --n) {
+      const int k = kind(rng);
+      data += k == 0 ? '\r' : k == 1 ? '\x1A' : k < 4 ? ' ' : k == 4 ? '\t' : char('a' + k);
+    }
+    data += kind(rng) < 5 ? "\r\n" : "\n";
+  }
+  return data;
+}
+
+// Lines read after Hold stay in Held() at the place each had relative to the first, with every
+// feed, while the buffer moves and grows; the buffer stays within a few times what is held.
+TEST(StoreReader, HeldLinesStayInPlaceWhileTheBufferMoves) {
+  std::mt19937 rng(5);
+  for (int round = 0; round < 20; ++round) {
+    const std::string data = RandomStore(rng, 6000, round < 10 ? 40 : 300);
+    const std::vector<std::string> want = ModelLines(data);
+    for (Feed feed : kFeeds) {
+      SCOPED_TRACE(static_cast<int>(feed));
+      FedReader fed(data, feed);
+      StoreReader& reader = fed.reader;
+      struct Kept {
+        std::size_t at;
+        std::string text;
+      };
+      std::vector<Kept> kept;
+      bool holding = false;
+      std::int64_t holdOffset = 0;
+      std::size_t largest = 0, longest = 0;
+      auto check = [&] {
+        const std::string_view held = reader.Held();
+        ASSERT_EQ(held.size(), static_cast<std::size_t>(reader.Offset() - holdOffset));
+        for (const Kept& k : kept)
+          ASSERT_EQ(held.substr(k.at, k.text.size()), k.text);
+      };
+      std::uniform_int_distribution<int> every(1, 12);
+      std::string_view line;
+      std::size_t n = 0;
+      int untilHold = every(rng);
+      // While lines are held, they come whole from either call.
+      while (holding ? reader.ReadLineOrSketch(line) : reader.ReadLine(line)) {
+        ASSERT_LT(n, want.size());
+        ASSERT_EQ(line, want[n]);
+        longest = std::max(longest, line.size() + 2);
+        if (holding) {
+          kept.push_back({static_cast<std::size_t>(line.data() - reader.Held().data()), want[n]});
+          largest = std::max(largest, reader.Held().size());
+        }
+        ++n;
+        if (--untilHold == 0) {
+          if (holding) check();
+          // Mostly a new run of held lines, sometimes none.
+          holding = n % 3 != 0;
+          if (holding) {
+            reader.Hold();
+            holdOffset = reader.Offset();
+          } else {
+            reader.Release();
+            EXPECT_TRUE(reader.Held().empty());
+          }
+          kept.clear();
+          untilHold = every(rng);
+        }
+      }
+      if (holding) check();
+      EXPECT_EQ(n, want.size());
+      EXPECT_LE(reader.BufferCapacity(), std::max(fed.block, 4 * std::max(largest, longest)));
+    }
+  }
+}
+
+// The sketch of a line too long for the buffer is a separator, and holds text, exactly when the
+// line does; offsets and counts are the line's. The buffer does not grow for such lines.
+TEST(StoreReader, SketchesOfLongLinesAreJudgedAsTheLines) {
+  test::FixedClock clock(EncodeDate(2026, 1, 1));
+  const platform::LocaleNames& names = platform::EnglishNames();
+  auto hasText = [](std::string_view l) {
+    return l.find_first_not_of(" \t\r") != std::string_view::npos;
+  };
+  std::mt19937 rng(7);
+  std::uniform_int_distribution<int> pick(0, 7), pad(0, 60);
+  const char* const kDates[] = {"Mon Jan 05 09:03:07 2026", "Mon Jan 05 24:03:07 2026",
+                                "Jan 05 09:03:07 2026"};
+  std::string data;
+  for (int i = 0; i < 400; ++i) {
+    std::string line;
+    if (pick(rng) < 5) line += "From ";
+    std::string filler;
+    for (int n = pad(rng); n > 0; --n) {
+      const int k = pick(rng);
+      filler += k == 0 ? '\r' : k < 3 ? ' ' : k == 3 ? '\t' : 'x';
+    }
+    if (pick(rng) < 4) filler = std::string(filler.size(), ' ');
+    line += filler;
+    if (pick(rng) < 6) line += kDates[pick(rng) % 3];
+    line.append(static_cast<std::size_t>(pick(rng) % 3 == 0 ? pick(rng) : 0), '\r');
+    data += line;
+    data += pick(rng) < 4 ? "\r\n" : "\n";
+  }
+  data += "From Mon Jan 05 09:03:07 2026\r";  // the last line, without a line end
+  const std::vector<Line> whole = ReadAll(data, Feed::Blocks);
+  for (Feed feed : {Feed::Block1, Feed::Block3, Feed::Block16}) {
+    SCOPED_TRACE(static_cast<int>(feed));
+    FedReader fed(data, feed);
+    std::string_view line;
+    std::size_t n = 0;
+    while (fed.reader.ReadLineOrSketch(line)) {
+      ASSERT_LT(n, whole.size());
+      const std::string& real = whole[n].text;
+      EXPECT_EQ(IsSeparatorLine(line, names, clock), IsSeparatorLine(real, names, clock)) << real;
+      EXPECT_EQ(hasText(line), hasText(real)) << real;
+      EXPECT_EQ(fed.reader.LineOffset(), whole[n].offset);
+      ++n;
+      EXPECT_EQ(fed.reader.LineCount(), static_cast<std::int64_t>(n));
+    }
+    EXPECT_EQ(n, whole.size());
+    EXPECT_EQ(fed.reader.Offset(), static_cast<std::int64_t>(data.size()));
+    EXPECT_LE(fed.reader.BufferCapacity(), std::max<std::size_t>(2, fed.block));
+  }
+}
+
 TEST(StoreReader, ReadsFromTheStreamPosition) {
   TMemoryStream stream(std::string("skip\nfirst\nsecond"));
   stream.SetPosition(5);
