@@ -37,9 +37,11 @@ bool StoreReader::Fill() {
       hold_ = 0;
       end_ = live;
     }
-    // The buffer doubles when an unfinished line fills it, and, while lines are held, when they
-    // take more than half of it, so that no byte is moved more than a few times on average.
-    if (live == capacity_ || (holding_ && live > capacity_ / 2)) {
+    // The buffer doubles when an unfinished line fills it, and, while lines are held, when less
+    // than a block of room is left after a block or more of them. Held lines stay at the front once
+    // moved there, so no byte moves twice, and the buffer never reserves more than about twice the
+    // held message (which counts on systems that charge reserved memory, as Windows does).
+    if (live == capacity_ || (holding_ && live >= blockSize_ && capacity_ - live < blockSize_)) {
       const std::size_t grown = capacity_ * 2;
       char* bigger = static_cast<char*>(std::realloc(buf_.get(), grown));
       if (!bigger) throw std::bad_alloc();

@@ -246,7 +246,9 @@ TEST(StoreReader, HeldLinesStayInPlaceWhileTheBufferMoves) {
       }
       if (holding) check();
       EXPECT_EQ(n, want.size());
-      EXPECT_LE(reader.BufferCapacity(), std::max(fed.block, 4 * std::max(largest, longest)));
+      // About twice the most held at once: what the buffer reserves is charged in full on some
+      // systems.
+      EXPECT_LE(reader.BufferCapacity(), 2 * std::max(largest, longest) + 2 * fed.block);
     }
   }
 }
