@@ -13,8 +13,8 @@
 #include "platform/Platform.h"
 #include "repair/Repair.h"
 
-// After the project's headers: see Win32Api.h.
-#include "Win32Api.h"
+// After the project's headers: see platform/Win32.h.
+#include "platform/Win32.h"
 
 namespace qv::win32 {
 

@@ -6,7 +6,7 @@
 #include "RepairWindow.h"
 #include "platform/SystemPlatform.h"
 
-// After the project's headers: see Win32Api.h.
+// After the project's headers: see platform/Win32.h.
 #include <commctrl.h>
 
 int main(int argc, char** argv) {

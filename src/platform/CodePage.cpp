@@ -2,20 +2,7 @@
 
 #include <array>
 
-#ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#undef CreateFile
-#undef DeleteFile
-#undef MoveFile
-#undef ReplaceFile
-#undef FormatMessage
-#endif
+#include "platform/Win32.h"
 
 namespace qv::platform {
 

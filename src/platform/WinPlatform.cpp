@@ -11,19 +11,8 @@
 #include "base/Errors.h"
 #include "base/StringUtils.h"
 
-// The Win32 header comes last, and the macros that would rename the project's own functions go.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#undef CreateFile
-#undef DeleteFile
-#undef MoveFile
-#undef ReplaceFile
-#undef FormatMessage
+// The Win32 header comes last.
+#include "platform/Win32.h"
 
 namespace qv::platform {
 

@@ -11,7 +11,7 @@
 #include "platform/CodePage.h"
 #include "support/Process.h"
 #include "support/Scratch.h"
-#include "support/Windows.h"
+#include "platform/Win32.h"
 
 #include <sddl.h>
 

@@ -23,7 +23,7 @@
 #include "support/FakePlatform.h"
 
 #ifdef _WIN32
-#include "support/Windows.h"
+#include "platform/Win32.h"
 #endif
 
 namespace {

@@ -12,7 +12,7 @@
 #ifdef _WIN32
 #include <process.h>
 
-#include "support/Windows.h"
+#include "platform/Win32.h"
 
 #include <psapi.h>
 #else

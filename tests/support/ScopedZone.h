@@ -10,7 +10,7 @@
 #include <string>
 
 #ifdef _WIN32
-#include "support/Windows.h"
+#include "platform/Win32.h"
 #endif
 
 namespace qv::test {
