@@ -67,14 +67,12 @@ void TextKeyIndex::Clear() noexcept {
 }
 
 std::uint32_t TextKeys::Intern(std::string_view text) {
-  const std::uint32_t hash = TextKeyIndex::Hash(text);
-  const auto keyOf = [this](std::uint32_t n) { return (*this)[n]; };
-  const std::uint32_t found = index_.Find(text, hash, keyOf);
-  if (found != TextKeyIndex::kNone) return found;
+  // The index looks only at numbers stored before, so the text may be kept after it is indexed.
   const auto number = static_cast<std::uint32_t>(keys_.size());
-  keys_.push_back({arena_.Put(text), text.size()});
-  index_.Insert(text, hash, number, keyOf);
-  return number;
+  const std::uint32_t stored = index_.Insert(text, TextKeyIndex::Hash(text), number,
+                                             [this](std::uint32_t n) { return (*this)[n]; });
+  if (stored == number) keys_.push_back({arena_.Put(text), text.size()});
+  return stored;
 }
 
 void TextKeys::Clear() noexcept {

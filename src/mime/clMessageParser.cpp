@@ -16,6 +16,23 @@ bool StartsWithLower(std::string_view lowered, std::string_view prefix) {
   return lowered.substr(0, prefix.size()) == prefix;
 }
 
+// The content types (lower case) whose single part is an attachment.
+bool IsAttachmentType(std::string_view lowered) {
+  return StartsWithLower(lowered, "application/") || StartsWithLower(lowered, "message/") ||
+         StartsWithLower(lowered, "audio/") || StartsWithLower(lowered, "video/");
+}
+
+// Whether a line holds a multipart's delimiter ("--" and the boundary) anywhere.
+bool IsDelimiterLine(std::string_view line, std::string_view delimiter) {
+  if (line.size() < delimiter.size()) return false;
+  // Most lines (all of base64 content) hold no "-" where a delimiter could begin.
+  const std::size_t last = line.size() - delimiter.size();
+  const void* dash = std::memchr(line.data(), '-', last + 1);
+  if (dash == nullptr) return false;
+  const auto at = static_cast<std::size_t>(static_cast<const char*>(dash) - line.data());
+  return line.find(delimiter, at) != std::string_view::npos;
+}
+
 // Reads a trimmed decimal integer; text that is no integer gives -1.
 long long DecimalOrMinusOne(std::string_view s) {
   long long v = 0;
@@ -96,12 +113,9 @@ void TclMailMessage::ParseMultipartBodies(const TStringList& lines) {
     AppendBodyData(line);
     AppendBodyData("\r\n");
   };
-  auto isDelimiterLine = [&delimiter](const std::string& line) {
-    return line.size() >= delimiter.size() && line.find(delimiter) != std::string::npos;
-  };
   for (int i = 0; i < count; ++i) {
     const std::string& line = lines[i];
-    if (isDelimiterLine(line)) {
+    if (IsDelimiterLine(line, delimiter)) {
       if (current != nullptr && dataStart < i) append(pending);
       TclMessageBody* flushed = current;
       current = nullptr;
@@ -112,7 +126,8 @@ void TclMailMessage::ParseMultipartBodies(const TStringList& lines) {
         // to the next empty line, it would take fields of the parts after it, and a run of parts
         // without empty lines would be read again for every part.
         int headerEnd = i + 1;
-        while (headerEnd < count && !lines[headerEnd].empty() && !isDelimiterLine(lines[headerEnd]))
+        while (headerEnd < count && !lines[headerEnd].empty() &&
+               !IsDelimiterLine(lines[headerEnd], delimiter))
           ++headerEnd;
         if (headerEnd < count && !lines[headerEnd].empty()) {
           TStringList header;
@@ -161,17 +176,13 @@ TclMessageBody& TclMailMessage::CreateBody(TclMessageBodies& bodies, std::string
   }
   if (StartsWithLower(ct, "image/")) return bodies.Add<TclImageBody>();
   if (cd == "attachment") return bodies.Add<TclAttachmentBody>();
-  if (StartsWithLower(ct, "application/") || StartsWithLower(ct, "message/") ||
-      StartsWithLower(ct, "audio/") || StartsWithLower(ct, "video/"))
-    return bodies.Add<TclAttachmentBody>();
+  if (IsAttachmentType(ct)) return bodies.Add<TclAttachmentBody>();
   return bodies.Add<TclTextBody>();
 }
 
 bool TclMailMessage::SingleBodyIsAttachment() const {
   const std::string ct = LowerCase(content_type_);
-  return LowerCase(content_disposition_) == "attachment" || StartsWithLower(ct, "application/") ||
-         StartsWithLower(ct, "message/") || StartsWithLower(ct, "audio/") ||
-         StartsWithLower(ct, "video/");
+  return LowerCase(content_disposition_) == "attachment" || IsAttachmentType(ct);
 }
 
 TclMessageBody& TclMailMessage::CreateSingleBody(const TStringList& lines,
@@ -280,23 +291,16 @@ void TclMailMessage::OutlineMultipartBodies(std::span<const std::string_view> li
   const std::string delimiter = "--" + boundary_;
   const std::string closing = delimiter + "--";
   const int count = static_cast<int>(lines.size());
-  auto isDelimiterLine = [&delimiter](std::string_view line) {
-    if (line.size() < delimiter.size()) return false;
-    // Most lines (all of base64 content) hold no "-" where a delimiter could begin.
-    const std::size_t last = line.size() - delimiter.size();
-    const void* dash = std::memchr(line.data(), '-', last + 1);
-    if (dash == nullptr) return false;
-    const auto at = static_cast<std::size_t>(static_cast<const char*>(dash) - line.data());
-    return line.find(delimiter, at) != std::string_view::npos;
-  };
   auto line = [&lines](int i) { return lines[static_cast<std::size_t>(i)]; };
   TStringList& fieldList = outline_fields_;
   for (int i = 0; i < count; ++i) {
-    if (!isDelimiterLine(line(i)) || line(i).find(closing) != std::string_view::npos) continue;
+    if (!IsDelimiterLine(line(i), delimiter) || line(i).find(closing) != std::string_view::npos)
+      continue;
     // A part's header runs from its delimiter line to the first empty line or the next
     // delimiter line, whichever comes first (ParseMultipartBodies reads the same lines).
     int headerEnd = i + 1;
-    while (headerEnd < count && !line(headerEnd).empty() && !isDelimiterLine(line(headerEnd)))
+    while (headerEnd < count && !line(headerEnd).empty() &&
+           !IsDelimiterLine(line(headerEnd), delimiter))
       ++headerEnd;
     const std::span<const std::string_view> header =
         lines.subspan(static_cast<std::size_t>(i), static_cast<std::size_t>(headerEnd - i));

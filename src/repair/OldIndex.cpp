@@ -50,35 +50,32 @@ void OldIndex::Add(const TMailMessageItem& entry) {
   const std::string_view id = entry.F2();
   if (!id.empty()) {
     const auto number = static_cast<std::uint32_t>(identified_.size());
-    const std::uint32_t hash = TextKeyIndex::Hash(id);
-    const auto keyOf = [this](std::uint32_t n) { return IdentifierOf(n); };
-    const std::uint32_t found = byIdentifier_.Find(id, hash, keyOf);
-    if (found != kNone) {
-      ++identified_[found].entries;
+    // The indexes look only at numbers stored before, so a record may be kept after it is indexed.
+    const std::uint32_t stored = byIdentifier_.Insert(
+        id, TextKeyIndex::Hash(id), number, [this](std::uint32_t n) { return IdentifierOf(n); });
+    if (stored != number) {
+      ++identified_[stored].entries;
       return;
     }
     identified_.push_back(
         {texts_.Put(id), static_cast<std::uint32_t>(id.size()), folder, 1, entry.F1(), false});
-    byIdentifier_.Insert(id, hash, number, keyOf);
     return;
   }
   const auto number = static_cast<std::uint32_t>(anonymous_.size());
   anonymous_.push_back({folder, kNone, entry.F1()});
   const std::string key = AnonymousKeyText(entry.F7(), entry.F9(), entry.F11());
-  const std::uint32_t hash = TextKeyIndex::Hash(key);
-  const auto keyOf = [this](std::uint32_t n) { return KeyOf(n); };
-  const std::uint32_t found = byKey_.Find(key, hash, keyOf);
-  if (found != kNone) {
-    AnonymousKey& k = keys_[found];
+  const auto keyNumber = static_cast<std::uint32_t>(keys_.size());
+  const std::uint32_t stored = byKey_.Insert(key, TextKeyIndex::Hash(key), keyNumber,
+                                             [this](std::uint32_t n) { return KeyOf(n); });
+  if (stored != keyNumber) {
+    AnonymousKey& k = keys_[stored];
     if (k.first == kNone) k.first = number;
     anonymous_[k.last].next = number;
     k.last = number;
     return;
   }
-  const auto keyNumber = static_cast<std::uint32_t>(keys_.size());
   keys_.push_back(
       {texts_.Put(key), static_cast<std::uint32_t>(key.size()), number, number, number});
-  byKey_.Insert(key, hash, keyNumber, keyOf);
 }
 
 bool OldIndex::BlockIs(std::int64_t number, std::int64_t offset, std::int64_t size) const noexcept {

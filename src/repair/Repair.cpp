@@ -447,8 +447,6 @@ void TForm1::ScanMailbox() {
   TFileStream store(StorePath(), FileMode::OpenRead);
   store_size_ = store.Size();
   MessageCount = 0;
-  if (!MessageLines) MessageLines = std::make_unique<TStringList>();
-  MessageLines->Clear();
   CreateRepairedStore();
   if (!RepairedStore) {
     create_failed_ = true;
@@ -587,18 +585,8 @@ std::string TForm1::AccountForRecipients(std::string_view recipients) const {
   return result;
 }
 
-void TForm1::IndexMessage() {
-  std::vector<std::string_view> lines;
-  if (MessageLines) {
-    lines.reserve(static_cast<std::size_t>(MessageLines->Count()));
-    for (const auto& item : *MessageLines)
-      lines.push_back(item.text);
-  }
-  IndexMessage(lines);
-}
-
-void TForm1::WriteBlock(std::string_view separator, std::span<const std::string_view> lines,
-                        std::string_view ending) {
+std::size_t TForm1::WriteBlock(std::string_view separator, std::span<const std::string_view> lines,
+                               std::string_view ending) {
   // The block is gathered in a buffer kept from message to message and written whenever the
   // buffer is full; a line too long to be worth gathering is written from where it stands, so
   // that no copy of it is made.
@@ -608,11 +596,13 @@ void TForm1::WriteBlock(std::string_view separator, std::span<const std::string_
   char* const begin = block_.get();
   char* const end = begin + kBuffer;
   char* p = begin;
+  std::size_t written = ending.size();
   auto flush = [&] {
     RepairedStore->WriteBuffer(begin, static_cast<std::size_t>(p - begin));
     p = begin;
   };
   auto putLine = [&](std::string_view line) {
+    written += line.size() + 2;
     if (line.size() >= kLongLine) {
       flush();
       RepairedStore->WriteBuffer(line.data(), line.size());
@@ -632,6 +622,7 @@ void TForm1::WriteBlock(std::string_view separator, std::span<const std::string_
   for (const char c : ending)
     *p++ = c;
   flush();
+  return written;
 }
 
 void TForm1::IndexMessage(std::span<const std::string_view> lines) {
@@ -646,12 +637,9 @@ void TForm1::IndexMessage(std::span<const std::string_view> lines) {
       FormatSeparatorDate(services_.clock.Now(), platform::EnglishNames());
   // An empty message gets the empty line alone, so that it reads back as the same block.
   const std::string_view ending = lines.empty() ? "\r\n" : lines.back().empty() ? "" : "\r\n\r\n";
-  std::size_t total = separator.size() + 2 + ending.size();
-  for (const std::string_view line : lines)
-    total += line.size() + 2;
   const std::int64_t offset = repaired_size_;
-  WriteBlock(separator, lines, ending);
-  repaired_size_ += static_cast<std::int64_t>(total);
+  const auto total = static_cast<std::int64_t>(WriteBlock(separator, lines, ending));
+  repaired_size_ += total;
 
   bool hasAttachment = false;
   if (clImportMsg.IsMultipart()) {
@@ -675,7 +663,7 @@ void TForm1::IndexMessage(std::span<const std::string_view> lines) {
   item.SetF7(sender);
   item.SetF8(recipients);
   item.SetF9(clImportMsg.Subject());
-  item.SetF10(static_cast<std::int64_t>(total));
+  item.SetF10(total);
   item.SetF11(clImportMsg.Date());
   item.SetF12(clImportMsg.Date());
   item.SetF13(0);

@@ -170,13 +170,11 @@ class TForm1 : public TComponent {
   void ScanMailbox();
   void CreateRepairedStore();
   void CloseRepairedStore();
-  // Appends the message in MessageLines to the repaired store as one block (a new separator, the
-  // lines, and one more line holding CR LF when the last line is not empty, every line followed by
-  // CR LF, so such a message ends in two empty lines) and adds its entry to IndexEntries. A message
-  // without lines is written as its separator and one empty line, with an entry of its own.
-  void IndexMessage();
-  // The same for a message given as views of its lines (the scan's, into the store reader's
-  // buffer); they must stay valid during the call.
+  // Appends the message to the repaired store as one block (a new separator, the lines, and one
+  // more line holding CR LF when the last line is not empty, every line followed by CR LF, so such
+  // a message ends in two empty lines) and adds its entry to IndexEntries. A message without lines
+  // is written as its separator and one empty line, with an entry of its own. The lines are views
+  // (the scan's, into the store reader's buffer) that must stay valid during the call.
   void IndexMessage(std::span<const std::string_view> lines);
   std::string AccountForRecipients(std::string_view recipients) const;
   // Files each rebuilt entry as the old index had its message: the first old entry with the same
@@ -229,9 +227,9 @@ class TForm1 : public TComponent {
   // Indexes the message whose lines the scan noted (held_lines_) within the bytes `held`.
   void IndexHeldMessage(std::string_view held);
   // Writes a message's block: the separator line, the lines, the ending; every line followed by
-  // CR LF.
-  void WriteBlock(std::string_view separator, std::span<const std::string_view> lines,
-                  std::string_view ending);
+  // CR LF. Returns the bytes of the block.
+  std::size_t WriteBlock(std::string_view separator, std::span<const std::string_view> lines,
+                         std::string_view ending);
 
   platform::Services services_;
   DialogView& view_;
