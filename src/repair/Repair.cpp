@@ -730,27 +730,11 @@ void TForm1::MakeBackups() {
                                        std::pair(&paths_.index, &paths_.indexTarget)}) {
       if (!files.FileExists(*target)) continue;
       const std::string backup = files.SiblingPath(*name, suffix);
-      std::string error;
       // The name must be new: an earlier backup is never written over.
       if (files.FileExists(backup))
         throw EFCreateError(FormatMessage(kFCreateError, {backup, "File exists"}));
-      switch (files.LinkFile(*target, backup, &error)) {
-        case platform::LinkOutcome::Linked:
-          backups_.push_back(backup);
-          continue;
-        case platform::LinkOutcome::Failed:
-          throw EFCreateError(FormatMessage(kFCreateError, {backup, error}));
-        case platform::LinkOutcome::NotSupported:
-          break;
-      }
-      // No hard links here: a copy, on the disk before anything is replaced.
+      LinkOrCopy(files, *target, backup, true);
       backups_.push_back(backup);
-      TFileStream in(*target, FileMode::OpenRead);
-      const std::unique_ptr<TStream> out = files.CreateFile(backup);
-      out->CopyFrom(in, 0);
-      out->Commit();
-      if (!files.CopyPermissions(*target, backup, &error) || !files.SyncFile(backup, &error))
-        throw EWriteError(FormatMessage("Cannot flush file \"%s\". %s", {backup, error}));
     }
   } catch (...) {
     RemoveBackups();

@@ -147,33 +147,38 @@ namespace {
 constexpr const char* kFlushFile = "Cannot flush file \"%s\". %s";
 }  // namespace
 
-void KeepOldIndex(FileSystem& files, const MailboxPaths& paths) {
+void LinkOrCopy(FileSystem& files, const std::string& from, const std::string& to,
+                bool keepRights) {
   std::string error;
-  // Whatever an earlier run left under the name goes first.
-  if (files.FileExists(paths.restore)) files.DeleteFile(paths.restore, nullptr);
-  switch (files.LinkFile(paths.indexTarget, paths.restore, &error)) {
+  switch (files.LinkFile(from, to, &error)) {
     case platform::LinkOutcome::Linked:
       return;
     case platform::LinkOutcome::Failed:
-      throw EFCreateError(FormatMessage(kFCreateError, {paths.restore, error}));
+      throw EFCreateError(FormatMessage(kFCreateError, {to, error}));
     case platform::LinkOutcome::NotSupported:
       break;
   }
   {
-    TFileStream in(paths.indexTarget, FileMode::OpenRead);
-    const std::unique_ptr<TStream> out = files.CreateFile(paths.restore);
+    TFileStream in(from, FileMode::OpenRead);
+    const std::unique_ptr<TStream> out = files.CreateFile(to);
     try {
       out->CopyFrom(in, 0);
       out->Commit();
     } catch (...) {
-      files.DeleteFile(paths.restore, nullptr);
+      files.DeleteFile(to, nullptr);
       throw;
     }
   }
-  if (!files.SyncFile(paths.restore, &error)) {
-    files.DeleteFile(paths.restore, nullptr);
-    Raise(kFlushFile, paths.restore, error);
+  if ((keepRights && !files.CopyPermissions(from, to, &error)) || !files.SyncFile(to, &error)) {
+    files.DeleteFile(to, nullptr);
+    Raise(kFlushFile, to, error);
   }
+}
+
+void KeepOldIndex(FileSystem& files, const MailboxPaths& paths) {
+  // Whatever an earlier run left under the name goes first.
+  if (files.FileExists(paths.restore)) files.DeleteFile(paths.restore, nullptr);
+  LinkOrCopy(files, paths.indexTarget, paths.restore, false);
 }
 
 void WriteJournal(FileSystem& files, const MailboxPaths& paths, const ReplacementRecord& record) {

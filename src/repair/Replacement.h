@@ -46,8 +46,11 @@ std::string FormatReplacementRecord(const ReplacementRecord& record);
 // False for a text that is not a whole record (a journal that a crash cut short).
 bool ParseReplacementRecord(const std::string& text, ReplacementRecord& record);
 
-// Keeps the old index as paths.restore: a hard link to it, or a synced copy where the file system
-// has no hard links. Raises the file layer's error.
+// Makes `to` a hard link to `from`, or where the file system has no hard links a synced copy of
+// it (with its rights when `keepRights`). Raises the file layer's error, and then leaves no `to`.
+void LinkOrCopy(platform::FileSystem& files, const std::string& from, const std::string& to,
+                bool keepRights);
+// Keeps the old index as paths.restore (LinkOrCopy). Raises the file layer's error.
 void KeepOldIndex(platform::FileSystem& files, const MailboxPaths& paths);
 // Writes the journal and makes it durable (file and folder). Raises the file layer's error.
 void WriteJournal(platform::FileSystem& files, const MailboxPaths& paths,
