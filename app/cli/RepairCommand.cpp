@@ -47,9 +47,12 @@ class TerminalView : public DialogView {
 #else
         tty_(!quiet && ::isatty(STDOUT_FILENO) == 1),
 #endif
-        start_(Clock::now()) {}
+        start_(Clock::now()) {
+  }
 
-  void SetForm(const TForm1* form) { form_ = form; }
+  void SetForm(const TForm1* form) {
+    form_ = form;
+  }
 
   void ControlChanged(const TControl& control) override {
     if (control.Name() != "Label2") return;
@@ -73,7 +76,9 @@ class TerminalView : public DialogView {
   void ProcessMessages() override {}
   void CloseWindow() override {}
 
-  int Errors() const noexcept { return errors_; }
+  int Errors() const noexcept {
+    return errors_;
+  }
 
   // Ends the progress line; off a terminal, the last label line is printed instead.
   void Finish() {
@@ -242,8 +247,7 @@ int RunRepair(const Args& args) {
   form.FormShow();
   if (form.CurrentState() == TForm1::State::Blocked) {
     // Why nothing was done is an error, and errors go to standard error.
-    if (view.Errors() == 0)
-      std::fprintf(stderr, "Error: %s\n", platform::AnsiToUtf8(form.BlockedReason()).c_str());
+    if (view.Errors() == 0) view.ShowError(form.BlockedReason());
     form.FormClose();
     return 1;
   }
@@ -261,9 +265,8 @@ int RunCheck(const Args& args) {
   RunOptions options;
   if (const std::string usage = ParseOptions(args, false, options); !usage.empty())
     return UsageError(usage);
-  // Quiet while it runs: a check shows its figures, not the progress of a repair.
-  options.quiet = false;
   platform::SystemPlatform platform;
+  // Quiet while it runs: a check shows its figures, not the progress of a repair.
   TerminalView view(true, options.json);
   TComponentRegistry registry;
   TForm1 form(platform.services(), view, registry);
@@ -276,8 +279,7 @@ int RunCheck(const Args& args) {
   const RepairFigures& f = form.Figures();
   // Without a scan (no profile, no store, a store that cannot be read) there is nothing to say.
   if (!f.scanned) {
-    if (view.Errors() == 0)
-      std::fprintf(stderr, "Error: %s\n", platform::AnsiToUtf8(f.blocked).c_str());
+    if (view.Errors() == 0) view.ShowError(f.blocked);
     return 1;
   }
   PrintFigures(form, options, nullptr);

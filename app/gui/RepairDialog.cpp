@@ -116,8 +116,7 @@ QFont FitWrappedText(const QFont& base, const QString& text, const QSize& box) {
 }
 
 RepairDialog::RepairDialog(platform::Services services, TComponentRegistry& registry)
-    : QWidget(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
-      beeper_(services.beeper) {
+    : QWidget(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
   label1_ = new QLabel(this);
   label2_ = new QLabel(this);
   button1_ = new QPushButton(this);
@@ -297,8 +296,7 @@ void RepairDialog::Guarded(const std::function<void()>& handler) {
   try {
     handler();
   } catch (const std::exception& e) {
-    beeper_.ErrorBeep();
-    ShowError(e.what());
+    form_->ReportError(e.what());
   }
 }
 

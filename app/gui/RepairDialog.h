@@ -99,7 +99,6 @@ class RepairDialog : public QWidget, public DialogView {
   void Guarded(const std::function<void()>& handler);
 
   std::unique_ptr<TForm1> form_;
-  platform::Beeper& beeper_;
   QLabel* label1_ = nullptr;
   QLabel* label2_ = nullptr;
   QPushButton* button1_ = nullptr;

@@ -63,9 +63,7 @@ int SystemDpi() {
 
 RepairWindow::RepairWindow(platform::Services services, TComponentRegistry& registry,
                            HINSTANCE instance)
-    : ShowBox(ShowMessageBox),
-      beeper_(services.beeper),
-      instance_(instance ? instance : ::GetModuleHandleA(nullptr)) {
+    : ShowBox(ShowMessageBox), instance_(instance ? instance : ::GetModuleHandleA(nullptr)) {
   form_ = std::make_unique<TForm1>(services, *this, registry);
 }
 
@@ -296,11 +294,9 @@ void RepairWindow::Guarded(const std::function<void()>& handler) {
   try {
     handler();
   } catch (const std::exception& e) {
-    beeper_.ErrorBeep();
-    ShowError(e.what());
+    form_->ReportError(e.what());
   } catch (...) {
-    beeper_.ErrorBeep();
-    ShowError("Unknown error.");
+    form_->ReportError("Unknown error.");
   }
 }
 

@@ -114,7 +114,6 @@ class RepairWindow : public DialogView {
   void Guarded(const std::function<void()>& handler);
 
   std::unique_ptr<TForm1> form_;
-  platform::Beeper& beeper_;
   HINSTANCE instance_;
   HWND hwnd_ = nullptr;
   HWND label1_ = nullptr;

@@ -13,14 +13,10 @@ namespace qv::platform {
 #ifdef _WIN32
 using SystemPlatform = WinPlatform;
 using SystemFileSystem = WinFileSystem;
-using SystemInstanceProbe = WinInstanceProbe;
 using SystemClock = WinClock;
-using SystemLocale = WinLocale;
 #else
 using SystemPlatform = PosixPlatform;
 using SystemFileSystem = PosixFileSystem;
-using SystemInstanceProbe = PosixInstanceProbe;
-using SystemLocale = CLocale;
 #endif
 
 }  // namespace qv::platform

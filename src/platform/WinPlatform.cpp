@@ -10,6 +10,7 @@
 
 #include "base/Errors.h"
 #include "base/StringUtils.h"
+#include "platform/CodePage.h"
 
 // The Win32 header comes last.
 #include "platform/Win32.h"
@@ -346,15 +347,12 @@ std::string WinFileSystem::FolderLockName(const std::string& folder) {
     if (c == '/') c = '\\';
   while (full.size() > 3 && full.back() == '\\')
     full.pop_back();
-  const int n =
-      ::MultiByteToWideChar(CP_ACP, 0, full.data(), static_cast<int>(full.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
-  if (n > 0)
-    ::MultiByteToWideChar(CP_ACP, 0, full.data(), static_cast<int>(full.size()), wide.data(), n);
-  if (!wide.empty()) ::CharUpperBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+  std::u16string wide = AnsiToUtf16(full);
+  if (!wide.empty())
+    ::CharUpperBuffW(reinterpret_cast<wchar_t*>(wide.data()), static_cast<DWORD>(wide.size()));
   char name[64];
   std::snprintf(name, sizeof name, "Local\\qvrepair-folder-%016llx",
-                static_cast<unsigned long long>(Hash(wide.data(), wide.size() * sizeof(wchar_t))));
+                static_cast<unsigned long long>(Hash(wide.data(), wide.size() * sizeof(char16_t))));
   return name;
 }
 

@@ -200,9 +200,10 @@ class TForm1 : public TComponent {
   const std::string& RestorePath() const { return paths_.restore; }
   const std::string& JournalPath() const { return paths_.journal; }
 
- private:
-  // Beep, then the error box.
+  // Beep, then the error box (the front ends report what a handler raised this way too).
   void ReportError(const std::string& text);
+
+ private:
   // Start-up steps.
   bool TakeFolderLock();
   void HandleInterruptedReplacement(bool clientRunning);
