@@ -57,21 +57,11 @@ QString DisplayText(const std::string& text) {
 }
 
 ProgramOptions ParseArguments(const QStringList& arguments) {
-  ProgramOptions options;
-  const QString usage = QStringLiteral("usage: qvrepair [--dir DIR]");
-  for (qsizetype i = 1; i < arguments.size(); ++i) {
-    const QString& arg = arguments[i];
-    if (arg == QLatin1String("--dir") && i + 1 < arguments.size() && !arguments[i + 1].isEmpty()) {
-      options.dir = arguments[++i].toStdString();
-    } else if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
-      options.help = true;
-      options.error = usage.toStdString();
-    } else {
-      options.error = usage.toStdString();
-      return options;
-    }
-  }
-  return options;
+  std::vector<std::string> args;
+  args.reserve(static_cast<std::size_t>(arguments.size()));
+  for (const QString& arg : arguments)
+    args.push_back(arg.toStdString());
+  return app::ParseDialogArguments(args);
 }
 
 QFont FormFont(double scale) {

@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 
+#include "DialogOptions.h"
 #include "platform/Platform.h"
 #include "repair/Repair.h"
 
@@ -33,12 +34,7 @@ class QtBeeper : public platform::Beeper {
 // anything else as the ANSI code page.
 QString DisplayText(const std::string& text);
 
-// The command line of qvrepair: "--dir DIR" points it at another program folder.
-struct ProgramOptions {
-  std::string dir;    // empty: the folder of the executable
-  std::string error;  // not empty: the command line is wrong (usage text)
-  bool help = false;
-};
+using ProgramOptions = app::DialogOptions;
 ProgramOptions ParseArguments(const QStringList& arguments);
 
 class RepairDialog : public QWidget, public DialogView {

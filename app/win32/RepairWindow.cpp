@@ -31,25 +31,6 @@ int ShowMessageBox(HWND owner, const std::string& text, const std::string& title
 
 }  // namespace
 
-ProgramOptions ParseArguments(const std::vector<std::string>& arguments) {
-  ProgramOptions options;
-  const char* const usage = "usage: qvrepair [--dir DIR]";
-  for (std::size_t i = 1; i < arguments.size(); ++i) {
-    const std::string& arg = arguments[i];
-    if (arg == "--dir" && i + 1 < arguments.size() && !arguments[i + 1].empty()) {
-      options.dir = arguments[++i];
-    } else if (arg == "--help" || arg == "-h" || arg == "/?") {
-      options.help = true;
-      options.error = usage;
-    } else {
-      options.help = false;
-      options.error = usage;
-      return options;
-    }
-  }
-  return options;
-}
-
 int FontHeight(int dpi) {
   return -::MulDiv(kFontPoints, dpi, 72);
 }

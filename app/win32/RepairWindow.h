@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "DialogOptions.h"
 #include "platform/Platform.h"
 #include "repair/Repair.h"
 
@@ -18,14 +19,10 @@
 
 namespace qv::win32 {
 
-// The command line of qvrepair.exe: "--dir DIR" points it at another program folder.
-struct ProgramOptions {
-  std::string dir;    // empty: the folder of the executable
-  std::string error;  // not empty: the command line is wrong, or --help asked (usage text)
-  bool help = false;
-};
-// `arguments` as main receives them, the program's name first.
-ProgramOptions ParseArguments(const std::vector<std::string>& arguments);
+using ProgramOptions = app::DialogOptions;
+inline ProgramOptions ParseArguments(const std::vector<std::string>& arguments) {
+  return app::ParseDialogArguments(arguments);
+}
 
 // Shows a box as MessageBoxA does (its arguments and result).
 using BoxFunction =
