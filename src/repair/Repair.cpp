@@ -632,8 +632,12 @@ void TForm1::IndexMessage(std::span<const std::string_view> lines) {
   // The block: a new separator, the lines as read and, when the last line is not empty, one more
   // line holding CR LF; every line followed by CR LF. A message without lines is written as its
   // separator and one empty line.
+  // A stray CR of the sender's field stays out of it: a separator line holds none inside, so it
+  // would not read back as one.
+  std::string address = ExtractAngleAddress(clImportMsg.From());
+  std::erase(address, '\r');
   const std::string separator =
-      "From " + ExtractAngleAddress(clImportMsg.From()) + " " +
+      "From " + address + " " +
       FormatSeparatorDate(services_.clock.Now(), platform::EnglishNames());
   // An empty message gets the empty line alone, so that it reads back as the same block.
   const std::string_view ending = lines.empty() ? "\r\n" : lines.back().empty() ? "" : "\r\n\r\n";

@@ -244,6 +244,15 @@ TEST_F(RepairScan, StrayCarriageReturnsLoseNoByte) {
   EXPECT_EQ(
       ReadFile(File("mailbox.mbx")),
       Sep("") + "Subject: one\r\n\r\nbefore\rafter\r\n\r\n\r\n" + Sep("") + mac + "\r\n\r\n\r\n");
+  mixed.reset();
+
+  // A stray CR in the sender's field stays out of the new separator, which would not read back as
+  // one (the message would join the one before it in the next repair).
+  view_ = RecordingView();
+  auto sender = Repair("From a@b.c Mon Jan 05 10:00:00 2004\nFrom: x@y.z\rtail\n\nbody\n");
+  ASSERT_TRUE(sender->Replaced());
+  const std::string repaired = ReadFile(File("mailbox.mbx"));
+  EXPECT_EQ(repaired.substr(0, repaired.find("\r\n")).find('\r'), std::string::npos);
 }
 
 // Separators were read and written with the locale's names, so a French machine found no message
