@@ -9,9 +9,9 @@
 #include <string>
 
 #include "platform/CodePage.h"
+#include "platform/Win32.h"
 #include "support/Process.h"
 #include "support/Scratch.h"
-#include "platform/Win32.h"
 
 #include <sddl.h>
 
