@@ -231,7 +231,7 @@ std::unique_ptr<FolderLock> PosixFileSystem::LockFolder(const std::string& folde
 
 // --- clock ---------------------------------------------------------------------------------
 
-TDateTime SystemClock::Now() {
+TDateTime PosixClock::Now() {
   struct timespec ts;
   ::clock_gettime(CLOCK_REALTIME, &ts);
   std::tm t{};
@@ -239,7 +239,7 @@ TDateTime SystemClock::Now() {
   return FromTm(t, ts.tv_nsec);
 }
 
-TDateTime SystemClock::UtcToLocal(TDateTime utc) {
+TDateTime PosixClock::UtcToLocal(TDateTime utc) {
   // Whole seconds through the zone rules; the milliseconds are carried over unchanged. The value
   // is rounded to the millisecond first, so that a time such as 01:00:00 (held as 00:59:59.99...)
   // takes the offset of its own second, not of the one before a zone change.
@@ -255,7 +255,7 @@ TDateTime SystemClock::UtcToLocal(TDateTime utc) {
 
 // --- locale --------------------------------------------------------------------------------
 
-CLocale::CLocale() {
+PosixLocale::PosixLocale() {
   names_ = EnglishNames();
   ::locale_t loc = ::newlocale(LC_TIME_MASK, "", static_cast<::locale_t>(0));
   if (!loc) return;
@@ -343,7 +343,7 @@ bool PosixInstanceProbe::FilesInUse(const std::vector<std::string>& paths) {
 
 // --- beep ----------------------------------------------------------------------------------
 
-void TerminalBeeper::ErrorBeep() {
+void PosixBeeper::ErrorBeep() {
   const int fd = ::open("/dev/tty", O_WRONLY | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return;
   [[maybe_unused]] const ssize_t n = ::write(fd, "\a", 1);

@@ -32,7 +32,7 @@ class PosixFileSystem : public FileSystem {
 };
 
 // Local time by the C library's zone rules (the TZ variable, else the system's zone).
-class SystemClock : public Clock {
+class PosixClock : public Clock {
  public:
   TDateTime Now() override;
   TDateTime UtcToLocal(TDateTime utc) override;
@@ -40,9 +40,9 @@ class SystemClock : public Clock {
 
 // Day and month names of the C library's LC_TIME locale, converted to the ANSI code page.
 // Read once, when the object is made.
-class CLocale : public Locale {
+class PosixLocale : public Locale {
  public:
-  CLocale();
+  PosixLocale();
   const LocaleNames& Names() override { return names_; }
 
  private:
@@ -60,7 +60,7 @@ class PosixInstanceProbe : public InstanceProbe {
 };
 
 // Rings the terminal bell on the controlling terminal, when there is one.
-class TerminalBeeper : public Beeper {
+class PosixBeeper : public Beeper {
  public:
   void ErrorBeep() override;
 };
@@ -68,10 +68,10 @@ class TerminalBeeper : public Beeper {
 // All real services in one object, for the programs.
 struct PosixPlatform {
   PosixFileSystem files;
-  SystemClock clock;
-  CLocale locale;
+  PosixClock clock;
+  PosixLocale locale;
   PosixInstanceProbe probe;
-  TerminalBeeper beeper;
+  PosixBeeper beeper;
   Services services() { return {files, clock, locale, probe, beeper}; }
 };
 

@@ -10,13 +10,18 @@
 
 namespace qv::platform {
 
+// Each system's classes are named alike: <System>FileSystem, <System>Clock, <System>Locale,
+// <System>InstanceProbe, <System>Beeper, gathered in <System>Platform.
 #ifdef _WIN32
 using SystemPlatform = WinPlatform;
 using SystemFileSystem = WinFileSystem;
 using SystemClock = WinClock;
+using SystemLocale = WinLocale;
 #else
 using SystemPlatform = PosixPlatform;
 using SystemFileSystem = PosixFileSystem;
+using SystemClock = PosixClock;
+using SystemLocale = PosixLocale;
 #endif
 
 }  // namespace qv::platform

@@ -81,7 +81,7 @@ TEST(Locale, CLocaleGivesEnglishNames) {
   const char* saved = std::getenv("LC_ALL");
   std::string keep = saved ? saved : "";
   ::setenv("LC_ALL", "C", 1);
-  CLocale loc;
+  PosixLocale loc;
   EXPECT_EQ(loc.Names().shortDayNames[0], "Sun");
   EXPECT_EQ(loc.Names().longMonthNames[11], "December");
   EXPECT_EQ(loc.Names().shortMonthNames[4], "May");
