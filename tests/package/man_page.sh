@@ -15,14 +15,14 @@ options() { grep -oE -- '--[a-z][a-z-]*' | sort -u || true; }
 
 # From the help texts: "COMMAND" and "COMMAND OPTION" lines; "- OPTION" for the general ones.
 from_help() {
-  local help command
+  local help
   help=$("${cli[@]}" --help)
   # (The lines that list the commands name their options too.)
   grep -v '^  ' <<<"$help" | options | sed 's/^/- /'
   echo "- --version"
-  for command in $(sed -nE 's/^  ([a-z]+)( .*)?$/\1/p' <<<"$help"); do
+  sed -nE 's/^  ([a-z]+)( .*)?$/\1/p' <<<"$help" | while read -r command; do
     echo "$command"
-    "${cli[@]}" help "$command" | options | sed "s/^/$command /"
+    "${cli[@]}" help "$command" </dev/null | options | sed "s/^/$command /"
   done
 }
 
