@@ -656,22 +656,22 @@ void TForm1::IndexMessage(std::span<const std::string_view> lines) {
   std::erase(sender, '"');
 
   TMailMessageItem item;
-  item.SetF0(kInboxKey);
-  item.SetF2(clImportMsg.MessageID());
-  item.SetF15(offset);
-  item.SetF1(false);
-  item.SetF3(clImportMsg.Priority() == mpHigh ? 2 : -1);
-  item.SetF4(hasAttachment);
-  item.SetF5(false);
-  item.SetF6(AccountForRecipients(recipients));
-  item.SetF7(sender);
-  item.SetF8(recipients);
-  item.SetF9(clImportMsg.Subject());
-  item.SetF10(total);
-  item.SetF11(clImportMsg.Date());
-  item.SetF12(clImportMsg.Date());
-  item.SetF13(0);
-  item.SetF14("");
+  item.SetFolderKey(kInboxKey);
+  item.SetMessageId(clImportMsg.MessageID());
+  item.SetOffset(offset);
+  item.SetRead(false);
+  item.SetPriority(clImportMsg.Priority() == mpHigh ? 2 : -1);
+  item.SetHasAttachment(hasAttachment);
+  item.SetFlag5(false);
+  item.SetAccount(AccountForRecipients(recipients));
+  item.SetSender(sender);
+  item.SetRecipients(recipients);
+  item.SetSubject(clImportMsg.Subject());
+  item.SetBlockSize(total);
+  item.SetDate(clImportMsg.Date());
+  item.SetReceivedDate(clImportMsg.Date());
+  item.SetNumber13(0);
+  item.SetText14("");
   entries_.Add(item);
   ++MessageCount;
 }
@@ -685,13 +685,13 @@ void TForm1::MergeIndex() {
   // The identifiers that no old entry has, each under its first message: a second message with
   // one is a duplicate as well.
   TextKeyIndex unknown;
-  const auto identifierOf = [&rebuilt](std::uint32_t n) { return rebuilt.F2(n); };
+  const auto identifierOf = [&rebuilt](std::uint32_t n) { return rebuilt.MessageId(n); };
   RepairFigures& f = figures_;
   f.carriedOver = f.withoutMessageId = f.duplicateMessageIds = 0;
   for (std::size_t i = 0; i < rebuilt.Count(); ++i) {
     OldIndex::Placement placement;
     bool match = false;
-    if (const std::string_view id = rebuilt.F2(i); !id.empty()) {
+    if (const std::string_view id = rebuilt.MessageId(i); !id.empty()) {
       bool repeat = false;
       match = old.MatchIdentifier(id, placement, repeat);
       if (!match) {
@@ -703,7 +703,8 @@ void TForm1::MergeIndex() {
       ++f.withoutMessageId;
       // The text before the first separator is matched by its identifier only.
       if (static_cast<std::int64_t>(i) != leading_entry_)
-        match = old.MatchAnonymous(rebuilt.F7(i), rebuilt.F9(i), rebuilt.F11(i), placement);
+        match =
+            old.MatchAnonymous(rebuilt.Sender(i), rebuilt.Subject(i), rebuilt.Date(i), placement);
     }
     if (!match) continue;
     ++f.carriedOver;

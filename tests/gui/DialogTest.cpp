@@ -98,9 +98,9 @@ class DialogTest : public QObject {
     box.TreeItems().NewItem().SetText("Inbox");
     for (const auto& [id, key, read] : entries) {
       auto& item = box.MailItems().NewItem();
-      item.SetF2(id);
-      item.SetF0(key);
-      item.SetF1(read);
+      item.SetMessageId(id);
+      item.SetFolderKey(key);
+      item.SetRead(read);
     }
     qv::platform::SystemFileSystem files;
     // The profile's name is ANSI; the file has it in the file system's encoding.
@@ -389,7 +389,8 @@ class DialogTest : public QObject {
     qv::platform::SystemFileSystem files;
     box.LoadFromFile((Folder() / "mailbox.idx").string(), files);
     QCOMPARE(box.MailItems().Count(), 3);
-    QCOMPARE(QString::fromStdString(box.MailItems().ItemAt(1).F0()), QStringLiteral("_msSent"));
+    QCOMPARE(QString::fromStdString(box.MailItems().ItemAt(1).FolderKey()),
+             QStringLiteral("_msSent"));
 
     const QPixmap done = D().grab();
     QCOMPARE(done.size(), D().size());

@@ -172,10 +172,10 @@ TEST_F(RepairStartup, TruncatedIndexIsReportedAndTheRepairStillOffered) {
   TqvMailBox& box = LoadIndex();
   EXPECT_EQ(box.TreeItems().Count(), 2);
   ASSERT_EQ(box.MailItems().Count(), 2);
-  EXPECT_EQ(box.MailItems().ItemAt(0).F0(), "_msSent");
-  EXPECT_TRUE(box.MailItems().ItemAt(0).F1());
-  EXPECT_EQ(box.MailItems().ItemAt(1).F0(), "_msInbox");
-  EXPECT_FALSE(box.MailItems().ItemAt(1).F1());
+  EXPECT_EQ(box.MailItems().ItemAt(0).FolderKey(), "_msSent");
+  EXPECT_TRUE(box.MailItems().ItemAt(0).Read());
+  EXPECT_EQ(box.MailItems().ItemAt(1).FolderKey(), "_msInbox");
+  EXPECT_FALSE(box.MailItems().ItemAt(1).Read());
 }
 
 TEST_F(RepairStartup, ButtonsFollowReadyRunningDone) {
@@ -350,7 +350,7 @@ TEST_F(RepairStartup, NextStartSettlesAnInterruptedReplacement) {
   EXPECT_EQ(undone->InterruptedReplacement(), TForm1::Interrupted::Undone);
   EXPECT_EQ(view_.messages, std::vector<std::string>{kReplacementUndone});
   EXPECT_EQ(ReadFile(File("mailbox.mbx")), store);
-  EXPECT_EQ(LoadIndex().MailItems().ItemAt(0).F0(), "_msSent");
+  EXPECT_EQ(LoadIndex().MailItems().ItemAt(0).FolderKey(), "_msSent");
   EXPECT_EQ(FolderEntries(), (std::vector<std::string>{"mailbox.idx", "mailbox.mbx"}));
   undone.reset();
 
