@@ -17,7 +17,7 @@
 #include "Json.h"
 #include "platform/CodePage.h"
 #include "platform/SystemPlatform.h"
-#include "repair/Repair.h"
+#include "repair/DialogController.h"
 
 namespace qv::cli {
 
@@ -58,9 +58,7 @@ class TerminalView : public DialogView {
     if (control.Name() != "Label2") return;
     label_ = control.Caption();
     if (!tty_ || !form_ || form_->CurrentState() != TForm1::State::Running) return;
-    const auto now = Clock::now();
-    if (shown_ && now - last_ < std::chrono::milliseconds(100)) return;
-    Draw(now);
+    if (redraws_.Due()) Draw(Clock::now());
   }
   void ShowError(const std::string& text) override {
     EndLine();
@@ -114,8 +112,7 @@ class TerminalView : public DialogView {
     std::printf("\r%s\x1b[K", line.c_str());
 #endif
     std::fflush(stdout);
-    last_ = now;
-    shown_ = open_ = true;
+    open_ = true;
   }
   void EndLine() {
     if (tty_ && open_) {
@@ -129,8 +126,7 @@ class TerminalView : public DialogView {
   bool json_;
   bool tty_;
   Clock::time_point start_;
-  Clock::time_point last_{};
-  bool shown_ = false;
+  Pacer redraws_{std::chrono::milliseconds(100)};
   bool open_ = false;
   int errors_ = 0;
   [[maybe_unused]] std::size_t drawn_ = 0;  // length of the line on the screen (Windows)

@@ -49,7 +49,7 @@ class RepairCli : public ::testing::Test {
   void WriteIndex() {
     TqvMailBox box(nullptr);
     box.SetName("MailBox");
-    box.MailItems().NewItem().SetF2("<1@x>");
+    box.MailItems().NewItem().SetMessageId("<1@x>");
     platform::SystemFileSystem files;
     box.SaveToFile((Folder() / "mailbox.idx").string(), files);
   }
