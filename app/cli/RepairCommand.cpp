@@ -30,6 +30,7 @@ struct RunOptions {
   bool json = false;
   bool quiet = false;
   bool backup = false;
+  bool keepCurrent = false;
 };
 
 // The form on a terminal: a progress line while the store is scanned (redrawn in place on a
@@ -143,6 +144,16 @@ std::string NativeToUtf8(const std::string& name) {
 #endif
 }
 
+// What the next start does (or this start did) with an interrupted repair.
+std::string Settling(const std::string& action) {
+  if (action == "complete") return "the replacement is completed";
+  if (action == "finish") return "what it left beside the new pair is removed";
+  if (action == "undo") return "the old pair is put back";
+  if (action == "clear") return "what it made is removed";
+  if (action == "move-aside") return "its unreadable journal is moved aside";
+  return "it cannot be settled safely (see blocked)";
+}
+
 // The figures, as readable lines or as one JSON object.
 void PrintFigures(const TForm1& form, const RunOptions& options, const double* seconds) {
   const RepairFigures& f = form.Figures();
@@ -163,6 +174,7 @@ void PrintFigures(const TForm1& form, const RunOptions& options, const double* s
     json.Bool("client_running", f.clientRunning);
     json.String("blocked", f.blocked);
     json.Bool("interrupted_replacement", f.interruptedReplacement);
+    json.String("interrupted_action", f.interruptedAction);
     if (seconds) {
       json.Raw("seconds", Format("%.3f", *seconds));
       json.Bool("replaced", form.Replaced());
@@ -196,7 +208,7 @@ void PrintFigures(const TForm1& form, const RunOptions& options, const double* s
   line("index matches store", f.indexMatchesStore ? yes : no);
   line("mail client running", f.clientRunning ? yes : no);
   line("blocked", f.blocked.empty() ? std::string(no) : platform::AnsiToUtf8(f.blocked));
-  line("interrupted repair", f.interruptedReplacement ? "yes (the next repair settles it)" : no);
+  line("interrupted repair", f.interruptedReplacement ? "yes: " + Settling(f.interruptedAction) : no);
   if (seconds) {
     line("seconds", Format("%.3f", *seconds));
     line("replaced", form.Replaced() ? yes : no);
@@ -218,8 +230,11 @@ std::string ParseOptions(const Args& args, bool repair, RunOptions& options) {
       options.quiet = true;
     } else if (repair && a == "--backup") {
       options.backup = true;
+    } else if (repair && a == "--keep-current") {
+      options.keepCurrent = true;
     } else {
-      return repair ? "usage: qvrepair-cli repair [--dir DIR] [--json] [--quiet] [--backup]"
+      return repair ? "usage: qvrepair-cli repair [--dir DIR] [--json] [--quiet] [--backup] "
+                      "[--keep-current]"
                     : "usage: qvrepair-cli check [--dir DIR] [--json]";
     }
   }
@@ -240,7 +255,15 @@ int RunRepair(const Args& args) {
   view.SetForm(&form);
   if (!options.dir.empty()) form.SetAppDir(options.dir);
   form.SetBackup(options.backup);
+  form.SetKeepCurrent(options.keepCurrent);
   form.FormShow();
+  if (options.keepCurrent) {
+    // Settling is all it does; what it did was shown as start-up's messages.
+    const bool settled = form.CurrentState() != TForm1::State::Blocked;
+    if (!settled && view.Errors() == 0) view.ShowError(form.BlockedReason());
+    form.FormClose();
+    return settled ? 0 : 1;
+  }
   if (form.CurrentState() == TForm1::State::Blocked) {
     // Why nothing was done is an error, and errors go to standard error.
     if (view.Errors() == 0) view.ShowError(form.BlockedReason());
@@ -254,7 +277,8 @@ int RunRepair(const Args& args) {
     PrintFigures(form, options, &seconds);
   }
   form.FormClose();
-  return form.Replaced() ? 0 : 1;
+  // No success while the repair left files for the next start to settle.
+  return form.Replaced() && !form.Unsettled() ? 0 : 1;
 }
 
 int RunCheck(const Args& args) {

@@ -19,14 +19,20 @@ namespace qv::cli {
 
 namespace {
 const Command kCommands[] = {
-    {"repair", "[--dir DIR] [--json] [--quiet] [--backup]",
+    {"repair", "[--dir DIR] [--json] [--quiet] [--backup] [--keep-current]",
      "repair the mailbox of the program folder DIR (default: the folder of this program)",
-     "  --dir DIR   the mail client's program folder (its profile\\default\\ holds the mailbox)\n"
-     "  --json      the summary as one JSON object\n"
-     "  --quiet     print nothing but errors\n"
-     "  --backup    keep the old store and index as <mailbox>.mbx.bak-YYYYMMDD-HHMMSS and\n"
-     "              <mailbox>.idx.bak-YYYYMMDD-HHMMSS (hard links: no copy) before replacing them\n"
-     "Exit status: 0 the repaired files are in place, 1 nothing was replaced (the reason is on\n"
+     "  --dir DIR        the mail client's program folder (its profile\\default\\ holds the\n"
+     "                   mailbox)\n"
+     "  --json           the summary as one JSON object\n"
+     "  --quiet          print nothing but errors\n"
+     "  --backup         keep the old store and index as <mailbox>.mbx.bak-YYYYMMDD-HHMMSS and\n"
+     "                   <mailbox>.idx.bak-YYYYMMDD-HHMMSS (hard links: no copy; -2, -3, ...\n"
+     "                   when the name is taken) before replacing them\n"
+     "  --keep-current   repair nothing: settle an interrupted repair by keeping the store and\n"
+     "                   index as they are; its temporary files are removed, an old or repaired\n"
+     "                   store that is not the store in place is kept as <name>.bak-...\n"
+     "Exit status: 0 the repaired files are in place (with --keep-current: nothing is left to\n"
+     "settle), 1 nothing was replaced or the repair left files to settle (the reason is on\n"
      "standard error), 2 bad usage.\n",
      RunRepair},
     {"check", "[--dir DIR] [--json]",

@@ -38,6 +38,12 @@ class FolderLock {
   virtual ~FolderLock() = default;
 };
 
+// Keeps other programs from writing to a file while it is held; released when destroyed.
+class FileHold {
+ public:
+  virtual ~FileHold() = default;
+};
+
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
@@ -59,13 +65,38 @@ class FileSystem {
   // Asks the system to start writing a file's content to the disk without waiting for it, so that
   // a later SyncFile has less left to wait for. Best effort: nothing is reported.
   virtual void StartWriteback(const std::string& path) { (void)path; }
-  // A new, empty file for writing (and reading), readable and writable by its owner only.
-  // Whatever entry already has the name (a file or a link left behind by an earlier run) is
-  // removed first, so that a link is replaced, never written through; the file is then created
-  // exclusively, so that a file another process made meanwhile is never taken over. Fails with
-  // "Cannot create file "%s". %s" (EFCreateError), also when such an entry cannot be removed.
-  // The stream's Commit ends the writing and reports what the system refused at the end.
+  // A new, empty file for writing (and reading), readable and writable by its owner only. It is
+  // created exclusively and never through a link: whatever entry already has the name (a file, a
+  // folder, a link, whoever made it) stays as it is, and the creation fails with "Cannot create
+  // file "%s". %s" (EFCreateError), as it does for any other reason. The stream's Commit ends the
+  // writing and reports what the system refused at the end.
   virtual std::unique_ptr<TStream> CreateFile(const std::string& path) = 0;
+  // Whether any entry has the name: a file, a folder, or a link (also one that leads nowhere).
+  virtual bool EntryExists(const std::string& path) = 0;
+  // Appends `bytes` to an existing regular file (never through a link) and forces them to the
+  // disk; false with the system's reason when any of it fails.
+  virtual bool AppendFile(const std::string& path, std::string_view bytes, std::string* error) {
+    (void)path;
+    (void)bytes;
+    if (error) *error = "Not supported";
+    return false;
+  }
+  // Keeps other programs from writing to a regular file (reading stays allowed) until the hold is
+  // released; null with the reason when another program has it open for writing. Where the
+  // system has no such sharing rules (POSIX), an empty hold that keeps nobody out.
+  virtual std::unique_ptr<FileHold> HoldAgainstWriters(const std::string& path,
+                                                        std::string* error) {
+    (void)path;
+    (void)error;
+    return std::make_unique<FileHold>();
+  }
+  // Whether a file is marked read-only in a way that keeps it from being replaced or removed (the
+  // read-only attribute of Windows). POSIX access rights do not: a file in a folder one may write
+  // can be renamed over whatever its own rights.
+  virtual bool ReadOnlyFile(const std::string& path) {
+    (void)path;
+    return false;
+  }
   // Full file name of the running program.
   virtual std::string ProgramPath() = 0;
   // The characters that separate the parts of a path ("/" on POSIX; "\\" and "/" on Windows).

@@ -110,10 +110,8 @@ std::unique_ptr<TStream> PosixFileSystem::CreateFile(const std::string& path) {
   auto fail = [&path]() {
     throw EFCreateError(FormatMessage(kFCreateError, {path, std::strerror(errno)}));
   };
-  // A folder of that name is not removed: unlink refuses it, and so the creation fails.
-  if (::unlink(path.c_str()) != 0 && errno != ENOENT) fail();
-  // Exclusive and without following a link: a name that another process took meanwhile is not
-  // written through. Owner only: the mail it will hold is nobody else's business.
+  // Exclusive and without following a link: an entry of that name, whoever made it, is neither
+  // written through nor removed. Owner only: the mail it will hold is nobody else's business.
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) fail();
   std::FILE* stream = ::fdopen(fd, "w+b");
@@ -129,6 +127,35 @@ std::unique_ptr<TStream> PosixFileSystem::CreateFile(const std::string& path) {
   // writes reach the system in blocks.
   file->SetBufferSize(std::size_t{256} << 10);
   return file;
+}
+
+bool PosixFileSystem::EntryExists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool PosixFileSystem::AppendFile(const std::string& path, std::string_view bytes,
+                                 std::string* error) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return Fail(error);
+  struct stat st;
+  bool ok = ::fstat(fd, &st) == 0;
+  if (ok && !S_ISREG(st.st_mode)) {
+    errno = EINVAL;
+    ok = false;
+  }
+  for (std::size_t done = 0; ok && done < bytes.size();) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0) errno = ENOSPC;
+    ok = n > 0;
+    if (ok) done += static_cast<std::size_t>(n);
+  }
+  ok = ok && ::fsync(fd) == 0;
+  const int saved = errno;
+  ::close(fd);
+  errno = saved;
+  return ok || Fail(error);
 }
 
 std::string PosixFileSystem::ProgramPath() {

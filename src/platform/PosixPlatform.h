@@ -18,6 +18,8 @@ class PosixFileSystem : public FileSystem {
   bool SyncFolder(const std::string& path, std::string* error) override;
   void StartWriteback(const std::string& path) override;
   std::unique_ptr<TStream> CreateFile(const std::string& path) override;
+  bool EntryExists(const std::string& path) override;
+  bool AppendFile(const std::string& path, std::string_view bytes, std::string* error) override;
   std::string ProgramPath() override;
   FileStamp Stamp(const std::string& path) override;
   LinkOutcome LinkFile(const std::string& from, const std::string& to, std::string* error) override;

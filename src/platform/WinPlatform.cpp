@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <utility>
@@ -201,21 +202,8 @@ std::unique_ptr<TStream> WinFileSystem::CreateFile(const std::string& path) {
   auto fail = [&path](DWORD code) {
     throw EFCreateError(FormatMessage(kFCreateError, {path, SystemText(code)}));
   };
-  // A leftover file or link goes (a read-only file too: it is an earlier run's); a folder of that
-  // name stays, and the creation fails.
-  if (!::DeleteFileA(path.c_str())) {
-    DWORD e = ::GetLastError();
-    if (e == ERROR_ACCESS_DENIED) {
-      const DWORD attributes = ::GetFileAttributesA(path.c_str());
-      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
-          (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
-          ::SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
-        e = ::DeleteFileA(path.c_str()) ? ERROR_SUCCESS : ::GetLastError();
-    }
-    if (e != ERROR_SUCCESS && e != ERROR_FILE_NOT_FOUND && e != ERROR_PATH_NOT_FOUND) fail(e);
-  }
-  // Exclusive: a name that another process took meanwhile is not written through. The file gets
-  // the access rights its folder hands down, those of the mail already kept there (the store it
+  // Exclusive: an entry of that name, whoever made it, is neither written through nor removed
+  // (CREATE_NEW fails for a link too). The file gets the access rights its folder hands down, those of the mail already kept there (the store it
   // replaces has them too, and a mail client running as another user still reads it).
   const HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -237,6 +225,61 @@ std::unique_ptr<TStream> WinFileSystem::CreateFile(const std::string& path) {
   // writes reach the system in blocks.
   file->SetBufferSize(std::size_t{256} << 10);
   return file;
+}
+
+bool WinFileSystem::EntryExists(const std::string& path) {
+  // The attributes of a link are its own: a link that leads nowhere exists as well.
+  return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool WinFileSystem::AppendFile(const std::string& path, std::string_view bytes,
+                               std::string* error) {
+  const Handle h(::CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!h.ok()) return Fail(error);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(h.get(), &info)) return Fail(error);
+  if (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+    return Fail(error, ERROR_INVALID_PARAMETER);
+  for (std::size_t done = 0; done < bytes.size();) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 20));
+    DWORD written = 0;
+    if (!::WriteFile(h.get(), bytes.data() + done, chunk, &written, nullptr)) return Fail(error);
+    if (written == 0) return Fail(error, ERROR_DISK_FULL);
+    done += written;
+  }
+  return ::FlushFileBuffers(h.get()) || Fail(error);
+}
+
+namespace {
+class HandleFileHold : public FileHold {
+ public:
+  explicit HandleFileHold(HANDLE h) : h_(h) {}
+  ~HandleFileHold() override { ::CloseHandle(h_); }
+
+ private:
+  HANDLE h_;
+};
+}  // namespace
+
+std::unique_ptr<FileHold> WinFileSystem::HoldAgainstWriters(const std::string& path,
+                                                            std::string* error) {
+  // Others may read the file, and rename or remove it (the replacement itself does, once the
+  // hold is released), but no one opens it for writing while this handle is open; an open that
+  // another program's writing handle conflicts with fails.
+  const HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    Fail(error);
+    return nullptr;
+  }
+  return std::make_unique<HandleFileHold>(h);
+}
+
+bool WinFileSystem::ReadOnlyFile(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+         (attributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
 std::string WinFileSystem::ProgramPath() {

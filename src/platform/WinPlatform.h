@@ -28,6 +28,13 @@ class WinFileSystem : public FileSystem {
   // Nothing to do: the system's cache writes dirty pages in the background within seconds.
   void StartWriteback(const std::string& path) override;
   std::unique_ptr<TStream> CreateFile(const std::string& path) override;
+  bool EntryExists(const std::string& path) override;
+  bool AppendFile(const std::string& path, std::string_view bytes, std::string* error) override;
+  // A handle that shares reading and deleting but not writing.
+  std::unique_ptr<FileHold> HoldAgainstWriters(const std::string& path,
+                                                std::string* error) override;
+  // The read-only attribute: the system refuses to replace or remove such a file.
+  bool ReadOnlyFile(const std::string& path) override;
   std::string ProgramPath() override;
   std::string_view PathSeparators() const override { return "\\/"; }
   // The A functions take MAX_PATH characters, the terminating zero among them.

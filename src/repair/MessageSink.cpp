@@ -37,11 +37,13 @@ bool RepairedStoreWriter::Open(std::string& error) {
 }
 
 BlockPlace RepairedStoreWriter::Put(const MessageBlock& block, const TMailMessageItem&) {
+  // No byte goes into the repaired store before the journal names it.
+  if (size_ == 0) replacement_.Begin();
   // What the blocks before this one made goes to the disk in steps of this size.
   constexpr std::int64_t kWritebackStep = std::int64_t{16} << 20;
   if (size_ - writtenBack_ >= kWritebackStep) {
     out_->Flush();
-    files_.StartWriteback(replacement_.Paths().repaired);
+    files_.StartWriteback(replacement_.RepairedPath());
     writtenBack_ = size_;
   }
   // The block is gathered in a buffer kept from block to block and written whenever the buffer is

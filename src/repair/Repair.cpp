@@ -160,33 +160,106 @@ bool TForm1::TakeFolderLock() {
   return true;
 }
 
+namespace {
+const char* ActionName(Recovery action) {
+  switch (action) {
+    case Recovery::Completed:
+      return "complete";
+    case Recovery::Finished:
+      return "finish";
+    case Recovery::Undone:
+      return "undo";
+    case Recovery::Cleared:
+      return "clear";
+    case Recovery::MovedAside:
+      return "move-aside";
+    case Recovery::Failed:
+      break;
+  }
+  return "refuse";
+}
+}  // namespace
+
 void TForm1::HandleInterruptedReplacement(bool clientRunning) {
   interrupted_ = Interrupted::None;
   platform::FileSystem& files = services_.files;
-  if (!files.FileExists(paths_.journal)) return;
+  if (!files.FileExists(paths_.journal)) {
+    if (keep_current_) view_.ShowMessage(kNothingToSettle);
+    return;
+  }
   figures_.interruptedReplacement = true;
-  if (dry_run_) return;  // reported in the figures; the next repair settles it
+  if (dry_run_) {
+    // Reported as what the next start would do; a state it cannot settle blocks a repair.
+    const RecoveryPlan plan = PlanRecovery(files, services_.clock, paths_);
+    figures_.interruptedAction = ActionName(plan.action);
+    if (plan.action == Recovery::Failed) Block(std::string(kReplacementFailed) + "\n" + plan.detail);
+    return;
+  }
   if (clientRunning) {
     // The client has the files; nothing is touched until it is closed.
     interrupted_ = Interrupted::Pending;
     BlockWithError(kReplacementPending);
     return;
   }
+  if (keep_current_) return KeepCurrentFiles();
   std::string detail;
-  switch (RecoverReplacement(files, paths_, &detail)) {
+  auto withDetail = [&detail](const char* text) {
+    return detail.empty() ? std::string(text) : std::string(text) + "\n" + detail;
+  };
+  const Recovery outcome = RecoverReplacement(files, services_.clock, paths_, &detail);
+  figures_.interruptedAction = ActionName(outcome);
+  switch (outcome) {
     case Recovery::Completed:
+    case Recovery::Finished: {
       interrupted_ = Interrupted::Completed;
-      view_.ShowMessage(kReplacementCompleted);
+      // What could not be removed is reported as an error; the journal is gone all the same, so
+      // that it does not stop every later start.
+      const char* text = outcome == Recovery::Completed ? kReplacementCompleted
+                                                        : kReplacementFinished;
+      if (detail.empty())
+        view_.ShowMessage(text);
+      else
+        ReportError(withDetail(text));
       break;
+    }
     case Recovery::Undone:
       interrupted_ = Interrupted::Undone;
-      view_.ShowMessage(kReplacementUndone);
+      view_.ShowMessage(withDetail(kReplacementUndone));
+      break;
+    case Recovery::Cleared:
+      interrupted_ = Interrupted::Cleared;
+      view_.ShowMessage(withDetail(kReplacementCleared));
+      break;
+    case Recovery::MovedAside:
+      interrupted_ = Interrupted::MovedAside;
+      view_.ShowMessage(withDetail(kJournalMovedAside));
       break;
     case Recovery::Failed:
       interrupted_ = Interrupted::Failed;
-      ReportError(std::string(kReplacementFailed) + "\n" + detail);
+      ReportError(withDetail(kReplacementFailed));
       Block(kReplacementFailed);
       break;
+  }
+}
+
+void TForm1::KeepCurrentFiles() {
+  std::string report;
+  const bool settled = qv::KeepCurrentFiles(services_.files, services_.clock, paths_, &report);
+  interrupted_ = settled ? Interrupted::KeptCurrent : Interrupted::Failed;
+  if (settled)
+    view_.ShowMessage(report.empty() ? std::string(kKeptCurrent)
+                                     : std::string(kKeptCurrent) + "\n" + report);
+  else
+    BlockWithError(std::string(kKeepCurrentFailed) + "\n" + report);
+}
+
+void TForm1::RefuseReadOnlyFiles() {
+  for (const std::string* path : {&paths_.storeTarget, &paths_.indexTarget}) {
+    if (!services_.files.ReadOnlyFile(*path)) continue;
+    BlockWithError(std::string(kReadOnlyFile) +
+                   FormatMessage("\n\"%s\" is read-only: clear its read-only attribute first.",
+                                 {*path}));
+    return;
   }
 }
 
@@ -221,16 +294,45 @@ void TForm1::ReadOldIndex() {
   }
   // After a replacement that could not be settled the index is left unread: it may belong to
   // another store.
-  if (interrupted_ != Interrupted::Failed) {
-    try {
-      // The message list goes to old_entries_, which keeps of it what the merge needs.
-      LoadComponentFromFile(MailBox, IndexPath(), services_.files, &old_entries_);
-    } catch (const Exception& e) {
-      // A damaged index is what the repair mends: report it and keep what could be read.
-      ReportError(e.what());
-    }
-  }
+  if (interrupted_ != Interrupted::Failed) LoadOldIndex();
   Label2.SetCaption(kMailboxNamePrefix + UpperCase(MailboxName));
+}
+
+void TForm1::LoadOldIndex() {
+  platform::FileSystem& files = services_.files;
+  // Its state before the read: whatever changes it afterwards is seen before the replacement.
+  const platform::FileStamp before = files.Stamp(IndexPath());
+  index_stamp_ = before;
+  index_read_ = FileMark::Of(before);
+  try {
+    // The message list goes to old_entries_, which keeps of it what the merge needs.
+    LoadComponentFromFile(MailBox, IndexPath(), files, &old_entries_);
+  } catch (const Exception& e) {
+    // A damaged index is what the repair mends: report it and keep what could be read.
+    ReportError(e.what());
+  }
+  if (before.exists) index_read_.sum = FileChecksum(IndexPath());
+}
+
+void TForm1::RereadOldIndex() {
+  // The client may have moved messages since start-up (the dialog waits for the click).
+  const platform::FileStamp now = services_.files.Stamp(IndexPath());
+  if (now == index_stamp_ && now.exists) return;
+  MailBox.TreeItems().Clear();
+  MailBox.MailItems().Clear();
+  MailBox.SetMailDir("\\mail");
+  MailBox.SetLanguage("");
+  MailBox.SetPassword("");
+  MailBox.SetF1(0);
+  MailBox.SetF2(0);
+  MailBox.SetF3("");
+  MailBox.SetF4("");
+  old_entries_.Clear();
+  if (now.exists)
+    LoadOldIndex();
+  else
+    index_read_ = FileMark(), index_stamp_ = now;
+  figures_.oldEntries = old_entries_.Count();
 }
 
 void TForm1::FormShow() {
@@ -257,15 +359,23 @@ void TForm1::FormShow() {
 
   const bool running = ClientRunning();
   HandleInterruptedReplacement(running);
-  if (interrupted_ == Interrupted::Completed || interrupted_ == Interrupted::Undone)
+  if (keep_current_) {
+    // Settling is all this start does.
+    if (state_ != State::Blocked) SetState(State::Done);
+    return;
+  }
+  if (interrupted_ != Interrupted::None && interrupted_ != Interrupted::Pending &&
+      interrupted_ != Interrupted::Failed)
     paths_ = MailboxPaths::For(files, AppDir + ProfileDir, mailbox_file_);
   ReadOldIndex();
+  RefuseReadOnlyFiles();
 
-  // What an earlier run left behind is only noted: the label stays as it is, and the next run
-  // makes each of these files anew.
+  // What an earlier run left behind without a journal naming it is only noted: no journal says
+  // that it is this utility's, so it stays, and a run makes its files under other names.
   leftovers_.clear();
-  for (const std::string* path : {&paths_.repaired, &paths_.indexTemp, &paths_.restore})
-    if (files.FileExists(*path)) leftovers_.push_back(*path);
+  for (const std::string* path :
+       {&paths_.repaired, &paths_.indexTemp, &paths_.restore, &paths_.storeRestore})
+    if (files.EntryExists(*path)) leftovers_.push_back(*path);
 
   if (running && interrupted_ != Interrupted::Pending) BlockWithError(kCloseClient);
   figures_.clientRunning = running;
@@ -293,9 +403,11 @@ void TForm1::Button1Click() {
     return;
   SetState(State::Running);
   replaced_ = false;
+  unsettled_ = false;
   try {
     qvMailBox.MailItems().Clear();
     entries_.Clear();
+    RereadOldIndex();
     ScanMailbox();
   } catch (const std::exception& e) {
     // Whatever ends the run part-way leaves the old files as they were.
@@ -321,7 +433,7 @@ void TForm1::Button1Click() {
   try {
     FinishRun();
   } catch (const std::exception& e) {
-    if (replacement_) replacement_->DiscardRepairedStore();
+    if (replacement_) replacement_->Discard();
     ReportError(e.what());
   }
   SetState(State::Done);
@@ -329,7 +441,7 @@ void TForm1::Button1Click() {
 
 void TForm1::EndRunUnchanged(const std::string& text) {
   RepairedStore.reset();
-  if (replacement_) replacement_->DiscardRepairedStore();
+  if (replacement_) replacement_->Discard();
   if (!text.empty()) ReportError(text);
   SetState(State::Done);
 }
@@ -342,6 +454,10 @@ void TForm1::FinishRun() {
     return;
   }
   replaced_ = ReplaceFiles();
+}
+
+std::string TForm1::RepairedPath() const {
+  return replacement_ ? replacement_->RepairedPath() : paths_.repaired;
 }
 
 const std::vector<std::string>& TForm1::Backups() const noexcept {
@@ -384,8 +500,15 @@ void TForm1::ScanMailbox() {
   scan_ = ScanResult();
   // The files may have changed since start-up (a link pointed elsewhere): name them afresh.
   paths_ = MailboxPaths::For(services_.files, AppDir + ProfileDir, mailbox_file_);
-  replacement_ =
-      dry_run_ ? nullptr : std::make_unique<Replacement>(services_.files, services_.clock, paths_);
+  replacement_ = dry_run_ ? nullptr
+                          : std::make_unique<Replacement>(services_.files, services_.clock,
+                                                          paths_, index_read_);
+  // Other programs may read the store but not write to it until the replacement begins (where the
+  // system has such a rule).
+  std::string error;
+  if (replacement_ && services_.files.FileExists(StorePath()) && !replacement_->HoldStore(&error))
+    throw EFOpenError(std::string(kCloseClient) + "\n" +
+                      FormatMessage("\"%s\": %s", {paths_.storeTarget, error}));
   CreateRepairedStore();
   MessageIndexer indexer(clImportMsg, qvProfile.Accounts(), services_.clock, *RepairedStore,
                          entries_);
@@ -449,6 +572,7 @@ bool TForm1::ReplaceFiles() {
   const Replacement::Outcome outcome = replacement_->Replace(
       {scan_.store, MailBox, &entries, backup_, [this] { return ClientRunning(); }});
   if (!outcome.error.empty()) ReportError(outcome.error);
+  unsettled_ = !outcome.settled;
   return outcome.replaced;
 }
 

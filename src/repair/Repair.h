@@ -61,6 +61,26 @@ inline constexpr const char* kReplacementPending =
 inline constexpr const char* kReplacementFailed =
     "A repair of this mailbox was interrupted, and it could be neither finished nor undone. The "
     "files were left as they are.";
+inline constexpr const char* kReplacementFinished =
+    "A repair of this mailbox was interrupted after it had put both files in place. What it had "
+    "left beside them has now been removed.";
+inline constexpr const char* kReplacementCleared =
+    "A repair of this mailbox was interrupted before it had replaced any file. What it had made "
+    "has now been removed; the mailbox and its index were left as they are.";
+inline constexpr const char* kJournalMovedAside =
+    "The record of an interrupted repair of this mailbox could not be read, and nothing that "
+    "repair made was found. The record was moved aside; the mailbox and its index were left as "
+    "they are.";
+inline constexpr const char* kKeptCurrent =
+    "The mailbox and its index were kept as they are, and what the interrupted repair had left "
+    "was settled.";
+inline constexpr const char* kKeepCurrentFailed =
+    "The mailbox and its index were kept as they are, but what the interrupted repair had left "
+    "could not all be settled.";
+inline constexpr const char* kNothingToSettle =
+    "No interrupted repair of this mailbox was found. Nothing was changed.";
+inline constexpr const char* kReadOnlyFile =
+    "The mailbox cannot be repaired while its files are read-only. Nothing was changed.";
 // Why a mailbox name from the profile cannot name files inside the profile folder ("" when it
 // can): a path separator, a drive, a ".." or "." name, a control character, or a device name.
 std::string MailboxNameProblem(std::string_view name);
@@ -81,6 +101,9 @@ struct RepairFigures {
   bool clientRunning = false;
   std::string blocked;                  // why start-up did not offer the repair ("" when it did)
   bool interruptedReplacement = false;  // a replacement that a crash interrupted waits
+  // What the next start does with it: "complete", "finish", "undo", "clear", "move-aside",
+  // "refuse" ("" when there is none).
+  std::string interruptedAction;
   bool scanned = false;                 // the store was scanned
 };
 
@@ -127,6 +150,9 @@ class TForm1 : public TComponent {
   // Keeps the old store and index under "<name>.bak-YYYYMMDD-HHMMSS" (hard links, or synced
   // copies where the file system has none) before anything is replaced.
   void SetBackup(bool backup) { backup_ = backup; }
+  // Start-up settles an interrupted replacement by keeping the store and the index as they are
+  // (KeepCurrentFiles) and offers nothing more. Set before FormShow.
+  void SetKeepCurrent(bool keepCurrent) { keep_current_ = keepCurrent; }
   // The backups this run made.
   const std::vector<std::string>& Backups() const noexcept;
   // The figures of start-up and of the last scan and merge.
@@ -152,11 +178,14 @@ class TForm1 : public TComponent {
   State CurrentState() const noexcept { return state_; }
   // Whether the last run replaced the mailbox files.
   bool Replaced() const noexcept { return replaced_; }
+  // Whether the last run left files (and their journal) for the next start to settle.
+  bool Unsettled() const noexcept { return unsettled_; }
   // Files of an earlier run that did not finish (the repaired store, the temporary index, the
   // index kept to be put back), as found at start-up. They are never read: a run replaces them.
   const std::vector<std::string>& Leftovers() const noexcept { return leftovers_; }
   // What start-up did about a replacement that a crash interrupted.
-  enum class Interrupted { None, Completed, Undone, Pending, Failed };
+  enum class Interrupted { None, Completed, Undone, Cleared, MovedAside, KeptCurrent, Pending,
+                           Failed };
   Interrupted InterruptedReplacement() const noexcept { return interrupted_; }
   // The reason start-up did not offer the repair ("" when it did).
   const std::string& BlockedReason() const noexcept { return blocked_reason_; }
@@ -191,7 +220,8 @@ class TForm1 : public TComponent {
   const MailboxPaths& Paths() const noexcept { return paths_; }
   const std::string& StorePath() const { return paths_.store; }
   const std::string& IndexPath() const { return paths_.index; }
-  const std::string& RepairedPath() const { return paths_.repaired; }
+  // The repaired store of the run (once made), else its plain name.
+  std::string RepairedPath() const;
   std::string ProfilePath() const { return AppDir + ProfileDir + "profile.dat"; }
   const std::string& RestorePath() const { return paths_.restore; }
   const std::string& JournalPath() const { return paths_.journal; }
@@ -206,7 +236,16 @@ class TForm1 : public TComponent {
   bool ReadProfile();
   // Reads the old index into MailBox and OldEntries, and shows the mailbox name.
   void ReadOldIndex();
+  // Reads the old index into MailBox and OldEntries, noting its state; a damaged index is
+  // reported and what could be read kept.
+  void LoadOldIndex();
+  // At a run's start: reads the old index again when it changed since it was read.
+  void RereadOldIndex();
   void HandleInterruptedReplacement(bool clientRunning);
+  // Settles an interrupted replacement by keeping the files in place (SetKeepCurrent).
+  void KeepCurrentFiles();
+  // Refuses a store or an index that the system keeps from being replaced (read-only).
+  void RefuseReadOnlyFiles();
   void Block(const std::string& reason);
   void BlockWithError(const std::string& reason);
   void SetState(State s);
@@ -224,6 +263,7 @@ class TForm1 : public TComponent {
   DialogView& view_;
   State state_ = State::Ready;
   bool replaced_ = false;
+  bool unsettled_ = false;
   bool app_dir_set_ = false;
   std::string mailbox_file_;  // MailboxName in the file system's encoding
   MailboxPaths paths_;
@@ -233,6 +273,9 @@ class TForm1 : public TComponent {
   std::string blocked_reason_;
   bool dry_run_ = false;
   bool backup_ = false;
+  bool keep_current_ = false;
+  FileMark index_read_;  // the old index as it was read (its stamp before the read, its checksum)
+  platform::FileStamp index_stamp_;
   RepairFigures figures_;
   std::int64_t scanned_bytes_ = 0;
   ScanResult scan_;

@@ -226,12 +226,23 @@ TEST_F(RepairRun, BackupKeepsTheOldPairOrStopsTheRun) {
     EXPECT_EQ(form->Backups().size(), 2u);
   }
 
-  // A second backup within the same second, a link that fails, a copy that fails at its end.
+  // A second backup within the same second (or the hour a clock change repeats) takes the next
+  // free name; the run failed with "File exists" after its whole scan.
+  fake_.files.hardLinks = true;
+  auto second = Start();
+  second->SetBackup(true);
+  second->Button1Click();
+  ASSERT_TRUE(second->Replaced()) << view_.errors.at(0);
+  EXPECT_EQ(second->Backups(),
+            (std::vector<std::string>{File("mailbox.mbx.bak-20261208-142350-2").string(),
+                                      File("mailbox.idx.bak-20261208-142350-2").string()}));
+
+  // A link that fails, a copy that fails at its end.
   const std::function<void()> faults[] = {
-      [] {},
       [this] {
-        fake_.files.failWhen = [](const std::string& op, const std::string& path) {
-          return op == "link" && path.ends_with(".idx");
+        // (the first link of the index is its second name; the backup's is the next)
+        fake_.files.failWhen = [n = 0](const std::string& op, const std::string& path) mutable {
+          return op == "link" && path.ends_with(".idx") && ++n == 2;
         };
       },
       [this] {

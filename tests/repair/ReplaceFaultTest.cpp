@@ -47,8 +47,8 @@ struct Fault {
   std::size_t bodyBytes;
   std::function<void(ReplaceFault&)> arrange;
   Left left;
-  // Paths the test itself put in the way, which the run cannot remove.
-  std::vector<std::string> ownLeftovers;
+  // Files that stay beside the pair: what the run could not remove stays named in its journal.
+  std::vector<std::string> leftovers;
 };
 
 TEST_F(ReplaceFault, NoMessageIsLostWhateverStepFails) {
@@ -67,11 +67,7 @@ TEST_F(ReplaceFault, NoMessageIsLostWhateverStepFails) {
     };
   };
   const Fault faults[] = {
-      {"create of the repaired store",
-       100,
-       [](ReplaceFault& t) { fs::create_directory(t.File("mailbox.xyz")); },
-       Left::OldPair,
-       {"mailbox.xyz"}},
+      {"create of the repaired store", 100, failOn("create", ".xyz"), Left::OldPair, {}},
       {"write of the repaired store, at its close",
        100,
        failOn("commit", ".xyz"),
@@ -87,12 +83,9 @@ TEST_F(ReplaceFault, NoMessageIsLostWhateverStepFails) {
        100,
        failBoth("sync", ".xyz", "delete", ".xyz"),
        Left::OldPair,
-       {"mailbox.xyz"}},
-      {"create of the new index",
-       100,
-       [](ReplaceFault& t) { fs::create_directory(t.File("mailbox.idx.tmp")); },
-       Left::OldPair,
-       {"mailbox.idx.tmp"}},
+       {"mailbox.xyz", "mailbox.idx.journal"}},
+      {"create of the new index", 100, failOn("create", ".idx.tmp"), Left::OldPair, {}},
+      {"journal before the renames", 100, failOn("append", ".journal"), Left::OldPair, {}},
       {"write of the new index, at its close",
        100,
        failOn("commit", ".idx.tmp"),
@@ -183,9 +176,10 @@ TEST_F(ReplaceFault, NoMessageIsLostWhateverStepFails) {
     if (journal) {
       expected.push_back("mailbox.idx.journal");
       expected.push_back("mailbox.idx.restore");
+      expected.push_back("mailbox.mbx.restore");
     }
     if (f.left == Left::NewIndexOldStoreRepairedKept) expected.push_back("mailbox.xyz");
-    for (const auto& own : f.ownLeftovers)
+    for (const auto& own : f.leftovers)
       expected.push_back(own);
     std::sort(expected.begin(), expected.end());
     expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
@@ -198,7 +192,9 @@ TEST_F(ReplaceFault, NoMessageIsLostWhateverStepFails) {
       view_ = RecordingView();
       auto next = Start();
       EXPECT_EQ(next->InterruptedReplacement(), TForm1::Interrupted::Completed);
-      EXPECT_EQ(view_.messages, std::vector<std::string>{kReplacementCompleted});
+      EXPECT_EQ(view_.messages, std::vector<std::string>{f.left == Left::NewPairJournalKept
+                                                             ? kReplacementFinished
+                                                             : kReplacementCompleted});
       EXPECT_TRUE(ReadFile(File("mailbox.mbx")) == newStore);
       EXPECT_TRUE(ReadFile(File("mailbox.idx")) == newIndex);
       EXPECT_EQ(FolderEntries(), (std::vector<std::string>{"mailbox.idx", "mailbox.mbx"}));
@@ -225,7 +221,9 @@ TEST_F(ReplaceFault, IndexGoneBeforeAFailedRenameIsGoneAfterIt) {
 TEST_F(ReplaceFault, FailedCreateOfTheRepairedStoreClosesTheWindow) {
   WriteIndex({});
   WriteFile(File("mailbox.mbx"), Store(10));
-  fs::create_directory(File("mailbox.xyz"));
+  fake_.files.failWhen = [](const std::string& op, const std::string& path) {
+    return op == "create" && EndsWith(path, ".xyz");
+  };
   auto form = Start();
   form->Button1Click();
   // The dialog's text, then what failed and why.
@@ -233,7 +231,7 @@ TEST_F(ReplaceFault, FailedCreateOfTheRepairedStoreClosesTheWindow) {
   const std::string text = "Error creating backup mailbox.\nCannot create file \"" +
                            File("mailbox.xyz").string() + "\". ";
   EXPECT_EQ(view_.errors[0].substr(0, text.size()), text);
-  // The system's reason follows ("Is a directory"; Windows says "Access denied.").
+  // The system's reason follows.
   EXPECT_GT(view_.errors[0].size(), text.size() + 3);
   EXPECT_EQ(view_.beepsAtErrors, 1);
   EXPECT_TRUE(view_.closed);
@@ -244,24 +242,29 @@ TEST_F(ReplaceFault, RunSyncsTheStoreAndTheIndexBeforeReplacing) {
   auto form = Repair(Store(10));
   ASSERT_TRUE(form->Replaced());
   const std::string folder = Folder().string() + "/";
-  // Everything the renames need is on the disk, the journal last, before the first rename.
+  // The journal names what the run makes before any of it holds data (the repaired store and the
+  // new index's file are made empty first), and everything the renames need is on the disk, the
+  // journal's second record last, before the first rename.
   const std::vector<std::string> steps = {"create " + folder + "mailbox.xyz",
-                                          "commit " + folder + "mailbox.xyz",
-                                          "sync " + folder + "mailbox.xyz",
-                                          "chmod " + folder + "mailbox.xyz",
                                           "create " + folder + "mailbox.idx.tmp",
-                                          "commit " + folder + "mailbox.idx.tmp",
-                                          "chmod " + folder + "mailbox.idx.tmp",
-                                          "sync " + folder + "mailbox.idx.tmp",
-                                          "link " + folder + "mailbox.idx",
                                           "create " + folder + "mailbox.idx.journal",
                                           "commit " + folder + "mailbox.idx.journal",
                                           "sync " + folder + "mailbox.idx.journal",
                                           "syncdir " + folder,
+                                          "link " + folder + "mailbox.idx",
+                                          "link " + folder + "mailbox.mbx",
+                                          "commit " + folder + "mailbox.xyz",
+                                          "sync " + folder + "mailbox.xyz",
+                                          "chmod " + folder + "mailbox.xyz",
+                                          "commit " + folder + "mailbox.idx.tmp",
+                                          "chmod " + folder + "mailbox.idx.tmp",
+                                          "sync " + folder + "mailbox.idx.tmp",
+                                          "append " + folder + "mailbox.idx.journal",
                                           "replace " + folder + "mailbox.idx.tmp",
                                           "replace " + folder + "mailbox.xyz",
                                           "syncdir " + folder,
                                           "delete " + folder + "mailbox.idx.restore",
+                                          "delete " + folder + "mailbox.mbx.restore",
                                           "delete " + folder + "mailbox.idx.journal",
                                           "syncdir " + folder};
   EXPECT_EQ(fake_.files.log, steps);

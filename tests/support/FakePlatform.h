@@ -25,7 +25,7 @@ class FaultyFileSystem : public platform::SystemFileSystem {
 
  public:
   // Operations listed here fail with this text ("sync", "syncdir", "replace", "move", "delete",
-  // "create", "commit", "link", "chmod").
+  // "create", "commit", "append", "link", "chmod").
   std::set<std::string> failing;
   // Fails single calls: asked with the operation and the path it works on (the source of a
   // rename), before the operation is carried out.
@@ -68,6 +68,21 @@ class FaultyFileSystem : public platform::SystemFileSystem {
     if (!Do("create", path, &error))
       throw EFCreateError(FormatMessage(kFCreateError, {path, error}));
     return std::make_unique<Stream>(*this, path, Base::CreateFile(path));
+  }
+  // Counts against writeLimit as the streams of CreateFile do.
+  bool AppendFile(const std::string& path, std::string_view bytes, std::string* error) override {
+    if (!Do("append", path, error)) return false;
+    std::size_t k = bytes.size();
+    if (writeLimit >= 0)
+      k = static_cast<std::size_t>(
+          std::clamp<std::int64_t>(writeLimit - written, 0, static_cast<std::int64_t>(k)));
+    written += static_cast<std::int64_t>(k);
+    if (k < bytes.size()) {
+      Base::AppendFile(path, bytes.substr(0, k), nullptr);
+      if (error) *error = "No space left on device";
+      return false;
+    }
+    return Base::AppendFile(path, bytes, error);
   }
   std::string ProgramPath() override { return programPath; }
   platform::LinkOutcome LinkFile(const std::string& from, const std::string& to,
