@@ -249,8 +249,8 @@ TDateTime PosixClock::UtcToLocal(TDateTime utc) {
   const auto tsec = static_cast<std::time_t>(whole);
   std::tm t{};
   if (!::localtime_r(&tsec, &t)) return utc;
-  const double offset = static_cast<double>(t.tm_gmtoff) / 86400.0;
-  return utc + offset;
+  // Rebuilt from the local date and time, as the index keeps it.
+  return IncMilliseconds(utc, std::int64_t{t.tm_gmtoff} * 1000);
 }
 
 // --- locale --------------------------------------------------------------------------------

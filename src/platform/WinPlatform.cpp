@@ -411,8 +411,8 @@ TDateTime WinClock::UtcToLocal(TDateTime utc) {
     return utc;
   FILETIME lft;
   if (!::SystemTimeToFileTime(&local, &lft)) return utc;
-  const std::int64_t offset = (Intervals(lft) - static_cast<std::int64_t>(intervals)) / 10000000;
-  return utc + static_cast<double>(offset) / 86400.0;
+  // Rebuilt from the local date and time, as the index keeps it.
+  return IncMilliseconds(utc, (Intervals(lft) - static_cast<std::int64_t>(intervals)) / 10000);
 }
 
 // --- locale --------------------------------------------------------------------------------
