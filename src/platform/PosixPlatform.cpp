@@ -7,12 +7,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <iterator>
+#include <optional>
 #include <utility>
 
 #include "base/Errors.h"
@@ -239,18 +242,90 @@ TDateTime PosixClock::Now() {
   return FromTm(t, ts.tv_nsec);
 }
 
+std::optional<long> PosixClock::OffsetAt(std::int64_t secs) {
+  const auto t = static_cast<std::time_t>(secs);
+  std::tm tm{};
+  if (!::localtime_r(&t, &tm)) return std::nullopt;
+  return tm.tm_gmtoff;
+}
+
+// Adds each change of the offset after `from`, whose offset is `was`, up to `to`, whose offset is
+// `is`; each is found to the second by halving the span.
+bool PosixClock::FindChanges(std::int64_t from, long was, std::int64_t to, long is,
+                             std::vector<std::pair<std::int64_t, long>>& changes) {
+  while (was != is) {
+    std::int64_t lo = from, hi = to;  // the offset at lo is `was`, at hi another one
+    long atHi = is;
+    while (hi - lo > 1) {
+      const std::int64_t mid = lo + (hi - lo) / 2;
+      const std::optional<long> o = OffsetAt(mid);
+      if (!o) return false;
+      if (*o == was) {
+        lo = mid;
+      } else {
+        hi = mid;
+        atHi = *o;
+      }
+    }
+    changes.emplace_back(hi, atHi);
+    from = hi;
+    was = atHi;
+  }
+  return true;
+}
+
+const PosixClock::ZoneYear& PosixClock::YearOf(std::int64_t secs) {
+  const std::int64_t day = secs / 86400 - (secs % 86400 < 0 ? 1 : 0);
+  const int year = DecodeDate(static_cast<double>(day + 25569)).year;
+  const std::int64_t begin = (DaysFromCivil(year, 1, 1) - 25569) * 86400;
+  auto [it, made] = years_.try_emplace(begin);
+  ZoneYear& zone = it->second;
+  if (!made) return zone;
+  // The offset is taken every six hours through the year and each change found to the second. A
+  // change undone within six hours would go unseen; the zone database has none (its closest
+  // changes are days apart).
+  constexpr std::int64_t kStep = 6 * 3600;
+  const std::int64_t last = (DaysFromCivil(year + 1, 1, 1) - 25569) * 86400 - 1;
+  const std::optional<long> first = OffsetAt(begin);
+  if (!first) return zone;
+  zone.first = *first;
+  std::int64_t at = begin;
+  long was = *first;
+  while (at < last) {
+    const std::int64_t next = std::min(at + kStep, last);
+    const std::optional<long> is = OffsetAt(next);
+    if (!is || !FindChanges(at, was, next, *is, zone.changes)) {
+      zone.changes.clear();
+      return zone;
+    }
+    at = next;
+    was = *is;
+  }
+  zone.known = true;
+  return zone;
+}
+
 TDateTime PosixClock::UtcToLocal(TDateTime utc) {
-  // Whole seconds through the zone rules; the milliseconds are carried over unchanged. The value
-  // is rounded to the millisecond first, so that a time such as 01:00:00 (held as 00:59:59.99...)
-  // takes the offset of its own second, not of the one before a zone change.
+  // The offset in force at the date's second, through the zone rules; the value is rounded to the
+  // millisecond first, so that a time such as 01:00:00 (held as 00:59:59.99...) takes the offset
+  // of its own second, not of the one before a zone change.
   const double secs = std::round((utc - 25569.0) * 86400000.0) / 1000.0;
   if (!std::isfinite(secs) || std::fabs(secs) > 4e11) return utc;
-  const double whole = std::floor(secs);
-  const auto tsec = static_cast<std::time_t>(whole);
-  std::tm t{};
-  if (!::localtime_r(&tsec, &t)) return utc;
+  const auto whole = static_cast<std::int64_t>(std::floor(secs));
+  const ZoneYear& zone = YearOf(whole);
+  long offset = zone.first;
+  if (zone.known) {
+    const auto after = std::upper_bound(
+        zone.changes.begin(), zone.changes.end(), whole,
+        [](std::int64_t t, const std::pair<std::int64_t, long>& c) { return t < c.first; });
+    if (after != zone.changes.begin()) offset = std::prev(after)->second;
+  } else {
+    const std::optional<long> o = OffsetAt(whole);
+    if (!o) return utc;
+    offset = *o;
+  }
   // Rebuilt from the local date and time, as the index keeps it.
-  return IncMilliseconds(utc, std::int64_t{t.tm_gmtoff} * 1000);
+  return IncMilliseconds(utc, std::int64_t{offset} * 1000);
 }
 
 // --- locale --------------------------------------------------------------------------------

@@ -11,11 +11,13 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
 #include "support/Process.h"
+#include "support/ScopedZone.h"
 #include "support/Scratch.h"
 
 namespace qv::platform {
@@ -89,6 +91,40 @@ TEST(Locale, CLocaleGivesEnglishNames) {
     ::setenv("LC_ALL", keep.c_str(), 1);
   else
     ::unsetenv("LC_ALL");
+}
+
+// A year's offsets are read once and give each second what the C library gives: zones east and
+// west, of half an hour, of four changes a year, and that changed their rules (a day skipped).
+TEST(PosixClockZones, OffsetsReadOncePerYearGiveWhatTheCLibraryGives) {
+  struct CountingClock : PosixClock {
+    std::optional<long> OffsetAt(std::int64_t secs) override {
+      return ++asked, PosixClock::OffsetAt(secs);
+    }
+    long asked = 0;
+  };
+  for (const char* name : {"Europe/Berlin", "America/New_York", "Australia/Lord_Howe",
+                           "Africa/Casablanca", "Europe/Moscow", "Pacific/Apia"}) {
+    test::ScopedZone zone(name);
+    CountingClock clock;
+    long wrong = 0;
+    for (const int year : {1893, 1945, 2004, 2011, 2014, 2024, 2100}) {
+      // Each half hour and the second before it: every change of these zones is at one of them.
+      for (std::int64_t t = (DaysFromCivil(year, 1, 1) - 25569) * 86400,
+                        end = (DaysFromCivil(year + 1, 1, 1) - 25569) * 86400;
+           t < end; t += 1800) {
+        for (const std::time_t at : {t - 1, t}) {
+          std::tm tm{};
+          const TDateTime utc = IncMilliseconds(UnixToDateTime(at), 250);
+          if (!::localtime_r(&at, &tm) ||
+              clock.UtcToLocal(utc) != IncMilliseconds(utc, tm.tm_gmtoff * std::int64_t{1000}))
+            ++wrong;
+        }
+      }
+    }
+    EXPECT_EQ(wrong, 0) << name;
+    // About 1 500 a year (six-hourly, and each change to the second) for 14 years, not one a date.
+    EXPECT_LT(clock.asked, 14 * 1600) << name;
+  }
 }
 
 TEST(InstanceProbeTest, SeesAHeldLockAndCreatesNothing) {
