@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <iconv.h>
 #include <langinfo.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -16,6 +17,7 @@
 #include <ctime>
 #include <iterator>
 #include <optional>
+#include <string_view>
 #include <utility>
 
 #include "base/Errors.h"
@@ -330,10 +332,90 @@ TDateTime PosixClock::UtcToLocal(TDateTime utc) {
 
 // --- locale --------------------------------------------------------------------------------
 
+namespace {
+// The locale that LC_TIME takes from the environment.
+std::string TimeLocaleName() {
+  for (const char* variable : {"LC_ALL", "LC_TIME", "LANG"}) {
+    const char* value = std::getenv(variable);
+    if (value && *value) return value;
+  }
+  return "C";
+}
+
+// The ANSI code page that Windows gives a system of the locale's language, which the store of a
+// mail client run there holds its separators in.
+const char* WindowsCodePage(const std::string& locale) {
+  const std::size_t languageEnd = locale.find_first_of("_.@");
+  const std::string language = locale.substr(0, languageEnd);
+  const std::size_t at = locale.find('@');
+  const std::string modifier = at == std::string::npos ? "" : locale.substr(at + 1);
+  const std::string territory =
+      languageEnd != std::string::npos && locale[languageEnd] == '_'
+          ? locale.substr(languageEnd + 1,
+                          locale.find_first_of(".@", languageEnd) - languageEnd - 1)
+          : "";
+  if (language == "zh")
+    return territory == "TW" || territory == "HK" || territory == "MO" ? "CP950" : "CP936";
+  if (language == "sr" || language == "uz") {
+    if (modifier == "latin") return language == "sr" ? "CP1250" : "CP1254";
+    if (modifier == "cyrillic" || language == "sr") return "CP1251";
+  }
+  static constexpr std::pair<const char*, const char*> kCodePages[] = {
+      {"CP1250", " bs cs dsb hr hsb hu pl ro sk sl sq "},
+      {"CP1251", " ba be bg kk ky mk mn ru sah tg tt uk "},
+      {"CP1253", " el "},
+      {"CP1254", " az tr uz "},
+      {"CP1255", " he iw yi "},
+      {"CP1256", " ar fa ur "},
+      {"CP1257", " et lt lv "},
+      {"CP1258", " vi "},
+      {"CP874", " th "},
+      {"CP932", " ja "},
+      {"CP949", " ko "},
+  };
+  for (const auto& [codePage, languages] : kCodePages) {
+    if (!language.empty() &&
+        std::string_view(languages).find(" " + language + " ") != std::string_view::npos)
+      return codePage;
+  }
+  return "CP1252";
+}
+}  // namespace
+
 PosixLocale::PosixLocale() {
   names_ = EnglishNames();
-  ::locale_t loc = ::newlocale(LC_TIME_MASK, "", static_cast<::locale_t>(0));
+  // The names are in the code set of their own locale (LC_CTYPE of the same name: a locale made for
+  // LC_TIME alone reports ASCII). Stores were written on Windows in the ANSI code page of the
+  // system's language, so the names are converted into the code page that Windows gives that
+  // language (Windows-1252 for German or French, Windows-1254 for Turkish, where "Ş" is 0xDE):
+  // under de_DE.UTF-8 "März" reads as it does under de_DE.ISO-8859-1, and under tr_TR.UTF-8 as
+  // under tr_TR.ISO-8859-9. A name the code page cannot hold stays English; so do all of them when
+  // the locale is not installed or the conversion is not known.
+  const std::string name = TimeLocaleName();
+  ::locale_t loc = ::newlocale(LC_TIME_MASK | LC_CTYPE_MASK, name.c_str(), ::locale_t{});
   if (!loc) return;
+  const char* codeset = ::nl_langinfo_l(CODESET, loc);
+  const ::iconv_t convert = ::iconv_open(WindowsCodePage(name), codeset ? codeset : "");
+  if (convert == reinterpret_cast<::iconv_t>(-1)) {
+    ::freelocale(loc);
+    return;
+  }
+  auto get = [&](nl_item item, std::string& out) {
+    const char* s = ::nl_langinfo_l(item, loc);
+    if (!s || !*s) return;
+    std::string in = s;
+    std::string converted(in.size() * 2 + 8, '\0');
+    char* from = in.data();
+    std::size_t left = in.size();
+    char* to = converted.data();
+    std::size_t room = converted.size();
+    ::iconv(convert, nullptr, nullptr, nullptr, nullptr);
+    if (::iconv(convert, &from, &left, &to, &room) == static_cast<std::size_t>(-1) ||
+        ::iconv(convert, nullptr, nullptr, &to, &room) == static_cast<std::size_t>(-1))
+      return;
+    converted.resize(converted.size() - room);
+    out = std::move(converted);
+  };
   static constexpr nl_item kAbDay[7] = {ABDAY_1, ABDAY_2, ABDAY_3, ABDAY_4,
                                         ABDAY_5, ABDAY_6, ABDAY_7};
   static constexpr nl_item kDay[7] = {DAY_1, DAY_2, DAY_3, DAY_4, DAY_5, DAY_6, DAY_7};
@@ -341,22 +423,15 @@ PosixLocale::PosixLocale() {
                                          ABMON_7, ABMON_8, ABMON_9, ABMON_10, ABMON_11, ABMON_12};
   static constexpr nl_item kMon[12] = {MON_1, MON_2, MON_3, MON_4,  MON_5,  MON_6,
                                        MON_7, MON_8, MON_9, MON_10, MON_11, MON_12};
-  const char* codeset = ::nl_langinfo_l(CODESET, loc);
-  const bool utf8 =
-      codeset && (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0);
-  auto get = [&](nl_item item) {
-    const char* s = ::nl_langinfo_l(item, loc);
-    std::string v = s ? s : "";
-    return utf8 ? Utf8ToAnsi(v) : v;
-  };
-  for (int i = 0; i < 7; ++i) {
-    names_.shortDayNames[i] = get(kAbDay[i]);
-    names_.longDayNames[i] = get(kDay[i]);
+  for (std::size_t i = 0; i < 7; ++i) {
+    get(kAbDay[i], names_.shortDayNames[i]);
+    get(kDay[i], names_.longDayNames[i]);
   }
-  for (int i = 0; i < 12; ++i) {
-    names_.shortMonthNames[i] = get(kAbMon[i]);
-    names_.longMonthNames[i] = get(kMon[i]);
+  for (std::size_t i = 0; i < 12; ++i) {
+    get(kAbMon[i], names_.shortMonthNames[i]);
+    get(kMon[i], names_.longMonthNames[i]);
   }
+  ::iconv_close(convert);
   ::freelocale(loc);
 }
 

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include <tuple>
 
 #include "support/Process.h"
 #include "support/ScopedZone.h"
@@ -125,6 +126,28 @@ TEST(PosixClockZones, OffsetsReadOncePerYearGiveWhatTheCLibraryGives) {
     // About 1 500 a year (six-hourly, and each change to the second) for 14 years, not one a date.
     EXPECT_LT(clock.asked, 14 * 1600) << name;
   }
+}
+
+// The names come in the ANSI code page of the locale's language (which the stores written under it
+// hold), whatever the locale's code set: the same bytes under UTF-8 as under ISO-8859.
+TEST(Locale, NamesComeInTheCodePageOfTheLanguage) {
+  test::SetEnv("LOCPATH", QV_TEST_LOCALE_DIR);
+  for (const auto& [utf8, iso, month, name] :
+       {std::tuple{"de_DE.UTF-8", "de_DE.ISO-8859-1", 2, "M\xe4rz"},
+        std::tuple{"fr_FR.UTF-8", "fr_FR.ISO-8859-1", 1, "f\xe9vrier"},
+        std::tuple{"tr_TR.UTF-8", "tr_TR.ISO-8859-9", 7, "A\xf0ustos"}}) {
+    LocaleNames names[2];
+    for (const int i : {0, 1}) {
+      test::SetEnv("LC_ALL", i == 0 ? utf8 : iso);
+      ASSERT_TRUE(fs::exists(fs::path(QV_TEST_LOCALE_DIR) / (i == 0 ? utf8 : iso)))
+          << "not compiled: install Debian's package locales (scripts/test does)";
+      names[i] = PosixLocale().Names();
+    }
+    EXPECT_EQ(names[0].longMonthNames[month], name);
+    EXPECT_TRUE(names[0] == names[1]) << utf8;
+  }
+  test::UnsetEnv("LC_ALL");
+  test::UnsetEnv("LOCPATH");
 }
 
 TEST(InstanceProbeTest, SeesAHeldLockAndCreatesNothing) {
