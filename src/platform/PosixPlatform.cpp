@@ -195,7 +195,13 @@ bool PosixFileSystem::CopyPermissions(const std::string& from, const std::string
   if (::chown(to.c_str(), st.st_uid, st.st_gid) != 0) {
     [[maybe_unused]] const int groupOnly = ::chown(to.c_str(), static_cast<uid_t>(-1), st.st_gid);
   }
-  return ::chmod(to.c_str(), st.st_mode & 07777) == 0 || Fail(error);
+  // Where the old group could not be kept, the file has its creator's group: the old group's
+  // rights would open the mail to another group of people, so that group gets none.
+  mode_t mode = st.st_mode & 07777;
+  struct stat made;
+  if (::stat(to.c_str(), &made) != 0) return Fail(error);
+  if (made.st_gid != st.st_gid) mode &= ~static_cast<mode_t>(S_IRWXG | S_ISGID);
+  return ::chmod(to.c_str(), mode) == 0 || Fail(error);
 }
 
 std::string PosixFileSystem::FileNameFromAnsi(const std::string& ansi) {

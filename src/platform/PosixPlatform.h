@@ -27,6 +27,8 @@ class PosixFileSystem : public FileSystem {
   FileStamp Stamp(const std::string& path) override;
   LinkOutcome LinkFile(const std::string& from, const std::string& to, std::string* error) override;
   std::string ResolveLinks(const std::string& path) override;
+  // The owner and group where the process may set them; where the group stays another than the
+  // old one, without the group's rights.
   bool CopyPermissions(const std::string& from, const std::string& to, std::string* error) override;
   // The file system's names are UTF-8.
   std::string FileNameFromAnsi(const std::string& ansi) override;

@@ -3,8 +3,10 @@
 #include "platform/PosixPlatform.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -55,6 +57,25 @@ TEST_F(PosixFiles, PermissionBitsAreCopied) {
   // New files are their owner's alone.
   files_.CreateFile((dir_ / "c").string())->Commit();
   ASSERT_EQ(::stat((dir_ / "c").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+}
+
+// A user outside the old file's group cannot keep it: the copy keeps that user's group and gets no
+// group rights. A child process copies them as nobody (65534).
+TEST_F(PosixFiles, GroupRightsGoWhereTheGroupCannotBeKept) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to make a file of a group outside its own";
+  const auto from = Make("from", "1"), to = Make("to", "2");  // root's, of group root
+  ASSERT_TRUE(::chmod(from.c_str(), 0640) == 0 && ::chmod(dir_.c_str(), 0755) == 0 &&
+              ::chown(to.c_str(), 65534, 65534) == 0);
+  const gid_t nobody[] = {65534};
+  const pid_t child = ::fork();
+  if (child == 0)
+    ::_exit(::setgroups(1, nobody) || ::setgid(65534) || ::setuid(65534) ||
+            !files_.CopyPermissions(from, to, nullptr));
+  int status = -1;
+  ::waitpid(child, &status, 0);
+  struct stat st;
+  ASSERT_TRUE(status == 0 && ::stat(to.c_str(), &st) == 0) << status;
   EXPECT_EQ(st.st_mode & 07777, 0600u);
 }
 
