@@ -60,8 +60,7 @@ TEST_F(PosixFiles, PermissionBitsAreCopied) {
   EXPECT_EQ(st.st_mode & 07777, 0600u);
 }
 
-// A user outside the old file's group cannot keep it: the copy keeps that user's group and gets no
-// group rights. A child process copies them as nobody (65534).
+// Copied by nobody (65534), outside the old file's group: the copy gets no group rights.
 TEST_F(PosixFiles, GroupRightsGoWhereTheGroupCannotBeKept) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to make a file of a group outside its own";
   const auto from = Make("from", "1"), to = Make("to", "2");  // root's, of group root
@@ -149,8 +148,7 @@ TEST(PosixClockZones, OffsetsReadOncePerYearGiveWhatTheCLibraryGives) {
   }
 }
 
-// The names come in the ANSI code page of the locale's language (which the stores written under it
-// hold), whatever the locale's code set: the same bytes under UTF-8 as under ISO-8859.
+// The names come in the ANSI code page of the locale's language, under UTF-8 as under ISO-8859.
 TEST(Locale, NamesComeInTheCodePageOfTheLanguage) {
   test::SetEnv("LOCPATH", QV_TEST_LOCALE_DIR);
   for (const auto& [utf8, iso, month, name] :

@@ -262,9 +262,8 @@ TEST_F(ZoneTest, UtcToLocalUsesTheOffsetInForceAtThatDate) {
   EXPECT_EQ(DecodeTime(clock.UtcToLocal(ms)).msec, 250);
 }
 
-// A mail date's UTC value is its date and time less its zone, in floating point; the local value
-// is rebuilt from the converted date and time, as the index keeps it, not that value plus the
-// offset (which differs from it in the last place for these dates).
+// A mail date's UTC value is its date and time less its zone; the local value is rebuilt from the
+// converted date and time, as the index keeps it, not that value plus the offset (one ulp off).
 TEST(ZoneConversion, RebuildsTheLocalValueFromItsDateAndTime) {
   struct Case {
     const char* zone;
