@@ -58,7 +58,7 @@ TDateTime RuntimeUtcToLocal(TDateTime utc) {
   if (::_localtime64_s(&t, &whole) != 0) return utc;
   const __time64_t local = ::_mkgmtime64(&t);
   if (local == -1) return utc;
-  return utc + static_cast<double>(local - whole) / 86400.0;
+  return IncMilliseconds(utc, static_cast<std::int64_t>(local - whole) * 1000);
 }
 #endif
 
