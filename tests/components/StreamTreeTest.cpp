@@ -105,16 +105,21 @@ TEST(StreamTree, ReadsWhatTheModelWouldRejectAndRejectsWhatIsMalformed) {
   }
 }
 
-TEST(StreamTree, TrickleInputGivesTheSameTree) {
+// The stream of a sample named "S" with `items` numbered items.
+std::string SampleWithItems(int items) {
   TSample s(nullptr);
   s.SetName("S");
   s.SetText("caf\xE9");
-  for (int i = 0; i < 20; ++i)
+  for (int i = 0; i < items; ++i)
     s.Items().NewItem().SetValue(i);
   TMemoryStream out;
   WriteComponentStream(out, s);
-  TMemoryStream whole(out.DataString());
-  TrickleStream trickle(out.DataString());
+  return out.DataString();
+}
+
+TEST(StreamTree, TrickleInputGivesTheSameTree) {
+  TMemoryStream whole(SampleWithItems(20));
+  TrickleStream trickle(SampleWithItems(20));
   std::string a, b;
   Dump(whole, a);
   Dump(trickle, b);
@@ -123,13 +128,7 @@ TEST(StreamTree, TrickleInputGivesTheSameTree) {
 
 // An index of any size is shown in little memory: its text goes out while it is read.
 TEST(StreamTree, TheTextGoesOutWhileTheStreamIsRead) {
-  TSample s(nullptr);
-  s.SetName("S");
-  for (int i = 0; i < 6000; ++i)
-    s.Items().NewItem().SetValue(i);
-  TMemoryStream out;
-  WriteComponentStream(out, s);
-  TMemoryStream in(out.DataString());
+  TMemoryStream in(SampleWithItems(6000));
   std::vector<std::int64_t> readWhenWritten;
   WriteStreamTree(in, [&](std::string_view) { readWhenWritten.push_back(in.Position()); });
   ASSERT_GT(readWhenWritten.size(), 2u);
