@@ -73,24 +73,19 @@ class Base64Encoder {
         carried_ = 0;
       }
     }
-    const char* high = writer_.High();
-    while (n - i >= 3) {
+    const Byte* s = in + i;
+    const Byte* const last = in + n;
+    while (last - s >= 3) {
       if (line_bytes_ == 0) p = StartLine(p);
-      const std::size_t take = std::min(per_line_ - line_bytes_, (n - i) / 3 * 3);
-      const Byte* s = in + i;
-      const Byte* end = s + take;
-      for (; s != end; s += 3, p += 4) {
-        if (p >= high) p = writer_.Flush(p);
-        const std::uint32_t v = (std::uint32_t{s[0]} << 16) | (std::uint32_t{s[1]} << 8) | s[2];
-        std::memcpy(p, &kBase64Pairs[2 * (v >> 12)], 2);
-        std::memcpy(p + 2, &kBase64Pairs[2 * (v & 0xFFF)], 2);
-      }
-      i += take;
+      const auto whole = static_cast<std::size_t>(last - s) / 3 * 3;
+      const std::size_t take = std::min(per_line_ - line_bytes_, whole);
+      p = Groups(p, s, s + take);
+      s += take;
       line_bytes_ += take;
       if (line_bytes_ == per_line_) line_bytes_ = 0;
     }
-    while (i < n)
-      carry_[carried_++] = in[i++];
+    while (s != last)
+      carry_[carried_++] = *s++;
     p_ = p;
   }
 
@@ -124,6 +119,18 @@ class Base64Encoder {
       *p++ = '\n';
     }
     first_line_ = false;
+    return p;
+  }
+
+  // Four characters for every three bytes from s to end (a multiple of 3 apart).
+  char* Groups(char* p, const Byte* s, const Byte* end) {
+    const char* high = writer_.High();
+    for (; s != end; s += 3, p += 4) {
+      if (p >= high) p = writer_.Flush(p);
+      const std::uint32_t v = (std::uint32_t{s[0]} << 16) | (std::uint32_t{s[1]} << 8) | s[2];
+      std::memcpy(p, &kBase64Pairs[2 * (v >> 12)], 2);
+      std::memcpy(p + 2, &kBase64Pairs[2 * (v & 0xFFF)], 2);
+    }
     return p;
   }
 

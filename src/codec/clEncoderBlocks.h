@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <typeinfo>
 
 #include "base/Stream.h"
 
@@ -19,6 +20,9 @@ using Byte = unsigned char;
 inline bool IsLineBreak(Byte c) {
   return c == '\r' || c == '\n';
 }
+
+// Reads a stream from its position to its end into `into`.
+void ReadToEnd(TStream& source, std::string& into);
 
 // Hands out the content of a source stream from its start to its end in blocks, so that a call
 // holds no more than one block of it. A plain memory stream is one block, viewed in place. Any
@@ -56,6 +60,35 @@ class SourceBlocks {
   std::unique_ptr<char[]> buffer_;
 };
 
+inline SourceBlocks::SourceBlocks(TStream& source, const TStream& destination, std::int64_t size)
+    : source_(source) {
+  source.SetPosition(0);
+  if (&source == &destination) {
+    ReadToEnd(source, copy_);
+    whole_ = copy_;
+    in_memory_ = true;
+  } else if (typeid(source) == typeid(TMemoryStream)) {
+    whole_ = static_cast<TMemoryStream&>(source).DataString();
+    source.Seek(0, SeekOrigin::End);
+    in_memory_ = true;
+  }
+  expected_ =
+      in_memory_ ? whole_.size() : static_cast<std::size_t>(std::max<std::int64_t>(size, 0));
+}
+
+inline std::string_view SourceBlocks::Next() {
+  if (in_memory_) {
+    if (given_) return {};
+    given_ = true;
+    return whole_;
+  }
+  if (!buffer_) {
+    block_ = std::clamp(expected_, kMinBlock, kMaxBlock);
+    buffer_.reset(new char[block_]);
+  }
+  return {buffer_.get(), source_.Read(buffer_.get(), block_)};
+}
+
 // Feeds every block of the source to a pass, then ends it.
 template <class Pass>
 void RunPass(SourceBlocks& source, Pass& pass) {
@@ -79,7 +112,15 @@ class BlockWriter {
 
   // The block is no larger than the expected output needs: a short part does not pay for
   // allocating a whole block.
-  BlockWriter(TStream& destination, std::size_t expected);
+  BlockWriter(TStream& destination, std::size_t expected)
+      : destination_(destination),
+        block_(std::clamp(expected, kSmallestBlock, kBlock)),
+        buffer_(new char[block_ + kSlack]) {
+    if (auto* memory = dynamic_cast<TMemoryStream*>(&destination)) {
+      const auto end = static_cast<std::size_t>(memory->Position()) + expected;
+      if (end > static_cast<std::size_t>(memory->Size())) memory->Reserve(end);
+    }
+  }
   char* Begin() const noexcept { return buffer_.get(); }
   const char* High() const noexcept { return buffer_.get() + block_; }
   // Writes everything before p and returns the start of the emptied block.

@@ -1,6 +1,7 @@
 #include "components/Filer.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "base/Errors.h"
@@ -398,18 +399,6 @@ void TValueVisitor::Collection(TReader& reader) {
 
 namespace {
 
-template <class T>
-T BitsAs(std::uint64_t bits) {
-  T value;
-  if constexpr (sizeof(T) == 4) {
-    const auto narrow = static_cast<std::uint32_t>(bits);
-    std::memcpy(&value, &narrow, sizeof value);
-  } else {
-    std::memcpy(&value, &bits, sizeof value);
-  }
-  return value;
-}
-
 // The bytes after the tag of a value that is not a list or a collection.
 void ReadScalar(TReader& r, TValueType t, TValueVisitor& v) {
   switch (t) {
@@ -425,10 +414,10 @@ void ReadScalar(TReader& r, TValueType t, TValueVisitor& v) {
     case TValueType::Extended:
       return v.Real(t, ExtendedToDouble(r.ReadExtendedBytes()));
     case TValueType::Single:
-      return v.Real(t, BitsAs<float>(GetLE<std::uint32_t>(r)));
+      return v.Real(t, std::bit_cast<float>(GetLE<std::uint32_t>(r)));
     case TValueType::Double:
     case TValueType::Date:
-      return v.Real(t, BitsAs<double>(GetLE<std::uint64_t>(r)));
+      return v.Real(t, std::bit_cast<double>(GetLE<std::uint64_t>(r)));
     case TValueType::String:
       return v.Text(t, r.ReadStr());
     case TValueType::LString:
