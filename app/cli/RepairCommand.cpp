@@ -208,7 +208,8 @@ void PrintFigures(const TForm1& form, const RunOptions& options, const double* s
   line("index matches store", f.indexMatchesStore ? yes : no);
   line("mail client running", f.clientRunning ? yes : no);
   line("blocked", f.blocked.empty() ? std::string(no) : platform::AnsiToUtf8(f.blocked));
-  line("interrupted repair", f.interruptedReplacement ? "yes: " + Settling(f.interruptedAction) : no);
+  line("interrupted repair",
+       f.interruptedReplacement ? "yes: " + Settling(f.interruptedAction) : no);
   if (seconds) {
     line("seconds", Format("%.3f", *seconds));
     line("replaced", form.Replaced() ? yes : no);

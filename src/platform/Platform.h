@@ -85,7 +85,7 @@ class FileSystem {
   // released; null with the reason when another program has it open for writing. Where the
   // system has no such sharing rules (POSIX), an empty hold that keeps nobody out.
   virtual std::unique_ptr<FileHold> HoldAgainstWriters(const std::string& path,
-                                                        std::string* error) {
+                                                       std::string* error) {
     (void)path;
     (void)error;
     return std::make_unique<FileHold>();

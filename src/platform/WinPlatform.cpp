@@ -205,8 +205,9 @@ std::unique_ptr<TStream> WinFileSystem::CreateFile(const std::string& path) {
     throw EFCreateError(FormatMessage(kFCreateError, {path, SystemText(code)}));
   };
   // Exclusive: an entry of that name, whoever made it, is neither written through nor removed
-  // (CREATE_NEW fails for a link too). The file gets the access rights its folder hands down, those of the mail already kept there (the store it
-  // replaces has them too, and a mail client running as another user still reads it).
+  // (CREATE_NEW fails for a link too). The file gets the access rights its folder hands down, those
+  // of the mail already kept there (the store it replaces has them too, and a mail client running
+  // as another user still reads it).
   const HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) fail(::GetLastError());

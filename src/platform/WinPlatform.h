@@ -33,7 +33,7 @@ class WinFileSystem : public FileSystem {
   bool AppendFile(const std::string& path, std::string_view bytes, std::string* error) override;
   // A handle that shares reading and deleting but not writing.
   std::unique_ptr<FileHold> HoldAgainstWriters(const std::string& path,
-                                                std::string* error) override;
+                                               std::string* error) override;
   // The read-only attribute: the system refuses to replace or remove such a file.
   bool ReadOnlyFile(const std::string& path) override;
   std::string ProgramPath() override;

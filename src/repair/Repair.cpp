@@ -192,7 +192,8 @@ void TForm1::HandleInterruptedReplacement(bool clientRunning) {
     // Reported as what the next start would do; a state it cannot settle blocks a repair.
     const RecoveryPlan plan = PlanRecovery(files, services_.clock, paths_);
     figures_.interruptedAction = ActionName(plan.action);
-    if (plan.action == Recovery::Failed) Block(std::string(kReplacementFailed) + "\n" + plan.detail);
+    if (plan.action == Recovery::Failed)
+      Block(std::string(kReplacementFailed) + "\n" + plan.detail);
     return;
   }
   if (clientRunning) {
@@ -214,8 +215,8 @@ void TForm1::HandleInterruptedReplacement(bool clientRunning) {
       interrupted_ = Interrupted::Completed;
       // What could not be removed is reported as an error; the journal is gone all the same, so
       // that it does not stop every later start.
-      const char* text = outcome == Recovery::Completed ? kReplacementCompleted
-                                                        : kReplacementFinished;
+      const char* text =
+          outcome == Recovery::Completed ? kReplacementCompleted : kReplacementFinished;
       if (detail.empty())
         view_.ShowMessage(text);
       else
@@ -256,9 +257,9 @@ void TForm1::KeepCurrentFiles() {
 void TForm1::RefuseReadOnlyFiles() {
   for (const std::string* path : {&paths_.storeTarget, &paths_.indexTarget}) {
     if (!services_.files.ReadOnlyFile(*path)) continue;
-    BlockWithError(std::string(kReadOnlyFile) +
-                   FormatMessage("\n\"%s\" is read-only: clear its read-only attribute first.",
-                                 {*path}));
+    BlockWithError(
+        std::string(kReadOnlyFile) +
+        FormatMessage("\n\"%s\" is read-only: clear its read-only attribute first.", {*path}));
     return;
   }
 }
@@ -317,7 +318,8 @@ void TForm1::LoadOldIndex() {
 void TForm1::RereadOldIndex() {
   // The client may have moved messages since start-up (the dialog waits for the click).
   const platform::FileStamp now = services_.files.Stamp(IndexPath());
-  if (now == index_stamp_ && now.exists) return;
+  // (by its bytes too: a coarse clock may give a rewrite the same times)
+  if (now == index_stamp_ && now.exists && FileChecksum(IndexPath()) == index_read_.sum) return;
   MailBox.TreeItems().Clear();
   MailBox.MailItems().Clear();
   MailBox.SetMailDir("\\mail");
@@ -501,8 +503,8 @@ void TForm1::ScanMailbox() {
   // The files may have changed since start-up (a link pointed elsewhere): name them afresh.
   paths_ = MailboxPaths::For(services_.files, AppDir + ProfileDir, mailbox_file_);
   replacement_ = dry_run_ ? nullptr
-                          : std::make_unique<Replacement>(services_.files, services_.clock,
-                                                          paths_, index_read_);
+                          : std::make_unique<Replacement>(services_.files, services_.clock, paths_,
+                                                          index_read_);
   // Other programs may read the store but not write to it until the replacement begins (where the
   // system has such a rule).
   std::string error;

@@ -104,7 +104,7 @@ struct RepairFigures {
   // What the next start does with it: "complete", "finish", "undo", "clear", "move-aside",
   // "refuse" ("" when there is none).
   std::string interruptedAction;
-  bool scanned = false;                 // the store was scanned
+  bool scanned = false;  // the store was scanned
 };
 
 class TForm1 : public TComponent {
@@ -184,8 +184,16 @@ class TForm1 : public TComponent {
   // index kept to be put back), as found at start-up. They are never read: a run replaces them.
   const std::vector<std::string>& Leftovers() const noexcept { return leftovers_; }
   // What start-up did about a replacement that a crash interrupted.
-  enum class Interrupted { None, Completed, Undone, Cleared, MovedAside, KeptCurrent, Pending,
-                           Failed };
+  enum class Interrupted {
+    None,
+    Completed,
+    Undone,
+    Cleared,
+    MovedAside,
+    KeptCurrent,
+    Pending,
+    Failed
+  };
   Interrupted InterruptedReplacement() const noexcept { return interrupted_; }
   // The reason start-up did not offer the repair ("" when it did).
   const std::string& BlockedReason() const noexcept { return blocked_reason_; }

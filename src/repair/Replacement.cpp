@@ -139,8 +139,8 @@ std::uint32_t TextChecksum(std::string_view text) {
 // Every number at a fixed width: a record's length never depends on the values.
 std::string MarkText(const FileMark& m) {
   char line[128];
-  std::snprintf(line, sizeof line, "%d %020" PRIu64 " %020" PRIu64 " %020" PRId64 " %020" PRId64
-                " %010" PRIu32,
+  std::snprintf(line, sizeof line,
+                "%d %020" PRIu64 " %020" PRIu64 " %020" PRId64 " %020" PRId64 " %010" PRIu32,
                 m.exists ? 1 : 0, m.volume, m.id, m.size, m.modified, m.sum);
   return line;
 }
@@ -491,7 +491,8 @@ void Replacement::Begin() {
   if (!files_.SyncFolder(folder.empty() ? "." : folder, &error))
     Raise("Cannot flush folder \"%s\". %s", folder, error);
 
-  if (journal_.oldIndex.exists) keptIndex_ = KeepUnderSecondName(Made::KeptIndex, paths_.indexTarget);
+  if (journal_.oldIndex.exists)
+    keptIndex_ = KeepUnderSecondName(Made::KeptIndex, paths_.indexTarget);
   keptStore_ = KeepUnderSecondName(Made::KeptStore, paths_.storeTarget);
   journal_.storeMoved = !keptStore_;
   // A second name changes a file's status: what follows is compared with the files as they are
@@ -543,8 +544,9 @@ std::string Replacement::ChangedSinceRead(const Request& request, bool sums) {
   if (what.empty() && store_ref_.exists && store != store_ref_)
     what = WhatChanged(p.storeTarget, FileMark::Of(store_ref_), store, true);
   if (what.empty() && !sums && request.clientRunning && request.clientRunning())
-    what = "Quorvane, or another program that holds the mailbox open, was started during the "
-           "repair.";
+    what =
+        "Quorvane, or another program that holds the mailbox open, was started during the "
+        "repair.";
   if (!what.empty()) return std::string(kStoreChanged) + "\n" + what;
   // The client may have moved messages since the run read the index.
   const FileStamp index = files_.Stamp(p.indexTarget);
@@ -711,7 +713,7 @@ Replacement::Outcome Replacement::Replace(const Request& request) {
   Outcome outcome{settled == Recovery::Finished, !journaled_, ""};
   if (settled == Recovery::Undone) RemoveBackups();
   if (!plan.reason.empty() || !plan.detail.empty())
-    outcome.error = plan.reason.empty() ? plan.detail
+    outcome.error = plan.reason.empty()   ? plan.detail
                     : plan.detail.empty() ? plan.reason
                                           : plan.reason + "\n" + plan.detail;
   return outcome;
@@ -736,7 +738,8 @@ JournalRead ReadJournalFile(FileSystem& files, const std::string& path, Replacem
   std::size_t got = 0;
   try {
     TFileStream in(path, FileMode::OpenRead);
-    for (std::size_t n; got < text.size() && (n = in.Read(text.data() + got, text.size() - got)) > 0;)
+    for (std::size_t n;
+         got < text.size() && (n = in.Read(text.data() + got, text.size() - got)) > 0;)
       got += n;
   } catch (const Exception& e) {
     *why = e.what();
@@ -829,8 +832,8 @@ class Settlement {
   }
   bool NewIndexInPlace() {
     if (!index_.exists || !j_.newIndex.exists) return false;
-    if (j_.newIndex.SameFile(index_)) return true;
-    if (j_.oldIndex.SameFile(index_)) return false;
+    // (by its bytes: once the new index is gone, another file may get its identity)
+    if (j_.oldIndex.SameFile(index_) && index_.modified == j_.oldIndex.modified) return false;
     return IndexHolds(paths_.indexTarget, index_, j_.newIndex);
   }
   RecoveryPlan AfterBothRenames();
@@ -942,7 +945,8 @@ RecoveryPlan Settlement::AfterIndexRename() {
   if (store == Kept::Unchanged && repairedReady && index != Kept::Changed) {
     plan.action = Recovery::Completed;
     if (j_.storeMoved) {
-      if (inPlace) steps_.push_back({Step::Move, paths_.storeTarget, Name(Made::KeptStore), nullptr});
+      if (inPlace)
+        steps_.push_back({Step::Move, paths_.storeTarget, Name(Made::KeptStore), nullptr});
       steps_.push_back({Step::Move, Name(Made::Repaired), paths_.storeTarget, nullptr});
     } else {
       steps_.push_back({Step::Replace, Name(Made::Repaired), paths_.storeTarget, nullptr});
@@ -953,14 +957,17 @@ RecoveryPlan Settlement::AfterIndexRename() {
   // old index goes back beside the store as it is.
   if (!IndexHolds(paths_.indexTarget, index_, j_.newIndex) ||
       (j_.oldIndex.exists && index == Kept::None))
-    return Refuse("The new index is in place beside the old mailbox, and the old index cannot be "
-                  "put back safely.");
+    return Refuse(
+        "The new index is in place beside the old mailbox, and the old index cannot be "
+        "put back safely.");
   plan.action = Recovery::Undone;
   if (store == Kept::Changed) {
     plan.reason = kStoreChangedAfter;
-    plan.detail = WhatChanged(paths_.storeTarget, j_.oldStore, inPlace ? store_ : keptStore_, false);
+    plan.detail =
+        WhatChanged(paths_.storeTarget, j_.oldStore, inPlace ? store_ : keptStore_, false);
   }
-  if (movedAside) steps_.push_back({Step::Move, Name(Made::KeptStore), paths_.storeTarget, nullptr});
+  if (movedAside)
+    steps_.push_back({Step::Move, Name(Made::KeptStore), paths_.storeTarget, nullptr});
   if (j_.oldIndex.exists)
     steps_.push_back({Step::Replace, Name(Made::KeptIndex), paths_.indexTarget, nullptr});
   else
@@ -972,23 +979,25 @@ RecoveryPlan Settlement::Clear() {
   // Nothing of the replacement is in place (or it was put back): what it made goes, each file
   // only when it is the very one it made.
   if (j_.repaired.SameFile(store_) || j_.indexTemp.SameFile(index_))
-    return Refuse("Files the repair made are in place, but its journal does not say that it "
-                  "put them there.");
+    return Refuse(
+        "Files the repair made are in place, but its journal does not say that it "
+        "put them there.");
   RecoveryPlan plan;
   plan.action = j_.ready ? Recovery::Undone : Recovery::Cleared;
   auto removeIfSame = [this](const std::string& path, const FileMark& made) {
-    steps_.push_back({Step::Remove, path, "",
-                      [this, path, made] { return made.SameFile(files_.Stamp(path)); }});
+    steps_.push_back(
+        {Step::Remove, path, "", [this, path, made] { return made.SameFile(files_.Stamp(path)); }});
   };
   if (j_.repaired.SameFile(repaired_)) removeIfSame(Name(Made::Repaired), j_.repaired);
   if (j_.indexTemp.SameFile(temp_)) removeIfSame(Name(Made::IndexTemp), j_.indexTemp);
   // The old files' second names go when the files in place are the old ones or newer: otherwise
   // they may hold what the files in place lack.
+  // Once the journal says that the renames may have begun, only the old files themselves do: a
+  // newer file in place may have come after the new one.
   if (KeptIndex() != Kept::None) {
     const bool settles = j_.oldIndex.SameFile(index_) ||
-                         (index_.exists && index_.modified >= j_.oldIndex.modified);
-    if (!settles)
-      return Refuse("The index is older than the one the repair kept, or gone.");
+                         (!j_.ready && index_.exists && index_.modified >= j_.oldIndex.modified);
+    if (!settles) return Refuse("The index is older than the one the repair kept, or gone.");
     const std::string kept = Name(Made::KeptIndex);
     steps_.push_back({Step::Remove, kept, "", [this, kept] {
                         const FileStamp now = files_.Stamp(kept);
@@ -997,9 +1006,8 @@ RecoveryPlan Settlement::Clear() {
   }
   if (KeptStore() != Kept::None) {
     const bool settles = j_.oldStore.SameFile(store_) ||
-                         (store_.exists && store_.modified >= j_.oldStore.modified);
-    if (!settles)
-      return Refuse("The mailbox is older than the one the repair kept, or gone.");
+                         (!j_.ready && store_.exists && store_.modified >= j_.oldStore.modified);
+    if (!settles) return Refuse("The mailbox is older than the one the repair kept, or gone.");
     const std::string kept = Name(Made::KeptStore);
     steps_.push_back({Step::Remove, kept, "", [this, kept] {
                         const FileStamp now = files_.Stamp(kept);
@@ -1078,7 +1086,10 @@ Recovery Settlement::Carry(RecoveryPlan& plan, bool keepJournalOnLeftovers) {
                      leftovers;
       if (keepJournalOnLeftovers) return plan.action;
     }
-    files_.DeleteFile(paths_.journal, nullptr);
+    std::string why;
+    if (!files_.DeleteFile(paths_.journal, &why) && files_.EntryExists(paths_.journal))
+      plan.detail += (plan.detail.empty() ? "" : "\n") +
+                     FormatMessage("\"%s\" could not be removed: %s.", {paths_.journal, why});
     SyncReplacementFolders(files_, paths_, nullptr);
     return plan.action;
   }
@@ -1189,8 +1200,9 @@ Recovery RecoverAfterRun(FileSystem& files, platform::Clock& clock, const Mailbo
   if (outcome == Recovery::Failed && plan.reason.empty())
     plan.reason = "The mailbox changed during the repair, and every file was kept as it is.";
   if (outcome == Recovery::Finished && !plan.detail.empty() && files.FileExists(paths.journal))
-    plan.reason = "The repaired mailbox is in place, but the next start of this utility has to "
-                  "make sure of it.";
+    plan.reason =
+        "The repaired mailbox is in place, but the next start of this utility has to "
+        "make sure of it.";
   return outcome;
 }
 

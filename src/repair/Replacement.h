@@ -209,25 +209,25 @@ class Replacement {
   MailboxPaths paths_;
   ReplacementJournal journal_;
   std::unique_ptr<platform::FileHold> hold_;
-  std::unique_ptr<TStream> repaired_;    // the repaired store while it is written
-  std::unique_ptr<TStream> indexFile_;   // the new index's file until it is written
+  std::unique_ptr<TStream> repaired_;   // the repaired store while it is written
+  std::unique_ptr<TStream> indexFile_;  // the new index's file until it is written
   platform::FileStamp repaired_stamp_;  // the repaired store as this run made it
   std::int64_t repaired_size_ = 0;
   platform::FileStamp store_ref_, index_ref_;  // both once their second names were made
-  bool journaled_ = false;  // this run wrote the journal
+  bool journaled_ = false;                     // this run wrote the journal
   bool keptIndex_ = false, keptStore_ = false, temp_ = false, repairedMade_ = false;
   bool placed_ = false;  // the index was renamed: what is left is settled as a recovery would
   std::vector<std::string> backups_;
 };
 
 enum class Recovery {
-  Completed,  // the index had been renamed: the store was, and the new pair is in place
-  Finished,   // both were in place: what was left beside them was removed
-  Undone,     // the old pair is in place (with what was written to it meanwhile)
-  Cleared,    // nothing had been renamed: what the replacement made was removed
-  MovedAside, // the journal could not be read and nothing of the replacement was found: it was
-              // renamed to "<journal>.damaged-YYYYMMDD-HHMMSS"
-  Failed,     // the state cannot be told safely: every file was left as it is
+  Completed,   // the index had been renamed: the store was, and the new pair is in place
+  Finished,    // both were in place: what was left beside them was removed
+  Undone,      // the old pair is in place (with what was written to it meanwhile)
+  Cleared,     // nothing had been renamed: what the replacement made was removed
+  MovedAside,  // the journal could not be read and nothing of the replacement was found: it was
+               // renamed to "<journal>.damaged-YYYYMMDD-HHMMSS"
+  Failed,      // the state cannot be told safely: every file was left as it is
 };
 
 // What the next start would do with the journal and the files as they are now; nothing is

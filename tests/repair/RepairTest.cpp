@@ -99,6 +99,21 @@ TEST_F(RepairRun, RepairsStoreAndCarriesFoldersOver) {
   EXPECT_EQ(second.Offset() + second.BlockSize(), static_cast<std::int64_t>(store.size()));
 }
 
+TEST_F(RepairRun, TheIndexIsReadAgainWhenItChangedWhileTheDialogWaited) {
+  WriteIndex({{"<two@x>", "_msSent", true}});
+  WriteFile(Folder() / "mailbox.mbx", kStore);
+  auto form = Start();
+  // The client moves the message before the click.
+  WriteIndex({{"<two@x>", "_msTrash", false}});
+  form->Button1Click();
+  ASSERT_TRUE(form->Replaced()) << view_.errors.at(0);
+  TqvMailBox box(nullptr);
+  LoadIndex(box);
+  ASSERT_EQ(box.MailItems().Count(), 2);
+  EXPECT_EQ(box.MailItems().ItemAt(1).FolderKey(), "_msTrash");
+  EXPECT_FALSE(box.MailItems().ItemAt(1).Read());
+}
+
 TEST_F(RepairRun, MissingIndexBlocksWithoutAnErrorBox) {
   auto form = Start();
   EXPECT_EQ(form->CurrentState(), TForm1::State::Blocked);

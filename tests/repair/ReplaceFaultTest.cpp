@@ -245,28 +245,18 @@ TEST_F(ReplaceFault, RunSyncsTheStoreAndTheIndexBeforeReplacing) {
   // The journal names what the run makes before any of it holds data (the repaired store and the
   // new index's file are made empty first), and everything the renames need is on the disk, the
   // journal's second record last, before the first rename.
-  const std::vector<std::string> steps = {"create " + folder + "mailbox.xyz",
-                                          "create " + folder + "mailbox.idx.tmp",
-                                          "create " + folder + "mailbox.idx.journal",
-                                          "commit " + folder + "mailbox.idx.journal",
-                                          "sync " + folder + "mailbox.idx.journal",
-                                          "syncdir " + folder,
-                                          "link " + folder + "mailbox.idx",
-                                          "link " + folder + "mailbox.mbx",
-                                          "commit " + folder + "mailbox.xyz",
-                                          "sync " + folder + "mailbox.xyz",
-                                          "chmod " + folder + "mailbox.xyz",
-                                          "commit " + folder + "mailbox.idx.tmp",
-                                          "chmod " + folder + "mailbox.idx.tmp",
-                                          "sync " + folder + "mailbox.idx.tmp",
-                                          "append " + folder + "mailbox.idx.journal",
-                                          "replace " + folder + "mailbox.idx.tmp",
-                                          "replace " + folder + "mailbox.xyz",
-                                          "syncdir " + folder,
-                                          "delete " + folder + "mailbox.idx.restore",
-                                          "delete " + folder + "mailbox.mbx.restore",
-                                          "delete " + folder + "mailbox.idx.journal",
-                                          "syncdir " + folder};
+  const std::vector<std::string> steps = {
+      "create " + folder + "mailbox.xyz",         "create " + folder + "mailbox.idx.tmp",
+      "create " + folder + "mailbox.idx.journal", "commit " + folder + "mailbox.idx.journal",
+      "sync " + folder + "mailbox.idx.journal",   "syncdir " + folder,
+      "link " + folder + "mailbox.idx",           "link " + folder + "mailbox.mbx",
+      "commit " + folder + "mailbox.xyz",         "sync " + folder + "mailbox.xyz",
+      "chmod " + folder + "mailbox.xyz",          "commit " + folder + "mailbox.idx.tmp",
+      "chmod " + folder + "mailbox.idx.tmp",      "sync " + folder + "mailbox.idx.tmp",
+      "append " + folder + "mailbox.idx.journal", "replace " + folder + "mailbox.idx.tmp",
+      "replace " + folder + "mailbox.xyz",        "syncdir " + folder,
+      "delete " + folder + "mailbox.idx.restore", "delete " + folder + "mailbox.mbx.restore",
+      "delete " + folder + "mailbox.idx.journal", "syncdir " + folder};
   EXPECT_EQ(fake_.files.log, steps);
 }
 
