@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -144,6 +145,71 @@ TEST_F(Crash, ASecondRepairIsRefusedWhileTheFirstIsHeldAtAnyFileStep) {
     if (::testing::Test::HasFailure()) return;
   }
   EXPECT_GE(held, 15);
+}
+
+// Another program writes while the run is held at a file step: mail appended to the store, or
+// the index rewritten in place (as the client does when it moves a message). What it wrote is
+// never lost: it is in the new pair (written after the pair was in place), or the run saw it and
+// left or put back the old pair, said so and failed.
+TEST_F(Crash, WhatAnotherProgramWritesAtAnyFileStepIsKept) {
+  const std::string mail = "From late@x Mon Jan 05 10:00:00 2004\r\nSubject: late\r\n\r\nlate\r\n";
+  std::string index = old_.index;
+  index[index.size() / 2] ^= 1;
+  for (const bool toIndex : {false, true}) {
+    int held = 0;
+    for (int step = 1;; ++step) {
+      SCOPED_TRACE(std::string(toIndex ? "index rewritten" : "mail appended") + " at file step " +
+                   std::to_string(step));
+      const fs::path app = Fresh("run");
+      const fs::path mark = base_ / "paused", release = base_ / "release", out = base_ / "out";
+      fs::remove(mark);
+      fs::remove(release);
+      ChildProcess run({QV_CRASH_RUNNER, "--dir", app.string(), "--pause-at", std::to_string(step),
+                        mark.string(), release.string()},
+                       out.string());
+      while (!fs::exists(mark) && !run.Ended())
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      if (!fs::exists(mark)) {
+        EXPECT_EQ(run.Wait(), 0);
+        break;
+      }
+      ++held;
+      const fs::path file = Folder(app) / (toIndex ? "mailbox.idx" : "mailbox.mbx");
+      bool wrote = false;
+      {
+        // (Windows keeps others from writing to the store while it is scanned)
+        std::ofstream w(
+            file, toIndex ? std::ios::binary | std::ios::trunc : std::ios::binary | std::ios::app);
+        if (w) w << (toIndex ? index : mail);
+        w.close();
+        wrote = !w.fail();
+      }
+      WriteFile(release, "");
+      const int status = run.Wait();
+      const Pair now = Read(app);
+      if (!wrote) {
+        ExpectWholePair(app);
+      } else if (toIndex) {
+        EXPECT_EQ(now.index, index);
+        EXPECT_TRUE(status == 0 ? SameApartFromSeparatorTimes(now.store, new_.store)
+                                : now.store == old_.store);
+      } else {
+        ASSERT_GE(now.store.size(), mail.size());
+        const std::string before = now.store.substr(0, now.store.size() - mail.size());
+        EXPECT_EQ(now.store.substr(before.size()), mail);
+        EXPECT_TRUE(status == 0
+                        ? SameApartFromSeparatorTimes(before, new_.store) && now.index == new_.index
+                        : before == old_.store && now.index == old_.index);
+      }
+      if (wrote && status != 0) {
+        EXPECT_NE(ReadFile(out).find("changed during the repair"), std::string::npos)
+            << ReadFile(out);
+      }
+      EXPECT_FALSE(fs::exists(Folder(app) / "mailbox.idx.journal"));
+      if (::testing::Test::HasFailure()) return;
+    }
+    EXPECT_GE(held, 15);
+  }
 }
 
 TEST_F(Crash, TwoRepairsStartedTogetherLeaveTheNewPair) {
