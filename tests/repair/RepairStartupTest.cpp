@@ -363,6 +363,106 @@ TEST_F(RepairStartup, NextStartSettlesAnInterruptedReplacement) {
   EXPECT_EQ(FolderEntries(), before);
 }
 
+// A start after an interrupted run settles whatever can be told safely (and `check` says
+// beforehand what it will do); where it cannot, it keeps every file and names the command that
+// settles it. A kill before the first rename followed by a new index from the client, or a junk
+// journal, used to block every later start.
+TEST_F(RepairStartup, EveryStateAnInterruptedRunLeavesIsSettledOrNamesItsCommand) {
+  const std::string store = "From a Mon Jan 05 10:00:00 2004\nMessage-ID: <1@x>\n\nhi\n";
+  // A run stopped before its first rename whose removals failed: its files and journal stay.
+  auto stoppedBeforeRenames = [&] {
+    fake_.files.failWhen = [](const std::string& op, const std::string&) {
+      return op == "append" || op == "delete";
+    };
+    auto form = Repair(store, {{"<1@x>", "_msSent", true}});
+    EXPECT_FALSE(form->Replaced());
+    fake_.files.failWhen = nullptr;
+    EXPECT_TRUE(fs::exists(File("mailbox.idx.journal")));
+  };
+  const std::string aside = "mailbox.idx.journal.damaged-20261208-142350";
+  struct Case {
+    const char* what;
+    std::function<void()> arrange;
+    TForm1::Interrupted outcome;
+    const char* action;  // what `check` reports
+    std::vector<std::string> left;
+  };
+  const Case cases[] = {
+      {"stopped before the first rename, the index rewritten since",
+       [&] {
+         stoppedBeforeRenames();
+         WriteIndex({{"<1@x>", "_msTrash", false}}, "client");
+         fs::rename(File("client.idx"), File("mailbox.idx"));
+       },
+       TForm1::Interrupted::Cleared,
+       "clear",
+       {"mailbox.idx", "mailbox.mbx"}},
+      {"a junk journal",
+       [&] { WriteFile(File("mailbox.idx.journal"), "junk\n"); },
+       TForm1::Interrupted::MovedAside,
+       "move-aside",
+       {"mailbox.idx", aside, "mailbox.mbx"}},
+      {"a journal of 4 GiB, never read",
+       [&] {
+         WriteFile(File("mailbox.idx.journal"), "");
+         fs::resize_file(File("mailbox.idx.journal"), std::uintmax_t{4} << 30);
+       },
+       TForm1::Interrupted::MovedAside,
+       "move-aside",
+       {"mailbox.idx", aside, "mailbox.mbx"}},
+      {"a journal cut short beside files a run makes",
+       [&] {
+         stoppedBeforeRenames();
+         fs::resize_file(File("mailbox.idx.journal"), 40);
+       },
+       TForm1::Interrupted::Failed,
+       "refuse",
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(Folder());
+    fs::create_directories(Folder());
+    WriteIndex({{"<1@x>", "_msSent", true}});
+    WriteFile(File("mailbox.mbx"), store);
+    c.arrange();
+    const std::vector<std::string> before = FolderEntries();
+    const std::string index = ReadFile(File("mailbox.idx"));
+    view_ = RecordingView();
+    {
+      auto check = std::make_unique<TForm1>(fake_.services(), view_, registry_);
+      check->SetAppDir(dir_.string());
+      check->SetDryRun(true);
+      check->FormShow();
+      EXPECT_EQ(check->Figures().interruptedAction, c.action);
+      EXPECT_EQ(FolderEntries(), before);
+    }
+    auto form = Start();
+    EXPECT_EQ(form->InterruptedReplacement(), c.outcome);
+    EXPECT_EQ(ReadFile(File("mailbox.mbx")), store);
+    EXPECT_TRUE(ReadFile(File("mailbox.idx")) == index);
+    if (c.outcome != TForm1::Interrupted::Failed) {
+      EXPECT_EQ(form->CurrentState(), State::Ready);
+      EXPECT_EQ(FolderEntries(), c.left);
+      continue;
+    }
+    // Every file stays; the error says which exist and what settles them, and that does.
+    EXPECT_EQ(form->CurrentState(), State::Blocked);
+    EXPECT_EQ(FolderEntries(), before);
+    ASSERT_EQ(view_.errors.size(), 1u);
+    EXPECT_NE(view_.errors[0].find("mailbox.xyz"), std::string::npos) << view_.errors[0];
+    EXPECT_NE(view_.errors[0].find(kKeepCurrentCommand), std::string::npos) << view_.errors[0];
+    form.reset();
+    auto keep = std::make_unique<TForm1>(fake_.services(), view_, registry_);
+    keep->SetAppDir(dir_.string());
+    keep->SetKeepCurrent(true);
+    keep->FormShow();
+    EXPECT_EQ(keep->InterruptedReplacement(), TForm1::Interrupted::KeptCurrent);
+    EXPECT_FALSE(fs::exists(File("mailbox.idx.journal")));
+    EXPECT_EQ(Start()->CurrentState(), State::Ready);
+  }
+}
+
 TEST_F(RepairStartup, JournalChecksumsAreTheCrc32OfTheWholeFile) {
   // Journals left by earlier runs hold CRC-32 values: the sum must stay that, for every length.
   fs::create_directories(Folder());
