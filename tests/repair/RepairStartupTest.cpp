@@ -463,6 +463,23 @@ TEST_F(RepairStartup, EveryStateAnInterruptedRunLeavesIsSettledOrNamesItsCommand
   }
 }
 
+// A read-only index (restored from a CD) let the run report success and leave its files beside
+// it; now a read-only store or index is refused at start-up, with the file.
+TEST_F(RepairStartup, AReadOnlyStoreOrIndexIsRefusedAtStartUp) {
+  for (const char* name : {"mailbox.mbx", "mailbox.idx"}) {
+    SCOPED_TRACE(name);
+    view_ = RecordingView();
+    WriteIndex({});
+    WriteFile(File("mailbox.mbx"), "From a Mon Jan 05 10:00:00 2004\n\nhi\n");
+    fake_.files.readOnly = {File(name).string()};
+    auto form = Start();
+    EXPECT_EQ(form->CurrentState(), State::Blocked);
+    ASSERT_EQ(view_.errors.size(), 1u);
+    EXPECT_EQ(view_.errors[0], std::string(kReadOnlyFile) + "\n\"" + File(name).string() +
+                                   "\" is read-only: clear its read-only attribute first.");
+  }
+}
+
 TEST_F(RepairStartup, JournalChecksumsAreTheCrc32OfTheWholeFile) {
   // Journals left by earlier runs hold CRC-32 values: the sum must stay that, for every length.
   fs::create_directories(Folder());

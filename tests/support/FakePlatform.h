@@ -84,6 +84,9 @@ class FaultyFileSystem : public platform::SystemFileSystem {
     }
     return Base::AppendFile(path, bytes, error);
   }
+  // Files marked read-only (the attribute of Windows).
+  std::set<std::string> readOnly;
+  bool ReadOnlyFile(const std::string& path) override { return readOnly.count(path) > 0; }
   std::string ProgramPath() override { return programPath; }
   platform::LinkOutcome LinkFile(const std::string& from, const std::string& to,
                                  std::string* error) override {
