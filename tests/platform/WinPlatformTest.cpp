@@ -49,6 +49,29 @@ TEST_F(WinFiles, AFileOpenWithoutFullSharingIsInUse) {
   EXPECT_FALSE(probe.FilesInUse({a}));
 }
 
+TEST_F(WinFiles, AHeldStoreCanBeReadNotWrittenAndIsReadOnlyByItsAttribute) {
+  const auto a = Make("a", "1");
+  {
+    std::string error;
+    const auto hold = files_.HoldAgainstWriters(a, &error);
+    ASSERT_NE(hold, nullptr) << error;
+    EXPECT_TRUE(std::ifstream(a).good());
+    EXPECT_FALSE(std::ofstream(a, std::ios::app).good());
+  }
+  EXPECT_TRUE(std::ofstream(a, std::ios::app).good());
+  // A file another program writes to cannot be held.
+  {
+    std::ofstream writer(a, std::ios::app);
+    std::string error;
+    EXPECT_EQ(files_.HoldAgainstWriters(a, &error), nullptr);
+    EXPECT_FALSE(error.empty());
+  }
+  EXPECT_FALSE(files_.ReadOnlyFile(a));
+  ASSERT_TRUE(::SetFileAttributesA(a.c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_TRUE(files_.ReadOnlyFile(a));
+  ::SetFileAttributesA(a.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
 TEST_F(WinFiles, FolderLockNamesFoldTheWayOfWriting) {
   const std::string plain = WinFileSystem::FolderLockName(dir_.string());
   EXPECT_EQ(plain.rfind("Local\\qvrepair-folder-", 0), 0u) << plain;
