@@ -279,7 +279,14 @@ int RunCheck(const Args& args) {
     return 1;
   }
   PrintFigures(form, options, nullptr);
-  return f.indexMatchesStore ? 0 : 3;
+  if (f.indexMatchesStore) return 0;
+  // A repair is recommended only where it would be made: else why it would not be.
+  std::string refusal = f.blocked;
+  if (refusal.empty() && form.LastScan().status == ScanStatus::NoMessages)
+    refusal = std::string(kNoMessagesFound) + "\n" + form.LastScan().error;
+  if (refusal.empty()) return 3;
+  view.ShowError(refusal);
+  return 1;
 }
 
 }  // namespace qv::cli

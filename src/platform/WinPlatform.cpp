@@ -241,6 +241,27 @@ std::unique_ptr<TStream> WinFileSystem::CreateFile(const std::string& path) {
   return file;
 }
 
+std::unique_ptr<TStream> WinFileSystem::OpenRead(const std::string& path) {
+  return std::make_unique<TFileStream>(path, FileMode::OpenRead);
+}
+
+std::string WinFileSystem::NoFileReason(const std::string& path, bool* missing) {
+  if (missing) *missing = false;
+  std::int64_t size = 0, modified = 0;
+  if (RegularFileInfo(path, size, modified)) return "";
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD e = ::GetLastError();
+    if (missing && (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND)) *missing = true;
+    return SystemText(e);
+  }
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    const Handle h(OpenForInfo(path));
+    if (!h.ok()) return "a link to nothing (" + SystemText(::GetLastError()) + ")";
+  }
+  return "a folder, not a file";
+}
+
 std::string WinFileSystem::ProgramPath() {
   std::string buf(MAX_PATH, '\0');
   for (;;) {
@@ -381,6 +402,15 @@ std::unique_ptr<FolderLock> WinFileSystem::LockFolder(const std::string& folder,
     Fail(error, e);
   }
   return nullptr;
+}
+
+bool WinFileSystem::FolderLockHeld(const std::string& folder) {
+  const HANDLE h = ::OpenMutexA(SYNCHRONIZE, FALSE, FolderLockName(folder).c_str());
+  if (h) {
+    ::CloseHandle(h);
+    return true;
+  }
+  return ::GetLastError() == ERROR_ACCESS_DENIED;
 }
 
 // --- clock ---------------------------------------------------------------------------------

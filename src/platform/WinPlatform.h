@@ -29,6 +29,8 @@ class WinFileSystem : public FileSystem {
   // Nothing to do: the system's cache writes dirty pages in the background within seconds.
   void StartWriteback(const std::string& path) override;
   std::unique_ptr<TStream> CreateFile(const std::string& path) override;
+  std::unique_ptr<TStream> OpenRead(const std::string& path) override;
+  std::string NoFileReason(const std::string& path, bool* missing) override;
   std::string ProgramPath() override;
   std::string_view PathSeparators() const override { return "\\/"; }
   // The A functions take MAX_PATH characters, the terminating zero among them.
@@ -44,6 +46,8 @@ class WinFileSystem : public FileSystem {
   // the lock object lives (or the process does); one that exists already is another holder's.
   std::unique_ptr<FolderLock> LockFolder(const std::string& folder, bool* heldByOther,
                                          std::string* error) override;
+  // Whether the folder's mutex exists (opened and closed at once).
+  bool FolderLockHeld(const std::string& folder) override;
   // The mutex name LockFolder uses for a folder.
   static std::string FolderLockName(const std::string& folder);
 };

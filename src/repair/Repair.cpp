@@ -1,5 +1,8 @@
 #include "repair/Repair.h"
 
+#include <chrono>
+#include <new>
+#include <thread>
 #include <vector>
 
 #include "base/StringUtils.h"
@@ -57,6 +60,23 @@ std::string MailboxNameProblem(std::string_view name) {
   for (const char* device : kDevices)
     if (TrimRight(stem) == device) return "a device name";
   return "";
+}
+
+std::string VisibleText(std::string_view text) {
+  std::string r;
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F)
+      r += Format("\\x%02X", u);
+    else
+      r += c;
+  }
+  return r;
+}
+
+std::string ErrorText(const std::exception& e) {
+  if (dynamic_cast<const std::bad_alloc*>(&e)) return kOutOfMemory;
+  return e.what();
 }
 
 // --- the form ----------------------------------------------------------------------------------
@@ -129,8 +149,19 @@ bool TForm1::IsAppRunning(std::string_view names) {
 }
 
 bool TForm1::ClientRunning() {
+  client_holder_ = platform::InstanceProbe::FileHolder();
   if (IsAppRunning(kAppMutexName)) return true;
-  return !paths_.store.empty() && services_.probe.FilesInUse({paths_.store, paths_.index});
+  return !paths_.store.empty() &&
+         services_.probe.FindFileHolder({paths_.store, paths_.index}, client_holder_);
+}
+
+std::string TForm1::CloseClientText() const {
+  const platform::InstanceProbe::FileHolder& h = client_holder_;
+  if (h.file.empty()) return kCloseClient;
+  const std::string who = h.pid == 0
+                              ? std::string("another process")
+                              : FormatMessage("process %d (%s)", {IntToStr(h.pid), h.program});
+  return std::string(kCloseClient) + "\n" + FileDetail(h.file, "open in " + who);
 }
 
 void TForm1::Block(const std::string& reason) {
@@ -151,7 +182,17 @@ bool TForm1::TakeFolderLock() {
   const std::string folder = AppDir + ProfileDir;
   bool heldByOther = false;
   std::string error;
-  folder_lock_ = services_.files.LockFolder(folder, &heldByOther, &error);
+  if (dry_run_) {
+    // A dry run only looks, so that it never keeps a repair out.
+    heldByOther = services_.files.FolderLockHeld(folder);
+  } else {
+    // A dry run looks at the lock for a moment: a repair tries again a little before it yields.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+      folder_lock_ = services_.files.LockFolder(folder, &heldByOther, &error);
+      if (folder_lock_ || !heldByOther) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
   if (folder_lock_) return true;
   if (heldByOther) {
     BlockWithError(kRepairRunning);
@@ -193,8 +234,12 @@ void TForm1::HandleInterruptedReplacement(bool clientRunning) {
 bool TForm1::ReadProfile() {
   platform::FileSystem& files = services_.files;
   try {
-    if (!files.FileExists(ProfilePath())) {
+    bool missing = false;
+    if (const std::string why = files.NoFileReason(ProfilePath(), &missing); missing) {
       MailboxName = "mailbox";
+    } else if (!why.empty()) {
+      // A profile that cannot be looked at names a mailbox all the same: not the default one.
+      throw EFOpenError(FormatMessage(kFOpenError, {ProfilePath(), why}));
     } else {
       qvProfile.LoadFromFile(ProfilePath(), files);
       MailboxName = qvProfile.Mailbox();
@@ -207,16 +252,17 @@ bool TForm1::ReadProfile() {
   }
   if (const std::string problem = MailboxNameProblem(MailboxName); !problem.empty()) {
     // A name that reaches outside the profile folder: no file is looked at.
-    BlockWithError(FormatMessage(kBadMailboxName, {MailboxName}));
+    BlockWithError(FormatMessage(kBadMailboxName, {VisibleText(MailboxName)}) + "\n" +
+                   FileDetail(ProfilePath(), "its mailbox name: " + problem));
     return false;
   }
   return true;
 }
 
 void TForm1::ReadOldIndex() {
-  if (!services_.files.FileExists(IndexPath())) {
+  if (const std::string why = services_.files.NoFileReason(IndexPath(), nullptr); !why.empty()) {
     Label2.SetCaption(kCannotFindMailbox);
-    Block(kCannotFindMailbox);
+    Block(std::string(kCannotFindMailbox) + "\n" + FileDetail(IndexPath(), why));
     return;
   }
   // After a replacement that could not be settled the index is left unread: it may belong to
@@ -226,6 +272,9 @@ void TForm1::ReadOldIndex() {
       // The message list goes to old_entries_, which keeps of it what the merge needs.
       LoadComponentFromFile(MailBox, IndexPath(), services_.files, &old_entries_);
     } catch (const Exception& e) {
+      // The system could not read the index, which may be whole: without its folders and read
+      // states nothing may be replaced. That goes to the caller, which stops.
+      if (IsSystemReadError(e)) throw;
       // A damaged index is what the repair mends: report it and keep what could be read.
       ReportError(e.what());
     }
@@ -259,7 +308,14 @@ void TForm1::FormShow() {
   HandleInterruptedReplacement(running);
   if (interrupted_ == Interrupted::Completed || interrupted_ == Interrupted::Undone)
     paths_ = MailboxPaths::For(files, AppDir + ProfileDir, mailbox_file_);
-  ReadOldIndex();
+  try {
+    ReadOldIndex();
+  } catch (const std::exception& e) {
+    // Nothing is offered (a dry run has nothing to scan against).
+    BlockWithError(ErrorText(e));
+    paths_ = MailboxPaths();
+    return;
+  }
 
   // What an earlier run left behind is only noted: the label stays as it is, and the next run
   // makes each of these files anew.
@@ -267,7 +323,7 @@ void TForm1::FormShow() {
   for (const std::string* path : {&paths_.repaired, &paths_.indexTemp, &paths_.restore})
     if (files.FileExists(*path)) leftovers_.push_back(*path);
 
-  if (running && interrupted_ != Interrupted::Pending) BlockWithError(kCloseClient);
+  if (running && interrupted_ != Interrupted::Pending) BlockWithError(CloseClientText());
   figures_.clientRunning = running;
   figures_.oldEntries = old_entries_.Count();
   figures_.storeBytes = files.FileSize(StorePath());
@@ -299,7 +355,7 @@ void TForm1::Button1Click() {
     ScanMailbox();
   } catch (const std::exception& e) {
     // Whatever ends the run part-way leaves the old files as they were.
-    EndRunUnchanged(e.what());
+    EndRunUnchanged(ErrorText(e));
     return;
   }
   switch (scan_.status) {
@@ -315,14 +371,14 @@ void TForm1::Button1Click() {
       return;
     case ScanStatus::NoMessages:
       figures_.scanned = true;
-      EndRunUnchanged(dry_run_ ? "" : kNoMessagesFound);
+      EndRunUnchanged(dry_run_ ? "" : std::string(kNoMessagesFound) + "\n" + scan_.error);
       return;
   }
   try {
     FinishRun();
   } catch (const std::exception& e) {
     if (replacement_) replacement_->DiscardRepairedStore();
-    ReportError(e.what());
+    ReportError(ErrorText(e));
   }
   SetState(State::Done);
 }
@@ -408,7 +464,7 @@ void TForm1::ScanMailbox() {
   switch (scan_.status) {
     case ScanStatus::Missing:
       RepairedStore.reset();
-      ReportError(kCannotFindMailboxRun);
+      ReportError(std::string(kCannotFindMailboxRun) + "\n" + scan_.error);
       return;
     case ScanStatus::CreateFailed:
       RepairedStore.reset();

@@ -61,6 +61,11 @@ inline constexpr const char* kReplacementPending =
 inline constexpr const char* kReplacementFailed =
     "A repair of this mailbox was interrupted, and it could be neither finished nor undone. The "
     "files were left as they are.";
+inline constexpr const char* kOutOfMemory = "There is not enough memory. Nothing was changed.";
+// The text an error is reported with (a lack of memory in words).
+std::string ErrorText(const std::exception& e);
+// A text with its control characters written as "\xNN" (a NUL would end the text shown).
+std::string VisibleText(std::string_view text);
 // Why a mailbox name from the profile cannot name files inside the profile folder ("" when it
 // can): a path separator, a drive, a ".." or "." name, a control character, or a device name.
 std::string MailboxNameProblem(std::string_view name);
@@ -145,9 +150,12 @@ class TForm1 : public TComponent {
 
   // True when one of the comma-separated mutex names names an existing mutex.
   bool IsAppRunning(std::string_view names);
-  // The mail client's running-check: its mutex, or another process holding the store or the
-  // index open.
+  // The mail client's running-check: its mutex, or another process (not this program's) holding
+  // the store or the index open.
   bool ClientRunning();
+  // "Please close Quorvane before running.", with the file and the process that holds it open
+  // when that is what the last ClientRunning found.
+  std::string CloseClientText() const;
 
   State CurrentState() const noexcept { return state_; }
   // Whether the last run replaced the mailbox files.
@@ -204,7 +212,9 @@ class TForm1 : public TComponent {
   bool TakeFolderLock();
   // Reads the profile and checks the mailbox name; false (blocked, reported) when it failed.
   bool ReadProfile();
-  // Reads the old index into MailBox and OldEntries, and shows the mailbox name.
+  // Reads the old index into MailBox and OldEntries, and shows the mailbox name. A damaged index
+  // is reported, and what could be read of it is kept. An index that the system could not open
+  // or read (it may be whole) raises that error: the caller stops.
   void ReadOldIndex();
   void HandleInterruptedReplacement(bool clientRunning);
   void Block(const std::string& reason);
@@ -228,6 +238,7 @@ class TForm1 : public TComponent {
   std::string mailbox_file_;  // MailboxName in the file system's encoding
   MailboxPaths paths_;
   std::unique_ptr<platform::FolderLock> folder_lock_;
+  platform::InstanceProbe::FileHolder client_holder_;  // what the last ClientRunning found
   std::vector<std::string> leftovers_;
   Interrupted interrupted_ = Interrupted::None;
   std::string blocked_reason_;

@@ -63,7 +63,7 @@ FileStamp* Field(ReplacementRecord& r, int i) {
 }
 }  // namespace
 
-std::uint32_t FileChecksum(const std::string& path) {
+std::uint32_t FileChecksum(FileSystem& files, const std::string& path) {
   // CRC-32 (the reflected polynomial 0xEDB88320), eight bytes a step: tables[k][b] is the CRC of
   // byte b followed by k zero bytes, so the eight lookups of a step are independent.
   static const auto tables = [] {
@@ -80,10 +80,10 @@ std::uint32_t FileChecksum(const std::string& path) {
     return t;
   }();
   std::uint32_t crc = 0xFFFFFFFFu;
-  try {
-    TFileStream in(path, FileMode::OpenRead);
+  {
+    const std::unique_ptr<TStream> in = files.OpenRead(path);
     std::vector<unsigned char> block(std::size_t{1} << 16);
-    for (std::size_t n; (n = in.Read(block.data(), block.size())) > 0;) {
+    for (std::size_t n; (n = in->Read(block.data(), block.size())) > 0;) {
       const unsigned char* p = block.data();
       const unsigned char* const end = p + n;
       for (; end - p >= 8; p += 8) {
@@ -96,8 +96,6 @@ std::uint32_t FileChecksum(const std::string& path) {
       for (; p < end; ++p)
         crc = tables[0][(crc ^ *p) & 0xFF] ^ (crc >> 8);
     }
-  } catch (const Exception&) {
-    return 0;
   }
   return crc ^ 0xFFFFFFFFu;
 }
@@ -160,10 +158,10 @@ void LinkOrCopy(FileSystem& files, const std::string& from, const std::string& t
       break;
   }
   {
-    TFileStream in(from, FileMode::OpenRead);
+    const std::unique_ptr<TStream> in = files.OpenRead(from);
     const std::unique_ptr<TStream> out = files.CreateFile(to);
     try {
-      out->CopyFrom(in, 0);
+      out->CopyFrom(*in, 0);
       out->Commit();
     } catch (...) {
       files.DeleteFile(to, nullptr);
@@ -288,8 +286,8 @@ ReplacementRecord Replacement::PrepareRenames(const Request& request, const File
   WriteComponentTemporary(request.index, p.indexTarget, files_, request.entries);
   record.oldIndex = files_.Stamp(p.indexTarget);
   record.newIndex = files_.Stamp(p.indexTemp);
-  if (record.oldIndex.exists) record.oldIndexSum = FileChecksum(p.indexTarget);
-  record.newIndexSum = FileChecksum(p.indexTemp);
+  if (record.oldIndex.exists) record.oldIndexSum = FileChecksum(files_, p.indexTarget);
+  record.newIndexSum = FileChecksum(files_, p.indexTemp);
   record.oldStore = request.scannedStore;
   record.newStore = repaired;
   if (record.oldIndex.exists) KeepOldIndex(files_, p);
@@ -406,12 +404,18 @@ Recovery PutKeptIndexBack(FileSystem& files, const MailboxPaths& paths, const Re
   std::string error;
   bool back = false;
   const FileStamp kept = files.Stamp(paths.restore);
+  bool whole = false;
+  try {
+    whole = kept.exists && kept.size == r.oldIndex.size &&
+            FileChecksum(files, paths.restore) == r.oldIndexSum;
+  } catch (const Exception& e) {
+    error = e.what();  // unread, the kept index is not known to be whole
+  }
   if (!r.oldIndex.exists) {
     back = files.DeleteFile(paths.indexTarget, &error);
-  } else if (kept.exists && kept.size == r.oldIndex.size &&
-             FileChecksum(paths.restore) == r.oldIndexSum) {
+  } else if (whole) {
     back = files.ReplaceFile(paths.restore, paths.indexTarget, &error);
-  } else {
+  } else if (error.empty()) {
     error = Describe("the kept old index", kept);
   }
   if (back) return Finish(files, paths, Recovery::Undone);
@@ -424,8 +428,7 @@ Recovery PutKeptIndexBack(FileSystem& files, const MailboxPaths& paths, const Re
 Recovery RecoverReplacement(FileSystem& files, const MailboxPaths& paths, std::string* detail) {
   std::string text;
   try {
-    TFileStream in(paths.journal, FileMode::OpenRead);
-    text = in.ReadRest();
+    text = files.OpenRead(paths.journal)->ReadRest();
   } catch (const Exception& e) {
     if (detail) *detail = e.what();
     return Recovery::Failed;
@@ -444,7 +447,14 @@ Recovery RecoverReplacement(FileSystem& files, const MailboxPaths& paths, std::s
   const FileStamp repaired = files.Stamp(paths.repaired);
   // The indexes are told by their bytes; the stores, too large to read here, by identity (the
   // store is never removed, only renamed over) and size.
-  const std::uint32_t indexSum = index.exists ? FileChecksum(paths.indexTarget) : 0;
+  std::uint32_t indexSum = 0;
+  try {
+    if (index.exists) indexSum = FileChecksum(files, paths.indexTarget);
+  } catch (const Exception& e) {
+    // An index that cannot be read cannot be told: nothing is touched.
+    if (detail) *detail = e.what();
+    return Recovery::Failed;
+  }
   const bool indexNew = index.exists && index.size == r.newIndex.size && indexSum == r.newIndexSum;
   const bool indexOld =
       !indexNew && (r.oldIndex.exists

@@ -49,8 +49,9 @@ struct ReplacementRecord {
   std::uint32_t oldIndexSum = 0, newIndexSum = 0;
 };
 
-// The CRC-32 of a file's bytes; 0 when it cannot be read.
-std::uint32_t FileChecksum(const std::string& path);
+// The CRC-32 of a file's bytes. Raises the file layer's error when it cannot be read: a sum that
+// is not the file's would tell a crash's recovery the wrong file.
+std::uint32_t FileChecksum(platform::FileSystem& files, const std::string& path);
 
 std::string FormatReplacementRecord(const ReplacementRecord& record);
 // False for a text that is not a whole record (a journal that a crash cut short).

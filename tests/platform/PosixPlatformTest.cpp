@@ -5,13 +5,16 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -19,6 +22,7 @@
 #include <thread>
 #include <tuple>
 
+#include "base/Errors.h"
 #include "support/Process.h"
 #include "support/ScopedZone.h"
 #include "support/Scratch.h"
@@ -42,6 +46,49 @@ TEST_F(PosixFiles, ErrorsCarryTheSystemsTexts) {
   EXPECT_EQ(error, "File exists");
   EXPECT_FALSE(files_.DeleteFile((dir_ / "none").string(), &error));
   EXPECT_EQ(error, "No such file or directory");
+}
+
+// A store that was a named pipe, a folder, a socket or a link to nothing said "Cannot find
+// mailbox!" without the file or the reason (and a named pipe made the open wait for a writer).
+TEST_F(PosixFiles, WhatHasANameThatIsNoFileIsSaid) {
+  const std::string d = dir_.string() + "/";
+  ASSERT_EQ(::mkfifo((d + "fifo").c_str(), 0600), 0);
+  fs::create_directory(d + "folder");
+  fs::create_symlink(d + "none", d + "dangling");
+  fs::create_symlink(d + "loop", d + "loop");
+  const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", (d + "sock").c_str());
+  const bool bound = ::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  const struct {
+    std::string name, reason;
+    bool missing;
+  } cases[] = {
+      {"fifo", "a named pipe (FIFO), not a file", false},
+      {"folder", "Is a directory", false},
+      {"dangling", "a symbolic link to nothing (its target does not exist)", false},
+      {"loop", "Too many levels of symbolic links", false},
+      {"none", "No such file or directory", true},
+      {std::string(300, 'n'), "File name too long", false},
+      {"sock", bound ? "a socket, not a file" : "No such file or directory", !bound},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    bool missing = !c.missing;
+    EXPECT_EQ(files_.NoFileReason(d + c.name, &missing), c.reason);
+    EXPECT_EQ(missing, c.missing);
+    // Opening for reading fails at once, with the same reason where the name is not a file.
+    try {
+      files_.OpenRead(d + c.name);
+      ADD_FAILURE() << "opened";
+    } catch (const EFOpenError& e) {
+      if (c.name != "sock") {
+        EXPECT_TRUE(std::string(e.what()).ends_with(c.reason)) << e.what();
+      }
+    }
+  }
+  ::close(sock);
 }
 
 TEST_F(PosixFiles, PermissionBitsAreCopied) {
@@ -95,6 +142,12 @@ TEST_F(PosixFiles, FilesHeldOpenByAnotherProcessAreInUse) {
     if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   EXPECT_TRUE(seen);
+  // Who holds it: the file, and the process's number and program.
+  InstanceProbe::FileHolder who;
+  ASSERT_TRUE(probe.FindFileHolder({a, b}, who));
+  EXPECT_EQ(who.file, b);
+  EXPECT_GT(who.pid, 0);
+  EXPECT_EQ(who.program, "sleep");
   holder.Kill();
   EXPECT_EQ(holder.Wait(), 137);
   EXPECT_FALSE(probe.FilesInUse({a, b}));
