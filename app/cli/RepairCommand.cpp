@@ -163,6 +163,7 @@ void PrintFigures(const TForm1& form, const RunOptions& options, const double* s
     json.Bool("client_running", f.clientRunning);
     json.String("blocked", f.blocked);
     json.Bool("interrupted_replacement", f.interruptedReplacement);
+    if (!f.folderTree.empty()) json.Text("folder_tree", NativeToUtf8(f.folderTree));
     if (seconds) {
       json.Raw("seconds", Format("%.3f", *seconds));
       json.Bool("replaced", form.Replaced());
@@ -197,6 +198,7 @@ void PrintFigures(const TForm1& form, const RunOptions& options, const double* s
   line("mail client running", f.clientRunning ? yes : no);
   line("blocked", f.blocked.empty() ? std::string(no) : platform::AnsiToUtf8(f.blocked));
   line("interrupted repair", f.interruptedReplacement ? "yes (the next repair settles it)" : no);
+  if (!f.folderTree.empty()) line("folder tree", NativeToUtf8(f.folderTree));
   if (seconds) {
     line("seconds", Format("%.3f", *seconds));
     line("replaced", form.Replaced() ? yes : no);

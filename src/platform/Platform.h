@@ -77,6 +77,9 @@ class FileSystem {
     if (missing) *missing = true;
     return "No such file or directory";
   }
+  // The names of the entries of a folder (without "." and ".."), in no particular order; none when
+  // it cannot be read.
+  virtual std::vector<std::string> FileNamesIn(const std::string& folder) = 0;
   // Full file name of the running program.
   virtual std::string ProgramPath() = 0;
   // The characters that separate the parts of a path ("/" on POSIX; "\\" and "/" on Windows).

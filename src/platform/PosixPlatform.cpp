@@ -189,6 +189,18 @@ std::string PosixFileSystem::NoFileReason(const std::string& path, bool* missing
   return std::strerror(e);
 }
 
+std::vector<std::string> PosixFileSystem::FileNamesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (!dir) return names;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (name != "." && name != "..") names.emplace_back(name);
+  }
+  ::closedir(dir);
+  return names;
+}
+
 std::string PosixFileSystem::ProgramPath() {
   std::string buf(4096, '\0');
   const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());

@@ -26,6 +26,7 @@ class PosixFileSystem : public FileSystem {
   // A name that is not a regular file (a folder, a named pipe) fails at once: opening never waits.
   std::unique_ptr<TStream> OpenRead(const std::string& path) override;
   std::string NoFileReason(const std::string& path, bool* missing) override;
+  std::vector<std::string> FileNamesIn(const std::string& folder) override;
   std::string ProgramPath() override;
   FileStamp Stamp(const std::string& path) override;
   LinkOutcome LinkFile(const std::string& from, const std::string& to, std::string* error) override;

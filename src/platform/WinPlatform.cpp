@@ -262,6 +262,22 @@ std::string WinFileSystem::NoFileReason(const std::string& path, bool* missing) 
   return "a folder, not a file";
 }
 
+std::vector<std::string> WinFileSystem::FileNamesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  std::string pattern = folder.empty() ? std::string(".") : folder;
+  if (pattern.back() != '\\' && pattern.back() != '/') pattern += '\\';
+  pattern += '*';
+  WIN32_FIND_DATAA found;
+  const HANDLE h = ::FindFirstFileA(pattern.c_str(), &found);
+  if (h == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::string_view name = found.cFileName;
+    if (name != "." && name != "..") names.emplace_back(name);
+  } while (::FindNextFileA(h, &found));
+  ::FindClose(h);
+  return names;
+}
+
 std::string WinFileSystem::ProgramPath() {
   std::string buf(MAX_PATH, '\0');
   for (;;) {

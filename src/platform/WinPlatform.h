@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/Platform.h"
 
@@ -31,6 +32,7 @@ class WinFileSystem : public FileSystem {
   std::unique_ptr<TStream> CreateFile(const std::string& path) override;
   std::unique_ptr<TStream> OpenRead(const std::string& path) override;
   std::string NoFileReason(const std::string& path, bool* missing) override;
+  std::vector<std::string> FileNamesIn(const std::string& folder) override;
   std::string ProgramPath() override;
   std::string_view PathSeparators() const override { return "\\/"; }
   // The A functions take MAX_PATH characters, the terminating zero among them.

@@ -1,5 +1,6 @@
 #include "repair/Repair.h"
 
+#include <algorithm>
 #include <chrono>
 #include <new>
 #include <thread>
@@ -259,6 +260,25 @@ bool TForm1::ReadProfile() {
   return true;
 }
 
+namespace {
+// Hands a message list being read to the old index, noting that the list was reached.
+class ListStart : public TItemSink {
+ public:
+  explicit ListStart(OldIndex& to) : to_(to) {}
+  const TCollection& Collection() const override { return to_.Collection(); }
+  void Clear() override {
+    reached = true;
+    to_.Clear();
+  }
+  TCollectionItem& Begin() override { return to_.Begin(); }
+  void End(TCollectionItem& item) override { to_.End(item); }
+  bool reached = false;
+
+ private:
+  OldIndex& to_;
+};
+}  // namespace
+
 void TForm1::ReadOldIndex() {
   if (const std::string why = services_.files.NoFileReason(IndexPath(), nullptr); !why.empty()) {
     Label2.SetCaption(kCannotFindMailbox);
@@ -268,18 +288,80 @@ void TForm1::ReadOldIndex() {
   // After a replacement that could not be settled the index is left unread: it may belong to
   // another store.
   if (interrupted_ != Interrupted::Failed) {
+    ListStart list(old_entries_);
     try {
       // The message list goes to old_entries_, which keeps of it what the merge needs.
-      LoadComponentFromFile(MailBox, IndexPath(), services_.files, &old_entries_);
+      LoadComponentFromFile(MailBox, IndexPath(), services_.files, &list);
     } catch (const Exception& e) {
       // The system could not read the index, which may be whole: without its folders and read
       // states nothing may be replaced. That goes to the caller, which stops.
       if (IsSystemReadError(e)) throw;
       // A damaged index is what the repair mends: report it and keep what could be read.
       ReportError(e.what());
+      // The folder tree comes before the message list: a fault before the list cut it short.
+      if (!list.reached) RestoreFolderTree();
     }
   }
   Label2.SetCaption(kMailboxNamePrefix + UpperCase(MailboxName));
+}
+
+namespace {
+// Takes the items of a message list as they are read and keeps none: only the folder tree of an
+// index is wanted.
+class DroppedItems : public TItemSink {
+ public:
+  explicit DroppedItems(const TCollection& collection) : collection_(collection) {}
+  const TCollection& Collection() const override { return collection_; }
+  void Clear() override {}
+  TCollectionItem& Begin() override {
+    item_ = std::make_unique<TMailMessageItem>();
+    return *item_;
+  }
+  void End(TCollectionItem&) override { item_.reset(); }
+
+ private:
+  const TCollection& collection_;
+  std::unique_ptr<TMailMessageItem> item_;
+};
+}  // namespace
+
+void TForm1::RestoreFolderTree() {
+  platform::FileSystem& files = services_.files;
+  // The copies of the index beside it: its backups and the copy a repair keeps while it runs.
+  const std::string folder = files.FolderOf(IndexPath());
+  const std::string prefix = IndexPath().substr(folder.size()) + ".bak-";
+  std::vector<std::pair<std::int64_t, std::string>> kept;
+  for (const std::string& name : files.FileNamesIn(folder.empty() ? "." : folder))
+    if (name.starts_with(prefix)) kept.emplace_back(0, folder + name);
+  kept.emplace_back(0, paths_.restore);
+  for (auto& [modified, path] : kept) {
+    const platform::FileStamp stamp = files.Stamp(path);
+    modified = stamp.exists ? stamp.modified : -1;
+  }
+  std::sort(kept.begin(), kept.end(),
+            [](const auto& a, const auto& b) { return a.first > b.first; });
+  for (const auto& [modified, path] : kept) {
+    if (modified < 0) continue;
+    TqvMailBox copy(nullptr);
+    DroppedItems dropped(copy.MailItems());
+    try {
+      LoadComponentFromFile(copy, path, files, &dropped);
+    } catch (const std::exception&) {
+      continue;  // a copy that is damaged too, or cannot be read
+    }
+    if (copy.TreeItems().Count() == 0) continue;
+    MailBox.SetTreeItems(&copy.TreeItems());
+    figures_.folderTree = "taken from " + path;
+    return;
+  }
+  // The last item read may be cut short: the least a client needs instead, the Inbox.
+  MailBox.TreeItems().Clear();
+  TMailTreeItem& inbox = MailBox.TreeItems().NewItem();
+  inbox.SetText("Inbox");
+  inbox.SetIsVisible(true);
+  inbox.SetIsProtected(true);
+  inbox.SetUnread(1);
+  figures_.folderTree = "a new Inbox alone (no copy of the index beside it could be read)";
 }
 
 void TForm1::FormShow() {

@@ -87,6 +87,8 @@ struct RepairFigures {
   std::string blocked;                  // why start-up did not offer the repair ("" when it did)
   bool interruptedReplacement = false;  // a replacement that a crash interrupted waits
   bool scanned = false;                 // the store was scanned
+  // Where the folder tree comes from when the old index's could not be read ("" when it could).
+  std::string folderTree;
 };
 
 class TForm1 : public TComponent {
@@ -216,6 +218,9 @@ class TForm1 : public TComponent {
   // is reported, and what could be read of it is kept. An index that the system could not open
   // or read (it may be whole) raises that error: the caller stops.
   void ReadOldIndex();
+  // For an old index whose folder tree could not be read: the tree of the newest copy of the index
+  // beside it that reads without fault (a backup or the copy a repair keeps), else an Inbox alone.
+  void RestoreFolderTree();
   void HandleInterruptedReplacement(bool clientRunning);
   void Block(const std::string& reason);
   void BlockWithError(const std::string& reason);

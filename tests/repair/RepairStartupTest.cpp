@@ -219,6 +219,52 @@ TEST_F(RepairStartup, ASystemErrorReadingAnyFileStopsBeforeAnythingIsWritten) {
   }
 }
 
+// An index damaged inside its folder tree gave a new index without any folder. The tree comes
+// from the newest copy of the index beside it that reads whole, else the Inbox alone is written.
+TEST_F(RepairStartup, IndexDamagedInItsFolderTreeTakesTheTreeOfTheNewestReadableCopy) {
+  const auto copy = [&](const std::string& name, const std::string& folder, int age) {
+    WriteIndex({});
+    {
+      TqvMailBox& box = LoadIndex();
+      box.TreeItems().NewItem().SetText(folder);
+      platform::SystemFileSystem files;
+      box.SaveToFile(File(name).string(), files);
+    }
+    fs::last_write_time(File(name), fs::file_time_type::clock::now() - std::chrono::hours(age));
+  };
+  for (const bool copies : {true, false}) {
+    SCOPED_TRACE(copies);
+    fs::remove_all(Folder());
+    fs::create_directories(Folder());
+    if (copies) {
+      copy("mailbox.idx.bak-20260101-101010", "Older", 48);
+      copy("mailbox.idx.bak-20261201-101010", "Newer", 24);
+      WriteFile(File("mailbox.idx.restore"), "TPF0 damaged too");
+    }
+    WriteIndex({{"<1@x>", "_msSent", true}});
+    const std::string full = ReadFile(File("mailbox.idx"));
+    WriteFile(File("mailbox.idx"), full.substr(0, full.find("Inbox") - 3));
+    WriteFile(File("mailbox.mbx"), "From a Mon Jan 05 10:00:00 2004\nMessage-ID: <1@x>\n\nhi\n");
+    auto form = Start();
+    form->Button1Click();
+    ASSERT_TRUE(form->Replaced());
+    const TMailTree& tree = LoadIndex().TreeItems();
+    std::vector<std::string> folders;
+    for (int i = 0; i < tree.Count(); ++i)
+      folders.push_back(tree.ItemAt(i).Text());
+    if (copies) {
+      EXPECT_EQ(folders, (std::vector<std::string>{"Inbox", "Sent", "Newer"}));
+      EXPECT_EQ(form->Figures().folderTree,
+                "taken from " + File("mailbox.idx.bak-20261201-101010").string());
+    } else {
+      ASSERT_EQ(folders, std::vector<std::string>{"Inbox"});
+      EXPECT_TRUE(tree.ItemAt(0).IsVisible() && tree.ItemAt(0).IsProtected());
+      EXPECT_EQ(tree.ItemAt(0).Unread(), 1);
+      EXPECT_TRUE(form->Figures().folderTree.starts_with("a new Inbox alone"));
+    }
+  }
+}
+
 TEST_F(RepairStartup, ButtonsFollowReadyRunningDone) {
   WriteIndex({});
   WriteFile(File("mailbox.mbx"),
