@@ -175,6 +175,7 @@ void PrintFigures(const TForm1& form, const RunOptions& options, const double* s
     json.String("blocked", f.blocked);
     json.Bool("interrupted_replacement", f.interruptedReplacement);
     json.String("interrupted_action", f.interruptedAction);
+    if (!f.folderTree.empty()) json.Text("folder_tree", NativeToUtf8(f.folderTree));
     if (seconds) {
       json.Raw("seconds", Format("%.3f", *seconds));
       json.Bool("replaced", form.Replaced());
@@ -210,6 +211,7 @@ void PrintFigures(const TForm1& form, const RunOptions& options, const double* s
   line("blocked", f.blocked.empty() ? std::string(no) : platform::AnsiToUtf8(f.blocked));
   line("interrupted repair",
        f.interruptedReplacement ? "yes: " + Settling(f.interruptedAction) : no);
+  if (!f.folderTree.empty()) line("folder tree", NativeToUtf8(f.folderTree));
   if (seconds) {
     line("seconds", Format("%.3f", *seconds));
     line("replaced", form.Replaced() ? yes : no);
@@ -304,7 +306,14 @@ int RunCheck(const Args& args) {
     return 1;
   }
   PrintFigures(form, options, nullptr);
-  return f.indexMatchesStore ? 0 : 3;
+  if (f.indexMatchesStore) return 0;
+  // A repair is recommended only where it would be made: else why it would not be.
+  std::string refusal = f.blocked;
+  if (refusal.empty() && form.LastScan().status == ScanStatus::NoMessages)
+    refusal = std::string(kNoMessagesFound) + "\n" + form.LastScan().error;
+  if (refusal.empty()) return 3;
+  view.ShowError(refusal);
+  return 1;
 }
 
 }  // namespace qv::cli

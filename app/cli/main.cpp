@@ -40,7 +40,8 @@ const Command kCommands[] = {
      "  --dir DIR   the mail client's program folder\n"
      "  --json      the figures as one JSON object\n"
      "Exit status: 0 the index matches the store, 3 a repair is recommended, 1 the check failed\n"
-     "(no profile or store, files that cannot be read), 2 bad usage.\n",
+     "(no profile or store, files that cannot be read) or a repair would refuse now (why, on\n"
+     "standard error), 2 bad usage.\n",
      RunCheck},
     {"encode", "METHOD [--chars N] [--suppress-crlf] [--string]",
      "encode standard input to standard output with a transfer encoding",

@@ -65,9 +65,9 @@ void FuzzReplacementJournal(std::string_view input) {
   j.repairedNo = j.indexTempNo = j.keptIndexNo = j.keptStoreNo = 1;
   j.repaired = FileMark::Of(files.Stamp(p.repaired));
   j.indexTemp = FileMark::Of(files.Stamp(p.indexTemp));
-  j.oldIndex = FileMark::Of(files.Stamp(p.index), FileChecksum(p.index));
+  j.oldIndex = FileMark::Of(files.Stamp(p.index), FileChecksum(files, p.index));
   j.oldStore = FileMark::Of(files.Stamp(p.store));
-  j.newIndex = FileMark::Of(files.Stamp(p.indexTemp), FileChecksum(p.indexTemp));
+  j.newIndex = FileMark::Of(files.Stamp(p.indexTemp), FileChecksum(files, p.indexTemp));
   j.newStore = j.repaired;
   LinkOrCopy(files, p.index, p.restore, false);
   LinkOrCopy(files, p.store, p.storeRestore, false);

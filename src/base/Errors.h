@@ -41,11 +41,22 @@ QV_DECLARE_EXCEPTION(EReadError, EFilerError)
 QV_DECLARE_EXCEPTION(EWriteError, EFilerError)
 QV_DECLARE_EXCEPTION(EFOpenError, EStreamError)
 QV_DECLARE_EXCEPTION(EFCreateError, EStreamError)
+// The system could not read a file it had opened (a device error, no memory, a file that is not
+// data): its detail names the file and gives the system's reason. Not an EReadError, which says
+// what the bytes read hold (a damaged or truncated file).
+QV_DECLARE_EXCEPTION(EInOutError, EStreamError)
 QV_DECLARE_EXCEPTION(EComponentError, Exception)
 QV_DECLARE_EXCEPTION(EConvertError, Exception)
 QV_DECLARE_EXCEPTION(EListError, Exception)
 
 #undef QV_DECLARE_EXCEPTION
+
+// Whether an error is the system's refusal to open or read a file, as opposed to what a file's
+// bytes hold: a file that may be whole but could not be read.
+inline bool IsSystemReadError(const std::exception& e) noexcept {
+  return dynamic_cast<const EFOpenError*>(&e) != nullptr ||
+         dynamic_cast<const EInOutError*>(&e) != nullptr;
+}
 
 // Message texts shared by several units.
 inline constexpr const char* kStreamReadError = "Stream read error";

@@ -168,11 +168,12 @@ TFileStream::~TFileStream() {
 void TFileStream::Fail(bool writing, int error) {
   const std::string detail = FileDetail(name_, std::strerror(error != 0 ? error : EIO));
   if (writing) throw EWriteError(kStreamWriteError, detail);
-  throw EReadError(kStreamReadError, detail);
+  throw EInOutError(kStreamReadError, detail);
 }
 
 void TFileStream::RaiseReadError() {
-  Fail(false, last_error_);
+  // A failing read raised already (Read): a short one found the file's end.
+  throw EReadError(kStreamReadError, FileDetail(name_, "the file ends too soon"));
 }
 
 void TFileStream::RaiseWriteError() {

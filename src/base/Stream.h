@@ -141,7 +141,8 @@ enum class FileMode {
 
 // A stream over a file, with 64-bit positions. Opening fails with "Cannot open file "%s". %s"
 // (EFOpenError) or "Cannot create file "%s". %s" (EFCreateError) carrying the system's error
-// text; read and write errors carry the file's name and the system's reason as their detail.
+// text; read and write errors carry the file's name and the system's reason as their detail (a read
+// error is an EInOutError: the system's, not the file's content's).
 class TFileStream : public TStream {
  public:
   TFileStream(const std::string& fileName, FileMode mode);

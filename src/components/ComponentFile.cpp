@@ -26,7 +26,7 @@ namespace {
     } catch (const EFilerError&) {
       throw EFilerError(e.Message(), detail);
     } catch (const EStreamError&) {
-      throw;  // open and create errors name their file already
+      throw;  // open, create and system read errors name their file already
     } catch (const EComponentError&) {
       throw EComponentError(e.Message(), detail);
     } catch (const EConvertError&) {
@@ -43,9 +43,9 @@ namespace {
 void LoadComponentFromFile(TComponent& component, const std::string& fileName,
                            platform::FileSystem& files, TItemSink* sink) {
   if (!files.FileExists(fileName)) return;
-  TFileStream stream(fileName, FileMode::OpenRead);
+  const std::unique_ptr<TStream> stream = files.OpenRead(fileName);
   try {
-    ReadComponentStream(stream, component, sink);
+    ReadComponentStream(*stream, component, sink);
   } catch (const Exception&) {
     RethrowNamingFile(fileName);
   }

@@ -11,9 +11,12 @@
 namespace qv {
 
 // When no regular file of that name exists (a folder does not count) nothing happens; otherwise
-// the file is read into the component (ReadComponentStream). Errors reach the caller: "Cannot
-// open file "%s". %s" (EFOpenError) and those of the reader, which then name the file in their
-// detail. With a sink, the items of its collection go to the sink (ReadComponentStream).
+// the file is read into the component (ReadComponentStream). Errors reach the caller: the
+// system's refusal to open or read the file, "Cannot open file "%s". %s" (EFOpenError) or a read
+// error with the file and the system's reason (EInOutError), which say nothing about the file's
+// bytes; and those of the reader about what the bytes hold (a damaged file), which then name the
+// file in their detail. With a sink, the items of its collection go to the sink
+// (ReadComponentStream).
 void LoadComponentFromFile(TComponent& component, const std::string& fileName,
                            platform::FileSystem& files, TItemSink* sink = nullptr);
 

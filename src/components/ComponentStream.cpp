@@ -301,6 +301,8 @@ class TComponentReader : public TReader {
       }
     } catch (const Exception& e) {
       propName_.clear();
+      // The system's failure to read says nothing about the value: it goes on as it is.
+      if (IsSystemReadError(e)) throw;
       throw EReadError(
           FormatMessage(kPropertyException, {InstanceName(instance), ".", name, e.Message()}));
     }

@@ -35,8 +35,13 @@ class TCompactMessageList {
   std::string_view Sender(std::size_t index) const noexcept { return Text(index, 1); }
   std::string_view Subject(std::size_t index) const noexcept { return Text(index, 3); }
   TDateTime Date(std::size_t index) const noexcept { return records_[index].date; }
+  std::int64_t BlockSize(std::size_t index) const noexcept { return records_[index].blockSize; }
   // Files an entry: its folder key and read state.
   void SetPlacement(std::size_t index, std::string_view folder, bool read);
+  // Whether an entry's date is the moment its message was indexed (the message gave none), which
+  // says nothing about the message. Not a value of the index: it is never written.
+  bool Undated(std::size_t index) const noexcept { return records_[index].flags & kUndated; }
+  void SetUndated(std::size_t index) noexcept { records_[index].flags |= kUndated; }
 
  private:
   enum Flag : std::uint8_t {
@@ -45,7 +50,8 @@ class TCompactMessageList {
     kFlag5 = 4,
     kFlag16 = 8,
     kFlag17 = 16,
-    kExtra = 32
+    kExtra = 32,
+    kUndated = 64
   };
   // Message-ID, sender, recipients and subject lie one after the other at `text`.
   struct Record {

@@ -245,6 +245,7 @@ void TclMailMessage::Clear() {
     bcc_list_.List().Clear();
     SetPriority(mpNormal);
     SetDate(clock_.Now());
+    date_from_header_ = false;
     SetCharSet("iso-8859-1");
     bodies_->Clear();
     SetMessageFormat(mfNone);
@@ -335,11 +336,14 @@ void TclMailMessage::ApplyPriorityField(const TStringList& lines, const TStringL
 }
 
 template <class Lines>
-TDateTime TclMailMessage::ReadDate(const Lines& lines, const TStringList& fieldList) {
+TDateTime TclMailMessage::ReadDate(const Lines& lines, const TStringList& fieldList,
+                                   bool* fromHeader) {
+  if (fromHeader) *fromHeader = false;
   TDateTime result = clock_.Now();
   const std::string v = GetHeaderFieldValue(lines, fieldList, "date");
   if (!v.empty()) {
     result = ParseMailDate(clock_, DecodeHeaderText(v, charset_));
+    if (fromHeader) *fromHeader = true;
   } else {
     const std::string r = GetHeaderFieldValue(lines, fieldList, "received");
     const int p = LastPosText(";", r);
@@ -347,6 +351,7 @@ TDateTime TclMailMessage::ReadDate(const Lines& lines, const TStringList& fieldL
       std::string_view after = std::string_view(r).substr(static_cast<std::size_t>(p));
       if (after.size() > 1000) after = after.substr(0, 1000);
       result = ParseMailDate(clock_, DecodeHeaderText(Trim(after), charset_));
+      if (fromHeader) *fromHeader = true;
     }
   }
   return result;
@@ -398,7 +403,9 @@ void TclMailMessage::ReadHeaderFields(const Lines& lines, const TStringList& fie
       list->SetString(i, DecodeMailAddress((*list)[i], charset_));
   SetSubject(DecodeHeaderText(value("subject"), charset_));
   try {
-    SetDate(ReadDate(lines, fieldList));
+    bool fromHeader = false;
+    SetDate(ReadDate(lines, fieldList, &fromHeader));
+    date_from_header_ = fromHeader;
   } catch (const Exception&) {
     // An unreadable date leaves the moment of parsing that Clear set.
   }

@@ -75,6 +75,9 @@ class TclMailMessage : public TComponent {
   void SetPriority(TclMessagePriority v);
   TDateTime Date() const noexcept { return date_; }
   void SetDate(TDateTime v);
+  // Whether the last load took the date from the header (its Date field, else the last Received
+  // field): false when the date is the moment of loading.
+  bool DateFromHeader() const noexcept { return date_from_header_; }
   const std::string& CharSet() const noexcept { return charset_; }
   void SetCharSet(const std::string& v) { SetString(charset_, v); }
   const std::string& ContentType() const noexcept { return content_type_; }
@@ -239,8 +242,9 @@ class TclMailMessage : public TComponent {
   // the envelope and the content fields).
   template <class Lines>
   void ReadHeaderFields(const Lines& lines, const TStringList& fieldList);
+  // `fromHeader`, when given, tells whether a field gave the date (else it is the moment now).
   template <class Lines>
-  TDateTime ReadDate(const Lines& lines, const TStringList& fieldList);
+  TDateTime ReadDate(const Lines& lines, const TStringList& fieldList, bool* fromHeader = nullptr);
   template <class Lines>
   void ReadPriorityField(const Lines& lines, const TStringList& fieldList, std::string_view name,
                          std::string_view lowValue, std::string_view highValue);
@@ -271,6 +275,7 @@ class TclMailMessage : public TComponent {
   TStrings bcc_list_{this};
   TclMessagePriority priority_ = mpNormal;
   TDateTime date_ = 0;
+  bool date_from_header_ = false;
   std::string charset_;
   std::string content_type_;
   std::string content_sub_type_;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
 
 namespace qv::platform {
 
@@ -14,6 +15,18 @@ const LocaleNames& EnglishNames() {
       {"January", "February", "March", "April", "May", "June", "July", "August", "September",
        "October", "November", "December"}};
   return names;
+}
+
+bool IsRepairProgram(std::string_view name) {
+  std::string lower(name);
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  for (const std::string_view suffix : {".exe", ".ex"})
+    if (lower.ends_with(suffix)) {
+      lower.resize(lower.size() - suffix.size());
+      break;
+    }
+  return lower == "qvrepair" || lower == "qvrepair-cli";
 }
 
 std::string FileSystem::SiblingPath(const std::string& path, std::string_view suffix) const {

@@ -97,6 +97,20 @@ class FileSystem {
     (void)path;
     return false;
   }
+  // An existing file for reading. Fails with "Cannot open file "%s". %s" (EFOpenError); read
+  // errors name the file and the system's reason.
+  virtual std::unique_ptr<TStream> OpenRead(const std::string& path) = 0;
+  // Why no regular file has this name ("" when one has): the system's reason, or what has the
+  // name instead (a folder, a named pipe, a socket, a device, a link to nothing). `missing` is set
+  // when nothing at all has it.
+  virtual std::string NoFileReason(const std::string& path, bool* missing) {
+    if (FileExists(path)) return "";
+    if (missing) *missing = true;
+    return "No such file or directory";
+  }
+  // The names of the entries of a folder (without "." and ".."), in no particular order; none when
+  // it cannot be read.
+  virtual std::vector<std::string> FileNamesIn(const std::string& folder) = 0;
   // Full file name of the running program.
   virtual std::string ProgramPath() = 0;
   // The characters that separate the parts of a path ("/" on POSIX; "\\" and "/" on Windows).
@@ -135,6 +149,9 @@ class FileSystem {
   // another holder has it (heldByOther true) or when it cannot be taken (error says why).
   virtual std::unique_ptr<FolderLock> LockFolder(const std::string& folder, bool* heldByOther,
                                                  std::string* error) = 0;
+  // Whether another holder has the folder's lock, looked at without keeping it (a dry run looks,
+  // and so never keeps a repair out).
+  virtual bool FolderLockHeld(const std::string& folder) = 0;
 };
 
 class Clock {
@@ -172,7 +189,27 @@ class InstanceProbe {
   // True when a process other than this one holds one of the files open, as far as the system
   // lets us see.
   virtual bool FilesInUse(const std::vector<std::string>& paths) = 0;
+  // Who holds a file open: the file, and the process where the system tells it (pid 0 when not).
+  struct FileHolder {
+    std::string file;
+    std::int64_t pid = 0;
+    std::string program;
+  };
+  // As FilesInUse, and who holds which file; processes of this program (qvrepair, qvrepair-cli)
+  // do not count: a check only reads, and another repair is kept out by the folder's lock.
+  virtual bool FindFileHolder(const std::vector<std::string>& paths, FileHolder& holder) {
+    for (const std::string& path : paths) {
+      if (!FilesInUse({path})) continue;
+      holder = {path, 0, ""};
+      return true;
+    }
+    return false;
+  }
 };
+
+// Whether a program name is one of this program's (qvrepair, qvrepair-cli, with ".exe", or cut
+// to the 15 characters a process's command name keeps).
+bool IsRepairProgram(std::string_view name);
 
 class Beeper {
  public:

@@ -32,6 +32,15 @@ bool Fail(std::string* error) {
   return false;
 }
 
+// What has a name that is not a regular file.
+std::string KindText(mode_t mode) {
+  if (S_ISDIR(mode)) return std::strerror(EISDIR);
+  if (S_ISFIFO(mode)) return "a named pipe (FIFO), not a file";
+  if (S_ISSOCK(mode)) return "a socket, not a file";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device, not a file";
+  return "not a regular file";
+}
+
 TDateTime FromTm(const std::tm& t, long nanos) {
   TDateTime d = 0, tm = 0;
   TryEncodeDate(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, d);
@@ -163,6 +172,62 @@ bool PosixFileSystem::AppendFile(const std::string& path, std::string_view bytes
   return ok || Fail(error);
 }
 
+std::unique_ptr<TStream> PosixFileSystem::OpenRead(const std::string& path) {
+  auto fail = [&path](const std::string& reason) {
+    throw EFOpenError(FormatMessage(kFOpenError, {path, reason}));
+  };
+  // Without waiting: a named pipe would wait for a writer. Once it shows as a file, reads block.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    const int e = errno;
+    // A link to nothing is said as such, not as a missing file.
+    const std::string why = e == ENOENT ? NoFileReason(path, nullptr) : "";
+    fail(why.empty() ? std::strerror(e) : why);
+  }
+  struct stat st;
+  const bool stated = ::fstat(fd, &st) == 0;
+  const int e = errno;
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (!stated || !S_ISREG(st.st_mode) || flags < 0 ||
+      ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    const int saved = errno;
+    ::close(fd);
+    fail(!stated                ? std::strerror(e)
+         : !S_ISREG(st.st_mode) ? KindText(st.st_mode)
+                                : std::strerror(saved));
+  }
+  std::FILE* stream = ::fdopen(fd, "rb");
+  if (!stream) {
+    const int saved = errno;
+    ::close(fd);
+    fail(std::strerror(saved));
+  }
+  return std::make_unique<TFileStream>(stream, path);
+}
+
+std::string PosixFileSystem::NoFileReason(const std::string& path, bool* missing) {
+  if (missing) *missing = false;
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0) return S_ISREG(st.st_mode) ? "" : KindText(st.st_mode);
+  const int e = errno;
+  if (e == ENOENT && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+    return "a symbolic link to nothing (its target does not exist)";
+  if (missing && e == ENOENT) *missing = true;
+  return std::strerror(e);
+}
+
+std::vector<std::string> PosixFileSystem::FileNamesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (!dir) return names;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (name != "." && name != "..") names.emplace_back(name);
+  }
+  ::closedir(dir);
+  return names;
+}
+
 std::string PosixFileSystem::ProgramPath() {
   std::string buf(4096, '\0');
   const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());
@@ -265,6 +330,14 @@ std::unique_ptr<FolderLock> PosixFileSystem::LockFolder(const std::string& folde
     return nullptr;
   }
   return std::make_unique<FlockFolderLock>(fd);
+}
+
+bool PosixFileSystem::FolderLockHeld(const std::string& folder) {
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool held = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  ::close(fd);  // also releases the shared lock taken when it was free
+  return held;
 }
 
 // --- clock ---------------------------------------------------------------------------------
@@ -487,24 +560,56 @@ bool PosixInstanceProbe::MutexExists(const std::string& name) {
   return held;
 }
 
-bool PosixInstanceProbe::FilesInUse(const std::vector<std::string>& paths) {
+namespace {
+// The first line of a small file of the proc file system ("" when it cannot be read).
+std::string ProcLine(const std::string& path) {
+  std::string line;
+  if (std::FILE* f = std::fopen(path.c_str(), "re")) {
+    char buf[256];
+    if (std::fgets(buf, sizeof buf, f)) line = buf;
+    std::fclose(f);
+  }
+  if (!line.empty() && line.back() == '\n') line.pop_back();
+  return line;
+}
+
+// Whether a process is one of this program's: by its command name or its executable's name.
+bool IsRepairProcess(const std::string& pid, const std::string& command) {
+  if (IsRepairProgram(command)) return true;
+  char exe[4096];
+  const ssize_t n = ::readlink(("/proc/" + pid + "/exe").c_str(), exe, sizeof exe - 1);
+  if (n <= 0) return false;
+  const std::string_view path(exe, static_cast<std::size_t>(n));
+  return IsRepairProgram(path.substr(path.find_last_of('/') + 1));
+}
+
+// The first process but this one that holds one of the files open (skipping this program's own
+// when `skipRepairs`), found by file identity in the proc file system's lists of open files.
+bool FindHolder(const std::vector<std::string>& paths, bool skipRepairs,
+                InstanceProbe::FileHolder& holder) {
   // The files are told by their identity, so that any name or link that reaches them counts.
-  std::vector<std::pair<dev_t, ino_t>> wanted;
+  struct Wanted {
+    dev_t dev;
+    ino_t ino;
+    const std::string* path;
+  };
+  std::vector<Wanted> wanted;
   for (const std::string& path : paths) {
     struct stat st;
-    if (::stat(path.c_str(), &st) == 0) wanted.emplace_back(st.st_dev, st.st_ino);
+    if (::stat(path.c_str(), &st) == 0) wanted.push_back({st.st_dev, st.st_ino, &path});
   }
   if (wanted.empty()) return false;
   DIR* proc = ::opendir("/proc");
   if (!proc) return false;
   const std::string self = std::to_string(::getpid());
-  bool found = false;
+  const std::string* found = nullptr;
+  std::string pid;
   while (!found) {
     const dirent* process = ::readdir(proc);
     if (!process) break;
-    const char* pid = process->d_name;
-    if (*pid < '1' || *pid > '9' || self == pid) continue;
-    const std::string fdDir = std::string("/proc/") + pid + "/fd";
+    pid = process->d_name;
+    if (pid[0] < '1' || pid[0] > '9' || self == pid) continue;
+    const std::string fdDir = "/proc/" + pid + "/fd";
     // Processes of other users (or that ended meanwhile) cannot be inspected without privileges;
     // they are skipped. A mail client run by the same user is always visible.
     DIR* fds = ::opendir(fdDir.c_str());
@@ -513,15 +618,28 @@ bool PosixInstanceProbe::FilesInUse(const std::vector<std::string>& paths) {
       if (entry->d_name[0] == '.') continue;
       struct stat st;
       if (::stat((fdDir + "/" + entry->d_name).c_str(), &st) != 0) continue;
-      for (const auto& [dev, ino] : wanted) {
-        if (st.st_dev == dev && st.st_ino == ino) found = true;
-      }
+      for (const Wanted& w : wanted)
+        if (st.st_dev == w.dev && st.st_ino == w.ino) found = w.path;
       if (found) break;
     }
     ::closedir(fds);
+    if (found && skipRepairs && IsRepairProcess(pid, ProcLine("/proc/" + pid + "/comm")))
+      found = nullptr;
   }
   ::closedir(proc);
-  return found;
+  if (!found) return false;
+  holder = {*found, std::strtoll(pid.c_str(), nullptr, 10), ProcLine("/proc/" + pid + "/comm")};
+  return true;
+}
+}  // namespace
+
+bool PosixInstanceProbe::FilesInUse(const std::vector<std::string>& paths) {
+  FileHolder holder;
+  return FindHolder(paths, false, holder);
+}
+
+bool PosixInstanceProbe::FindFileHolder(const std::vector<std::string>& paths, FileHolder& holder) {
+  return FindHolder(paths, true, holder);
 }
 
 // --- beep ----------------------------------------------------------------------------------

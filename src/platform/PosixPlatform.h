@@ -25,6 +25,10 @@ class PosixFileSystem : public FileSystem {
   std::unique_ptr<TStream> CreateFile(const std::string& path) override;
   bool EntryExists(const std::string& path) override;
   bool AppendFile(const std::string& path, std::string_view bytes, std::string* error) override;
+  // A name that is not a regular file (a folder, a named pipe) fails at once: opening never waits.
+  std::unique_ptr<TStream> OpenRead(const std::string& path) override;
+  std::string NoFileReason(const std::string& path, bool* missing) override;
+  std::vector<std::string> FileNamesIn(const std::string& folder) override;
   std::string ProgramPath() override;
   FileStamp Stamp(const std::string& path) override;
   LinkOutcome LinkFile(const std::string& from, const std::string& to, std::string* error) override;
@@ -38,6 +42,8 @@ class PosixFileSystem : public FileSystem {
   // process, however it ends.
   std::unique_ptr<FolderLock> LockFolder(const std::string& folder, bool* heldByOther,
                                          std::string* error) override;
+  // A shared flock tried and released at once.
+  bool FolderLockHeld(const std::string& folder) override;
 };
 
 // Local time by the C library's zone rules (the TZ variable, else the system's zone). The zone's
@@ -84,6 +90,8 @@ class PosixInstanceProbe : public InstanceProbe {
  public:
   bool MutexExists(const std::string& name) override;
   bool FilesInUse(const std::vector<std::string>& paths) override;
+  // The process's command name (as ps shows it) is its program name.
+  bool FindFileHolder(const std::vector<std::string>& paths, FileHolder& holder) override;
   static std::string LockFilePath(const std::string& name);
 };
 

@@ -285,240 +285,289 @@ bool WinFileSystem::ReadOnlyFile(const std::string& path) {
          (attributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
-std::string WinFileSystem::ProgramPath() {
-  std::string buf(MAX_PATH, '\0');
-  for (;;) {
-    const DWORD n = ::GetModuleFileNameA(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
-    if (n == 0) return {};
-    if (n < buf.size()) {
-      buf.resize(n);
-      return buf;
-    }
-    buf.resize(buf.size() * 2);  // cut short: ask again with more room
+std::unique_ptr<TStream> WinFileSystem::OpenRead(const std::string& path) {
+    return std::make_unique<TFileStream>(path, FileMode::OpenRead);
   }
-}
 
-FileStamp WinFileSystem::Stamp(const std::string& path) {
-  FileStamp stamp;
-  const Handle h(OpenForInfo(path));
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!h.ok() || !::GetFileInformationByHandle(h.get(), &info) ||
-      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+  std::string WinFileSystem::NoFileReason(const std::string& path, bool* missing) {
+    if (missing) *missing = false;
+    std::int64_t size = 0, modified = 0;
+    if (RegularFileInfo(path, size, modified)) return "";
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+      const DWORD e = ::GetLastError();
+      if (missing && (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND)) *missing = true;
+      return SystemText(e);
+    }
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+      const Handle h(OpenForInfo(path));
+      if (!h.ok()) return "a link to nothing (" + SystemText(::GetLastError()) + ")";
+    }
+    return "a folder, not a file";
+  }
+
+  std::vector<std::string> WinFileSystem::FileNamesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    std::string pattern = folder.empty() ? std::string(".") : folder;
+    if (pattern.back() != '\\' && pattern.back() != '/') pattern += '\\';
+    pattern += '*';
+    WIN32_FIND_DATAA found;
+    const HANDLE h = ::FindFirstFileA(pattern.c_str(), &found);
+    if (h == INVALID_HANDLE_VALUE) return names;
+    do {
+      const std::string_view name = found.cFileName;
+      if (name != "." && name != "..") names.emplace_back(name);
+    } while (::FindNextFileA(h, &found));
+    ::FindClose(h);
+    return names;
+  }
+
+  std::string WinFileSystem::ProgramPath() {
+    std::string buf(MAX_PATH, '\0');
+    for (;;) {
+      const DWORD n = ::GetModuleFileNameA(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+      if (n == 0) return {};
+      if (n < buf.size()) {
+        buf.resize(n);
+        return buf;
+      }
+      buf.resize(buf.size() * 2);  // cut short: ask again with more room
+    }
+  }
+
+  FileStamp WinFileSystem::Stamp(const std::string& path) {
+    FileStamp stamp;
+    const Handle h(OpenForInfo(path));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!h.ok() || !::GetFileInformationByHandle(h.get(), &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+      return stamp;
+    stamp.exists = true;
+    stamp.volume = info.dwVolumeSerialNumber;
+    stamp.id = static_cast<std::uint64_t>(Join(info.nFileIndexHigh, info.nFileIndexLow));
+    stamp.size = Join(info.nFileSizeHigh, info.nFileSizeLow);
+    stamp.modified = UnixNanos(Intervals(info.ftLastWriteTime));
+    // The change time (any change of content or attributes) is only in the extended information.
+    FILE_BASIC_INFO basic;
+    stamp.changed = ::GetFileInformationByHandleEx(h.get(), FileBasicInfo, &basic, sizeof basic)
+                        ? UnixNanos(basic.ChangeTime.QuadPart)
+                        : stamp.modified;
     return stamp;
-  stamp.exists = true;
-  stamp.volume = info.dwVolumeSerialNumber;
-  stamp.id = static_cast<std::uint64_t>(Join(info.nFileIndexHigh, info.nFileIndexLow));
-  stamp.size = Join(info.nFileSizeHigh, info.nFileSizeLow);
-  stamp.modified = UnixNanos(Intervals(info.ftLastWriteTime));
-  // The change time (any change of content or attributes) is only in the extended information.
-  FILE_BASIC_INFO basic;
-  stamp.changed = ::GetFileInformationByHandleEx(h.get(), FileBasicInfo, &basic, sizeof basic)
-                      ? UnixNanos(basic.ChangeTime.QuadPart)
-                      : stamp.modified;
-  return stamp;
-}
-
-LinkOutcome WinFileSystem::LinkFile(const std::string& from, const std::string& to,
-                                    std::string* error) {
-  if (::CreateHardLinkA(to.c_str(), from.c_str(), nullptr)) return LinkOutcome::Linked;
-  const DWORD e = ::GetLastError();
-  Fail(error, e);
-  // FAT volumes answer with "Incorrect function"; a link to another volume cannot exist.
-  return e == ERROR_INVALID_FUNCTION || e == ERROR_NOT_SUPPORTED || e == ERROR_NOT_SAME_DEVICE
-             ? LinkOutcome::NotSupported
-             : LinkOutcome::Failed;
-}
-
-std::string WinFileSystem::ResolveLinks(const std::string& path) {
-  const DWORD attributes = ::GetFileAttributesA(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
-    return path;
-  // Opening follows every link to the end; the system then names what it opened.
-  const Handle h(OpenForInfo(path));
-  if (!h.ok()) return path;
-  std::string target(MAX_PATH, '\0');
-  for (;;) {
-    const DWORD n =
-        ::GetFinalPathNameByHandleA(h.get(), target.data(), static_cast<DWORD>(target.size()),
-                                    FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (n == 0) return path;
-    if (n < target.size()) {
-      target.resize(n);
-      break;
-    }
-    target.resize(n + 1);
   }
-  if (target.starts_with("\\\\?\\UNC\\")) return "\\\\" + target.substr(8);
-  if (target.starts_with("\\\\?\\")) return target.substr(4);
-  return target;
-}
 
-bool WinFileSystem::CopyPermissions(const std::string& from, const std::string& to,
-                                    std::string* error) {
-  constexpr SECURITY_INFORMATION kOwners = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION;
-  DWORD need = 0;
-  ::GetFileSecurityA(from.c_str(), DACL_SECURITY_INFORMATION | kOwners, nullptr, 0, &need);
-  if (need == 0) return Fail(error);
-  std::vector<unsigned char> descriptor(need);
-  if (!::GetFileSecurityA(from.c_str(), DACL_SECURITY_INFORMATION | kOwners, descriptor.data(),
-                          need, &need))
-    return Fail(error);
-  // Owner and group first: only a process with the privilege to restore files may give a file
-  // away, so a refusal leaves the creator's.
-  ::SetFileSecurityA(to.c_str(), kOwners, descriptor.data());
-  return ::SetFileSecurityA(to.c_str(), DACL_SECURITY_INFORMATION, descriptor.data()) ||
-         Fail(error);
-}
-
-std::string WinFileSystem::FileNameFromAnsi(const std::string& ansi) {
-  return ansi;
-}
-
-namespace {
-class MutexFolderLock : public FolderLock {
- public:
-  explicit MutexFolderLock(HANDLE h) : h_(h) {}
-  ~MutexFolderLock() override { ::CloseHandle(h_); }
-
- private:
-  HANDLE h_;
-};
-}  // namespace
-
-std::string WinFileSystem::FolderLockName(const std::string& folder) {
-  // One name per folder however it is written: full, with backslashes, without a trailing one
-  // (but for a drive's root), and case-folded as the file system compares names.
-  std::string full = FullPath(folder);
-  for (char& c : full)
-    if (c == '/') c = '\\';
-  while (full.size() > 3 && full.back() == '\\')
-    full.pop_back();
-  std::u16string wide = AnsiToUtf16(full);
-  if (!wide.empty())
-    ::CharUpperBuffW(reinterpret_cast<wchar_t*>(wide.data()), static_cast<DWORD>(wide.size()));
-  char name[64];
-  std::snprintf(name, sizeof name, "Local\\qvrepair-folder-%016llx",
-                static_cast<unsigned long long>(Hash(wide.data(), wide.size() * sizeof(char16_t))));
-  return name;
-}
-
-std::unique_ptr<FolderLock> WinFileSystem::LockFolder(const std::string& folder, bool* heldByOther,
-                                                      std::string* error) {
-  if (heldByOther) *heldByOther = false;
-  const DWORD attributes = ::GetFileAttributesA(folder.empty() ? "." : folder.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    Fail(error);
-    return nullptr;
-  }
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-    Fail(error, ERROR_DIRECTORY);
-    return nullptr;
-  }
-  const HANDLE h = ::CreateMutexA(nullptr, FALSE, FolderLockName(folder).c_str());
-  const DWORD e = ::GetLastError();
-  if (h && e != ERROR_ALREADY_EXISTS) return std::make_unique<MutexFolderLock>(h);
-  if (h) ::CloseHandle(h);
-  // A mutex of another user's, which this one may not open, is held all the same.
-  if (h || e == ERROR_ACCESS_DENIED) {
-    if (heldByOther) *heldByOther = true;
-  } else {
+  LinkOutcome WinFileSystem::LinkFile(const std::string& from, const std::string& to,
+                                      std::string* error) {
+    if (::CreateHardLinkA(to.c_str(), from.c_str(), nullptr)) return LinkOutcome::Linked;
+    const DWORD e = ::GetLastError();
     Fail(error, e);
+    // FAT volumes answer with "Incorrect function"; a link to another volume cannot exist.
+    return e == ERROR_INVALID_FUNCTION || e == ERROR_NOT_SUPPORTED || e == ERROR_NOT_SAME_DEVICE
+               ? LinkOutcome::NotSupported
+               : LinkOutcome::Failed;
   }
-  return nullptr;
-}
 
-// --- clock ---------------------------------------------------------------------------------
-
-struct WinClock::Zones {
-  std::unordered_map<WORD, std::optional<TIME_ZONE_INFORMATION>> byYear;
-};
-
-WinClock::WinClock() : zones_(std::make_unique<Zones>()) {}
-WinClock::~WinClock() = default;
-
-TDateTime WinClock::Now() {
-  SYSTEMTIME t;
-  ::GetLocalTime(&t);
-  TDateTime d = 0, tm = 0;
-  TryEncodeDate(t.wYear, t.wMonth, t.wDay, d);
-  TryEncodeTime(t.wHour, t.wMinute, t.wSecond, t.wMilliseconds, tm);
-  return d + tm;
-}
-
-TDateTime WinClock::UtcToLocal(TDateTime utc) {
-  // The offset in force at the date's second, by the zone's rules for that year; the value is
-  // rounded to the millisecond first, so that a time such as 01:00:00 (held as 00:59:59.99...)
-  // takes the offset of its own second, not of the one before a change.
-  const double secs = std::round((utc - 25569.0) * 86400000.0) / 1000.0;
-  // FILETIME starts in 1601; SYSTEMTIME ends in 30827.
-  if (!std::isfinite(secs) || secs < -11644473600.0 || secs > 4e11) return utc;
-  const auto whole = static_cast<std::int64_t>(std::floor(secs));
-  const std::uint64_t intervals = static_cast<std::uint64_t>(whole + 11644473600) * 10000000u;
-  FILETIME ft{static_cast<DWORD>(intervals), static_cast<DWORD>(intervals >> 32)};
-  SYSTEMTIME st, local;
-  if (!::FileTimeToSystemTime(&ft, &st)) return utc;
-  // The zone's rules of that year, not only of the current one (GetTimeZoneInformation's).
-  auto [year, made] = zones_->byYear.try_emplace(st.wYear);
-  if (made) {
-    TIME_ZONE_INFORMATION zone;
-    if (::GetTimeZoneInformationForYear(st.wYear, nullptr, &zone)) year->second = zone;
+  std::string WinFileSystem::ResolveLinks(const std::string& path) {
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+      return path;
+    // Opening follows every link to the end; the system then names what it opened.
+    const Handle h(OpenForInfo(path));
+    if (!h.ok()) return path;
+    std::string target(MAX_PATH, '\0');
+    for (;;) {
+      const DWORD n =
+          ::GetFinalPathNameByHandleA(h.get(), target.data(), static_cast<DWORD>(target.size()),
+                                      FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+      if (n == 0) return path;
+      if (n < target.size()) {
+        target.resize(n);
+        break;
+      }
+      target.resize(n + 1);
+    }
+    if (target.starts_with("\\\\?\\UNC\\")) return "\\\\" + target.substr(8);
+    if (target.starts_with("\\\\?\\")) return target.substr(4);
+    return target;
   }
-  if (!year->second || !::SystemTimeToTzSpecificLocalTime(&*year->second, &st, &local)) return utc;
-  FILETIME lft;
-  if (!::SystemTimeToFileTime(&local, &lft)) return utc;
-  // Rebuilt from the local date and time, as the index keeps it.
-  return IncMilliseconds(utc, (Intervals(lft) - static_cast<std::int64_t>(intervals)) / 10000);
-}
 
-// --- locale --------------------------------------------------------------------------------
+  bool WinFileSystem::CopyPermissions(const std::string& from, const std::string& to,
+                                      std::string* error) {
+    constexpr SECURITY_INFORMATION kOwners =
+        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION;
+    DWORD need = 0;
+    ::GetFileSecurityA(from.c_str(), DACL_SECURITY_INFORMATION | kOwners, nullptr, 0, &need);
+    if (need == 0) return Fail(error);
+    std::vector<unsigned char> descriptor(need);
+    if (!::GetFileSecurityA(from.c_str(), DACL_SECURITY_INFORMATION | kOwners, descriptor.data(),
+                            need, &need))
+      return Fail(error);
+    // Owner and group first: only a process with the privilege to restore files may give a file
+    // away, so a refusal leaves the creator's.
+    ::SetFileSecurityA(to.c_str(), kOwners, descriptor.data());
+    return ::SetFileSecurityA(to.c_str(), DACL_SECURITY_INFORMATION, descriptor.data()) ||
+           Fail(error);
+  }
 
-WinLocale::WinLocale(std::uint32_t localeId) {
-  names_ = EnglishNames();
-  auto get = [localeId](LCTYPE item, std::string& out) {
-    char buf[128];
-    const int n = ::GetLocaleInfoA(static_cast<LCID>(localeId), item, buf, sizeof buf);
-    if (n > 1) out.assign(buf, static_cast<std::size_t>(n - 1));  // without the terminating zero
+  std::string WinFileSystem::FileNameFromAnsi(const std::string& ansi) {
+    return ansi;
+  }
+
+  namespace {
+  class MutexFolderLock : public FolderLock {
+   public:
+    explicit MutexFolderLock(HANDLE h) : h_(h) {}
+    ~MutexFolderLock() override { ::CloseHandle(h_); }
+
+   private:
+    HANDLE h_;
   };
-  // The system counts days from Monday; the names here start on Sunday.
-  for (int i = 0; i < 7; ++i) {
-    const auto day = static_cast<std::size_t>((i + 1) % 7);
-    get(static_cast<LCTYPE>(LOCALE_SABBREVDAYNAME1 + i), names_.shortDayNames[day]);
-    get(static_cast<LCTYPE>(LOCALE_SDAYNAME1 + i), names_.longDayNames[day]);
+  }  // namespace
+
+  std::string WinFileSystem::FolderLockName(const std::string& folder) {
+    // One name per folder however it is written: full, with backslashes, without a trailing one
+    // (but for a drive's root), and case-folded as the file system compares names.
+    std::string full = FullPath(folder);
+    for (char& c : full)
+      if (c == '/') c = '\\';
+    while (full.size() > 3 && full.back() == '\\')
+      full.pop_back();
+    std::u16string wide = AnsiToUtf16(full);
+    if (!wide.empty())
+      ::CharUpperBuffW(reinterpret_cast<wchar_t*>(wide.data()), static_cast<DWORD>(wide.size()));
+    char name[64];
+    std::snprintf(
+        name, sizeof name, "Local\\qvrepair-folder-%016llx",
+        static_cast<unsigned long long>(Hash(wide.data(), wide.size() * sizeof(char16_t))));
+    return name;
   }
-  for (int i = 0; i < 12; ++i) {
-    const auto month = static_cast<std::size_t>(i);
-    get(static_cast<LCTYPE>(LOCALE_SABBREVMONTHNAME1 + i), names_.shortMonthNames[month]);
-    get(static_cast<LCTYPE>(LOCALE_SMONTHNAME1 + i), names_.longMonthNames[month]);
+
+  std::unique_ptr<FolderLock> WinFileSystem::LockFolder(const std::string& folder,
+                                                        bool* heldByOther, std::string* error) {
+    if (heldByOther) *heldByOther = false;
+    const DWORD attributes = ::GetFileAttributesA(folder.empty() ? "." : folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+      Fail(error);
+      return nullptr;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      Fail(error, ERROR_DIRECTORY);
+      return nullptr;
+    }
+    const HANDLE h = ::CreateMutexA(nullptr, FALSE, FolderLockName(folder).c_str());
+    const DWORD e = ::GetLastError();
+    if (h && e != ERROR_ALREADY_EXISTS) return std::make_unique<MutexFolderLock>(h);
+    if (h) ::CloseHandle(h);
+    // A mutex of another user's, which this one may not open, is held all the same.
+    if (h || e == ERROR_ACCESS_DENIED) {
+      if (heldByOther) *heldByOther = true;
+    } else {
+      Fail(error, e);
+    }
+    return nullptr;
   }
-}
 
-// --- the mail client's mutex ---------------------------------------------------------------
-
-bool WinInstanceProbe::MutexExists(const std::string& name) {
-  const HANDLE h = ::OpenMutexA(SYNCHRONIZE, FALSE, name.c_str());
-  if (h) {
-    ::CloseHandle(h);
-    return true;
+  bool WinFileSystem::FolderLockHeld(const std::string& folder) {
+    const HANDLE h = ::OpenMutexA(SYNCHRONIZE, FALSE, FolderLockName(folder).c_str());
+    if (h) {
+      ::CloseHandle(h);
+      return true;
+    }
+    return ::GetLastError() == ERROR_ACCESS_DENIED;
   }
-  // A mutex that this user may not open (a client run as administrator) exists all the same.
-  return ::GetLastError() == ERROR_ACCESS_DENIED;
-}
 
-bool WinInstanceProbe::FilesInUse(const std::vector<std::string>& paths) {
-  // Opening without sharing fails while anybody else has the file open for reading, writing or
-  // deleting. A handle of this process counts too: callers close their own first.
-  for (const std::string& path : paths) {
-    const Handle h(::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!h.ok() && ::GetLastError() == ERROR_SHARING_VIOLATION) return true;
+  // --- clock ---------------------------------------------------------------------------------
+
+  struct WinClock::Zones {
+    std::unordered_map<WORD, std::optional<TIME_ZONE_INFORMATION>> byYear;
+  };
+
+  WinClock::WinClock() : zones_(std::make_unique<Zones>()) {}
+  WinClock::~WinClock() = default;
+
+  TDateTime WinClock::Now() {
+    SYSTEMTIME t;
+    ::GetLocalTime(&t);
+    TDateTime d = 0, tm = 0;
+    TryEncodeDate(t.wYear, t.wMonth, t.wDay, d);
+    TryEncodeTime(t.wHour, t.wMinute, t.wSecond, t.wMilliseconds, tm);
+    return d + tm;
   }
-  return false;
-}
 
-// --- beep ----------------------------------------------------------------------------------
+  TDateTime WinClock::UtcToLocal(TDateTime utc) {
+    // The offset in force at the date's second, by the zone's rules for that year; the value is
+    // rounded to the millisecond first, so that a time such as 01:00:00 (held as 00:59:59.99...)
+    // takes the offset of its own second, not of the one before a change.
+    const double secs = std::round((utc - 25569.0) * 86400000.0) / 1000.0;
+    // FILETIME starts in 1601; SYSTEMTIME ends in 30827.
+    if (!std::isfinite(secs) || secs < -11644473600.0 || secs > 4e11) return utc;
+    const auto whole = static_cast<std::int64_t>(std::floor(secs));
+    const std::uint64_t intervals = static_cast<std::uint64_t>(whole + 11644473600) * 10000000u;
+    FILETIME ft{static_cast<DWORD>(intervals), static_cast<DWORD>(intervals >> 32)};
+    SYSTEMTIME st, local;
+    if (!::FileTimeToSystemTime(&ft, &st)) return utc;
+    // The zone's rules of that year, not only of the current one (GetTimeZoneInformation's).
+    auto [year, made] = zones_->byYear.try_emplace(st.wYear);
+    if (made) {
+      TIME_ZONE_INFORMATION zone;
+      if (::GetTimeZoneInformationForYear(st.wYear, nullptr, &zone)) year->second = zone;
+    }
+    if (!year->second || !::SystemTimeToTzSpecificLocalTime(&*year->second, &st, &local))
+      return utc;
+    FILETIME lft;
+    if (!::SystemTimeToFileTime(&local, &lft)) return utc;
+    // Rebuilt from the local date and time, as the index keeps it.
+    return IncMilliseconds(utc, (Intervals(lft) - static_cast<std::int64_t>(intervals)) / 10000);
+  }
 
-void WinBeeper::ErrorBeep() {
-  ::MessageBeep(MB_ICONHAND);
-}
+  // --- locale --------------------------------------------------------------------------------
+
+  WinLocale::WinLocale(std::uint32_t localeId) {
+    names_ = EnglishNames();
+    auto get = [localeId](LCTYPE item, std::string& out) {
+      char buf[128];
+      const int n = ::GetLocaleInfoA(static_cast<LCID>(localeId), item, buf, sizeof buf);
+      if (n > 1) out.assign(buf, static_cast<std::size_t>(n - 1));  // without the terminating zero
+    };
+    // The system counts days from Monday; the names here start on Sunday.
+    for (int i = 0; i < 7; ++i) {
+      const auto day = static_cast<std::size_t>((i + 1) % 7);
+      get(static_cast<LCTYPE>(LOCALE_SABBREVDAYNAME1 + i), names_.shortDayNames[day]);
+      get(static_cast<LCTYPE>(LOCALE_SDAYNAME1 + i), names_.longDayNames[day]);
+    }
+    for (int i = 0; i < 12; ++i) {
+      const auto month = static_cast<std::size_t>(i);
+      get(static_cast<LCTYPE>(LOCALE_SABBREVMONTHNAME1 + i), names_.shortMonthNames[month]);
+      get(static_cast<LCTYPE>(LOCALE_SMONTHNAME1 + i), names_.longMonthNames[month]);
+    }
+  }
+
+  // --- the mail client's mutex ---------------------------------------------------------------
+
+  bool WinInstanceProbe::MutexExists(const std::string& name) {
+    const HANDLE h = ::OpenMutexA(SYNCHRONIZE, FALSE, name.c_str());
+    if (h) {
+      ::CloseHandle(h);
+      return true;
+    }
+    // A mutex that this user may not open (a client run as administrator) exists all the same.
+    return ::GetLastError() == ERROR_ACCESS_DENIED;
+  }
+
+  bool WinInstanceProbe::FilesInUse(const std::vector<std::string>& paths) {
+    // Opening without sharing fails while anybody else has the file open for reading, writing or
+    // deleting. A handle of this process counts too: callers close their own first.
+    for (const std::string& path : paths) {
+      const Handle h(::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+      if (!h.ok() && ::GetLastError() == ERROR_SHARING_VIOLATION) return true;
+    }
+    return false;
+  }
+
+  // --- beep ----------------------------------------------------------------------------------
+
+  void WinBeeper::ErrorBeep() {
+    ::MessageBeep(MB_ICONHAND);
+  }
 
 }  // namespace qv::platform

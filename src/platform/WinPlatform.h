@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/Platform.h"
 
@@ -36,6 +37,9 @@ class WinFileSystem : public FileSystem {
                                                std::string* error) override;
   // The read-only attribute: the system refuses to replace or remove such a file.
   bool ReadOnlyFile(const std::string& path) override;
+  std::unique_ptr<TStream> OpenRead(const std::string& path) override;
+  std::string NoFileReason(const std::string& path, bool* missing) override;
+  std::vector<std::string> FileNamesIn(const std::string& folder) override;
   std::string ProgramPath() override;
   std::string_view PathSeparators() const override { return "\\/"; }
   // The A functions take MAX_PATH characters, the terminating zero among them.
@@ -51,6 +55,8 @@ class WinFileSystem : public FileSystem {
   // the lock object lives (or the process does); one that exists already is another holder's.
   std::unique_ptr<FolderLock> LockFolder(const std::string& folder, bool* heldByOther,
                                          std::string* error) override;
+  // Whether the folder's mutex exists (opened and closed at once).
+  bool FolderLockHeld(const std::string& folder) override;
   // The mutex name LockFolder uses for a folder.
   static std::string FolderLockName(const std::string& folder);
 };

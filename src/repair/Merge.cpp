@@ -25,8 +25,8 @@ MergeFigures MergeEntries(TCompactMessageList& rebuilt, OldIndex& old, std::int6
     } else {
       ++f.withoutMessageId;
       if (static_cast<std::int64_t>(i) != leadingEntry)
-        match =
-            old.MatchAnonymous(rebuilt.Sender(i), rebuilt.Subject(i), rebuilt.Date(i), placement);
+        match = old.MatchAnonymous(rebuilt.Sender(i), rebuilt.Subject(i), rebuilt.Date(i),
+                                   rebuilt.BlockSize(i), !rebuilt.Undated(i), placement);
     }
     if (!match) continue;
     ++f.carriedOver;

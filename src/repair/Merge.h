@@ -20,9 +20,11 @@ struct MergeFigures {
 };
 
 // Files each rebuilt entry as the old index had its message: the first old entry with the same
-// Message-ID gives folder and read state; an entry without Message-ID takes the first old entry
-// without one, not yet taken, whose sender, subject and date agree (not the entry `leadingEntry`,
-// made of text before the first separator, which is matched by its Message-ID only).
+// Message-ID gives folder and read state; an entry without Message-ID takes an old entry without
+// one, not yet taken, whose sender, subject and date agree, the one with its block size first; or,
+// when its message gave no date, whose sender, subject and block size agree
+// (OldIndex::MatchAnonymous). The entry `leadingEntry`, made of text before the first separator,
+// is matched by its Message-ID only.
 MergeFigures MergeEntries(TCompactMessageList& rebuilt, OldIndex& old, std::int64_t leadingEntry);
 
 }  // namespace qv

@@ -118,6 +118,7 @@ void MessageIndexer::Index(std::span<const std::string_view> lines) {
   entry.SetOffset(place.offset);
   entry.SetBlockSize(place.size);
   entries_.Add(entry);
+  if (!message_.DateFromHeader()) entries_.SetUndated(entries_.Count() - 1);
 }
 
 }  // namespace qv

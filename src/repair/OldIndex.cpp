@@ -7,15 +7,18 @@ namespace qv {
 namespace {
 constexpr std::uint32_t kNone = TextKeyIndex::kNone;
 
-// Sender, subject and the date's bytes as one key: entries without identifier match on all three.
-std::string AnonymousKeyText(std::string_view sender, std::string_view subject, TDateTime date) {
-  std::string key;
-  key.reserve(sender.size() + subject.size() + 2 + sizeof date);
-  key += sender;
-  key += '\0';
-  key += subject;
-  key += '\0';
-  key.append(reinterpret_cast<const char*>(&date), sizeof date);
+// A key of a chain: the chain, the sender and the subject (each after its length) and the date's
+// bytes, the block size's, or both.
+template <class... Values>
+std::string AnonymousKeyText(char chain, std::string_view sender, std::string_view subject,
+                             const Values&... values) {
+  std::string key(1, chain);
+  for (const std::string_view text : {sender, subject}) {
+    const auto length = static_cast<std::uint32_t>(text.size());
+    key.append(reinterpret_cast<const char*>(&length), sizeof length);
+    key += text;
+  }
+  (key.append(reinterpret_cast<const char*>(&values), sizeof values), ...);
   return key;
 }
 }  // namespace
@@ -62,20 +65,39 @@ void OldIndex::Add(const TMailMessageItem& entry) {
     return;
   }
   const auto number = static_cast<std::uint32_t>(anonymous_.size());
-  anonymous_.push_back({folder, kNone, entry.Read()});
-  const std::string key = AnonymousKeyText(entry.Sender(), entry.Subject(), entry.Date());
+  anonymous_.push_back({folder, {kNone, kNone, kNone}, entry.Read(), false});
+  const std::int64_t size = entry.BlockSize();
+  const TDateTime date = entry.Date();
+  Link(kByDate, AnonymousKeyText(kByDate, entry.Sender(), entry.Subject(), date), number);
+  Link(kByDateAndSize,
+       AnonymousKeyText(kByDateAndSize, entry.Sender(), entry.Subject(), date, size), number);
+  Link(kBySize, AnonymousKeyText(kBySize, entry.Sender(), entry.Subject(), size), number);
+}
+
+void OldIndex::Link(Chain chain, const std::string& key, std::uint32_t number) {
   const auto keyNumber = static_cast<std::uint32_t>(keys_.size());
   const std::uint32_t stored = byKey_.Insert(key, TextKeyIndex::Hash(key), keyNumber,
                                              [this](std::uint32_t n) { return KeyOf(n); });
   if (stored != keyNumber) {
     AnonymousKey& k = keys_[stored];
     if (k.first == kNone) k.first = number;
-    anonymous_[k.last].next = number;
+    anonymous_[k.last].next[chain] = number;
     k.last = number;
     return;
   }
   keys_.push_back(
       {texts_.Put(key), static_cast<std::uint32_t>(key.size()), number, number, number});
+}
+
+std::uint32_t OldIndex::FirstFree(Chain chain, const std::string& key) {
+  const std::uint32_t found =
+      byKey_.Find(key, TextKeyIndex::Hash(key), [this](std::uint32_t n) { return KeyOf(n); });
+  if (found == kNone) return kNone;
+  // Entries taken through another chain are passed once: `first` only moves on.
+  std::uint32_t& first = keys_[found].first;
+  while (first != kNone && anonymous_[first].taken)
+    first = anonymous_[first].next[chain];
+  return first;
 }
 
 bool OldIndex::BlockIs(std::int64_t number, std::int64_t offset, std::int64_t size) const noexcept {
@@ -96,16 +118,19 @@ bool OldIndex::MatchIdentifier(std::string_view id, Placement& placement, bool& 
 }
 
 bool OldIndex::MatchAnonymous(std::string_view sender, std::string_view subject, TDateTime date,
-                              Placement& placement) {
+                              std::int64_t blockSize, bool dated, Placement& placement) {
   if (keys_.empty()) return false;
-  const std::string key = AnonymousKeyText(sender, subject, date);
-  const std::uint32_t found =
-      byKey_.Find(key, TextKeyIndex::Hash(key), [this](std::uint32_t n) { return KeyOf(n); });
-  if (found == kNone) return false;
-  AnonymousKey& k = keys_[found];
-  if (k.first == kNone) return false;
-  const Anonymous& a = anonymous_[k.first];
-  k.first = a.next;
+  std::uint32_t n = kNone;
+  if (dated) {
+    n = FirstFree(kByDateAndSize,
+                  AnonymousKeyText(kByDateAndSize, sender, subject, date, blockSize));
+    if (n == kNone) n = FirstFree(kByDate, AnonymousKeyText(kByDate, sender, subject, date));
+  } else {
+    n = FirstFree(kBySize, AnonymousKeyText(kBySize, sender, subject, blockSize));
+  }
+  if (n == kNone) return false;
+  Anonymous& a = anonymous_[n];
+  a.taken = true;
   ++anonymousTaken_;
   placement = {folders_[a.folder], a.read};
   return true;
@@ -121,6 +146,8 @@ std::int64_t OldIndex::Unmatched() const noexcept {
 void OldIndex::ResetMatches() noexcept {
   for (std::size_t i = 0; i < identified_.size(); ++i)
     identified_[i].matched = false;
+  for (std::size_t i = 0; i < anonymous_.size(); ++i)
+    anonymous_[i].taken = false;
   for (std::size_t i = 0; i < keys_.size(); ++i)
     keys_[i].first = keys_[i].head;
   anonymousTaken_ = 0;

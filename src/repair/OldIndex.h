@@ -1,8 +1,8 @@
 // What the repair keeps of the old index, in place of its entries: for the merge, the folder and
 // read state of the first entry of each identifier and how many entries have it, and the entries
-// without identifier by sender, subject and date; for the check whether the index matches the
-// store, each entry's offset and size by position. It takes the entries one by one as the index is
-// read (a sink for its message list), so the old entries are never held whole.
+// without identifier by sender, subject, date and block size; for the check whether the index
+// matches the store, each entry's offset and size by position. It takes the entries one by one as
+// the index is read (a sink for its message list), so the old entries are never held whole.
 #pragma once
 
 #include <cstdint>
@@ -43,10 +43,14 @@ class OldIndex : public TItemSink {
   // The first entry with this (non-empty) identifier: false when there is none. `repeat` tells
   // whether an earlier message took it already.
   bool MatchIdentifier(std::string_view id, Placement& placement, bool& repeat);
-  // The first entry without identifier with this sender, subject and date that no message has
-  // taken: false when there is none. Each such entry is taken once.
+  // An entry without identifier that no message has taken, for a message without identifier:
+  // false when there is none. Each such entry is taken once. A message whose header gave its date
+  // (`dated`) takes an entry with its sender, subject and date, the first of them with its block
+  // size if there is one, else the first. A message without a date of its own (its date is the
+  // moment of indexing, different at every run) takes the first entry with its sender, subject
+  // and block size.
   bool MatchAnonymous(std::string_view sender, std::string_view subject, TDateTime date,
-                      Placement& placement);
+                      std::int64_t blockSize, bool dated, Placement& placement);
   // The entries that no match has reached since the last ResetMatches.
   std::int64_t Unmatched() const noexcept;
   // Forgets every match: each entry can be taken again.
@@ -62,18 +66,22 @@ class OldIndex : public TItemSink {
     bool read;
     bool matched;
   };
-  // The entries without identifier that share a sender, subject and date, in file order.
+  // The ways entries without identifier are chained: each entry is in one chain of each.
+  enum Chain : std::uint8_t { kByDate, kByDateAndSize, kBySize, kChains };
+  // The entries without identifier that share a key of one chain (sender, subject and date; and
+  // block size; or sender, subject and block size), in file order.
   struct AnonymousKey {
     TextArena::Position text;
     std::uint32_t length;
-    std::uint32_t first;  // the first not yet taken, in anonymous_ (kNone: all taken)
+    std::uint32_t first;  // no entry before it is still free (kNone: none is)
     std::uint32_t head;   // the first of all, for ResetMatches
     std::uint32_t last;
   };
   struct Anonymous {
     std::uint32_t folder;
-    std::uint32_t next;  // the next entry of the same key (kNone: none)
+    std::uint32_t next[kChains];  // the next entry of the same key in each chain (kNone: none)
     bool read;
+    bool taken;
   };
   struct Block {
     std::int64_t offset, size;
@@ -85,6 +93,10 @@ class OldIndex : public TItemSink {
   std::string_view KeyOf(std::uint32_t n) const noexcept {
     return texts_.At(keys_[n].text, keys_[n].length);
   }
+  // Puts entry `number` (the last of anonymous_) at the end of its key's list in a chain.
+  void Link(Chain chain, const std::string& key, std::uint32_t number);
+  // The first free entry of a key's list in a chain (kNone: none).
+  std::uint32_t FirstFree(Chain chain, const std::string& key);
 
   const TMailMessageList& messages_;
   std::unique_ptr<TMailMessageItem> reading_;

@@ -1,5 +1,9 @@
 #include "repair/Repair.h"
 
+#include <algorithm>
+#include <chrono>
+#include <new>
+#include <thread>
 #include <vector>
 
 #include "base/StringUtils.h"
@@ -57,6 +61,23 @@ std::string MailboxNameProblem(std::string_view name) {
   for (const char* device : kDevices)
     if (TrimRight(stem) == device) return "a device name";
   return "";
+}
+
+std::string VisibleText(std::string_view text) {
+  std::string r;
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F)
+      r += Format("\\x%02X", u);
+    else
+      r += c;
+  }
+  return r;
+}
+
+std::string ErrorText(const std::exception& e) {
+  if (dynamic_cast<const std::bad_alloc*>(&e)) return kOutOfMemory;
+  return e.what();
 }
 
 // --- the form ----------------------------------------------------------------------------------
@@ -129,8 +150,19 @@ bool TForm1::IsAppRunning(std::string_view names) {
 }
 
 bool TForm1::ClientRunning() {
+  client_holder_ = platform::InstanceProbe::FileHolder();
   if (IsAppRunning(kAppMutexName)) return true;
-  return !paths_.store.empty() && services_.probe.FilesInUse({paths_.store, paths_.index});
+  return !paths_.store.empty() &&
+         services_.probe.FindFileHolder({paths_.store, paths_.index}, client_holder_);
+}
+
+std::string TForm1::CloseClientText() const {
+  const platform::InstanceProbe::FileHolder& h = client_holder_;
+  if (h.file.empty()) return kCloseClient;
+  const std::string who = h.pid == 0
+                              ? std::string("another process")
+                              : FormatMessage("process %d (%s)", {IntToStr(h.pid), h.program});
+  return std::string(kCloseClient) + "\n" + FileDetail(h.file, "open in " + who);
 }
 
 void TForm1::Block(const std::string& reason) {
@@ -151,7 +183,17 @@ bool TForm1::TakeFolderLock() {
   const std::string folder = AppDir + ProfileDir;
   bool heldByOther = false;
   std::string error;
-  folder_lock_ = services_.files.LockFolder(folder, &heldByOther, &error);
+  if (dry_run_) {
+    // A dry run only looks, so that it never keeps a repair out.
+    heldByOther = services_.files.FolderLockHeld(folder);
+  } else {
+    // A dry run looks at the lock for a moment: a repair tries again a little before it yields.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+      folder_lock_ = services_.files.LockFolder(folder, &heldByOther, &error);
+      if (folder_lock_ || !heldByOther) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
   if (folder_lock_) return true;
   if (heldByOther) {
     BlockWithError(kRepairRunning);
@@ -267,8 +309,12 @@ void TForm1::RefuseReadOnlyFiles() {
 bool TForm1::ReadProfile() {
   platform::FileSystem& files = services_.files;
   try {
-    if (!files.FileExists(ProfilePath())) {
+    bool missing = false;
+    if (const std::string why = files.NoFileReason(ProfilePath(), &missing); missing) {
       MailboxName = "mailbox";
+    } else if (!why.empty()) {
+      // A profile that cannot be looked at names a mailbox all the same: not the default one.
+      throw EFOpenError(FormatMessage(kFOpenError, {ProfilePath(), why}));
     } else {
       qvProfile.LoadFromFile(ProfilePath(), files);
       MailboxName = qvProfile.Mailbox();
@@ -281,16 +327,36 @@ bool TForm1::ReadProfile() {
   }
   if (const std::string problem = MailboxNameProblem(MailboxName); !problem.empty()) {
     // A name that reaches outside the profile folder: no file is looked at.
-    BlockWithError(FormatMessage(kBadMailboxName, {MailboxName}));
+    BlockWithError(FormatMessage(kBadMailboxName, {VisibleText(MailboxName)}) + "\n" +
+                   FileDetail(ProfilePath(), "its mailbox name: " + problem));
     return false;
   }
   return true;
 }
 
+namespace {
+// Hands a message list being read to the old index, noting that the list was reached.
+class ListStart : public TItemSink {
+ public:
+  explicit ListStart(OldIndex& to) : to_(to) {}
+  const TCollection& Collection() const override { return to_.Collection(); }
+  void Clear() override {
+    reached = true;
+    to_.Clear();
+  }
+  TCollectionItem& Begin() override { return to_.Begin(); }
+  void End(TCollectionItem& item) override { to_.End(item); }
+  bool reached = false;
+
+ private:
+  OldIndex& to_;
+};
+}  // namespace
+
 void TForm1::ReadOldIndex() {
-  if (!services_.files.FileExists(IndexPath())) {
+  if (const std::string why = services_.files.NoFileReason(IndexPath(), nullptr); !why.empty()) {
     Label2.SetCaption(kCannotFindMailbox);
-    Block(kCannotFindMailbox);
+    Block(std::string(kCannotFindMailbox) + "\n" + FileDetail(IndexPath(), why));
     return;
   }
   // After a replacement that could not be settled the index is left unread: it may belong to
@@ -305,21 +371,29 @@ void TForm1::LoadOldIndex() {
   const platform::FileStamp before = files.Stamp(IndexPath());
   index_stamp_ = before;
   index_read_ = FileMark::Of(before);
+  ListStart list(old_entries_);
   try {
     // The message list goes to old_entries_, which keeps of it what the merge needs.
-    LoadComponentFromFile(MailBox, IndexPath(), files, &old_entries_);
+    LoadComponentFromFile(MailBox, IndexPath(), files, &list);
   } catch (const Exception& e) {
+    // The system could not read the index, which may be whole: without its folders and read
+    // states nothing may be replaced. That goes to the caller, which stops.
+    if (IsSystemReadError(e)) throw;
     // A damaged index is what the repair mends: report it and keep what could be read.
     ReportError(e.what());
+    // The folder tree comes before the message list: a fault before the list cut it short.
+    if (!list.reached) RestoreFolderTree();
   }
-  if (before.exists) index_read_.sum = FileChecksum(IndexPath());
+  if (before.exists) index_read_.sum = FileChecksum(files, IndexPath());
 }
 
 void TForm1::RereadOldIndex() {
   // The client may have moved messages since start-up (the dialog waits for the click).
   const platform::FileStamp now = services_.files.Stamp(IndexPath());
   // (by its bytes too: a coarse clock may give a rewrite the same times)
-  if (now == index_stamp_ && now.exists && FileChecksum(IndexPath()) == index_read_.sum) return;
+  if (now == index_stamp_ && now.exists &&
+      FileChecksum(services_.files, IndexPath()) == index_read_.sum)
+    return;
   MailBox.TreeItems().Clear();
   MailBox.MailItems().Clear();
   MailBox.SetMailDir("\\mail");
@@ -330,11 +404,71 @@ void TForm1::RereadOldIndex() {
   MailBox.SetF3("");
   MailBox.SetF4("");
   old_entries_.Clear();
+  figures_.folderTree.clear();
   if (now.exists)
     LoadOldIndex();
   else
     index_read_ = FileMark(), index_stamp_ = now;
   figures_.oldEntries = old_entries_.Count();
+}
+
+namespace {
+// Takes the items of a message list as they are read and keeps none: only the folder tree of an
+// index is wanted.
+class DroppedItems : public TItemSink {
+ public:
+  explicit DroppedItems(const TCollection& collection) : collection_(collection) {}
+  const TCollection& Collection() const override { return collection_; }
+  void Clear() override {}
+  TCollectionItem& Begin() override {
+    item_ = std::make_unique<TMailMessageItem>();
+    return *item_;
+  }
+  void End(TCollectionItem&) override { item_.reset(); }
+
+ private:
+  const TCollection& collection_;
+  std::unique_ptr<TMailMessageItem> item_;
+};
+}  // namespace
+
+void TForm1::RestoreFolderTree() {
+  platform::FileSystem& files = services_.files;
+  // The copies of the index beside it: its backups and the copy a repair keeps while it runs.
+  const std::string folder = files.FolderOf(IndexPath());
+  const std::string prefix = IndexPath().substr(folder.size()) + ".bak-";
+  std::vector<std::pair<std::int64_t, std::string>> kept;
+  for (const std::string& name : files.FileNamesIn(folder.empty() ? "." : folder))
+    if (name.starts_with(prefix)) kept.emplace_back(0, folder + name);
+  kept.emplace_back(0, paths_.restore);
+  for (auto& [modified, path] : kept) {
+    const platform::FileStamp stamp = files.Stamp(path);
+    modified = stamp.exists ? stamp.modified : -1;
+  }
+  std::sort(kept.begin(), kept.end(),
+            [](const auto& a, const auto& b) { return a.first > b.first; });
+  for (const auto& [modified, path] : kept) {
+    if (modified < 0) continue;
+    TqvMailBox copy(nullptr);
+    DroppedItems dropped(copy.MailItems());
+    try {
+      LoadComponentFromFile(copy, path, files, &dropped);
+    } catch (const std::exception&) {
+      continue;  // a copy that is damaged too, or cannot be read
+    }
+    if (copy.TreeItems().Count() == 0) continue;
+    MailBox.SetTreeItems(&copy.TreeItems());
+    figures_.folderTree = "taken from " + path;
+    return;
+  }
+  // The last item read may be cut short: the least a client needs instead, the Inbox.
+  MailBox.TreeItems().Clear();
+  TMailTreeItem& inbox = MailBox.TreeItems().NewItem();
+  inbox.SetText("Inbox");
+  inbox.SetIsVisible(true);
+  inbox.SetIsProtected(true);
+  inbox.SetUnread(1);
+  figures_.folderTree = "a new Inbox alone (no copy of the index beside it could be read)";
 }
 
 void TForm1::FormShow() {
@@ -369,7 +503,14 @@ void TForm1::FormShow() {
   if (interrupted_ != Interrupted::None && interrupted_ != Interrupted::Pending &&
       interrupted_ != Interrupted::Failed)
     paths_ = MailboxPaths::For(files, AppDir + ProfileDir, mailbox_file_);
-  ReadOldIndex();
+  try {
+    ReadOldIndex();
+  } catch (const std::exception& e) {
+    // Nothing is offered (a dry run has nothing to scan against).
+    BlockWithError(ErrorText(e));
+    paths_ = MailboxPaths();
+    return;
+  }
   RefuseReadOnlyFiles();
 
   // What an earlier run left behind without a journal naming it is only noted: no journal says
@@ -379,7 +520,7 @@ void TForm1::FormShow() {
        {&paths_.repaired, &paths_.indexTemp, &paths_.restore, &paths_.storeRestore})
     if (files.EntryExists(*path)) leftovers_.push_back(*path);
 
-  if (running && interrupted_ != Interrupted::Pending) BlockWithError(kCloseClient);
+  if (running && interrupted_ != Interrupted::Pending) BlockWithError(CloseClientText());
   figures_.clientRunning = running;
   figures_.oldEntries = old_entries_.Count();
   figures_.storeBytes = files.FileSize(StorePath());
@@ -413,7 +554,7 @@ void TForm1::Button1Click() {
     ScanMailbox();
   } catch (const std::exception& e) {
     // Whatever ends the run part-way leaves the old files as they were.
-    EndRunUnchanged(e.what());
+    EndRunUnchanged(ErrorText(e));
     return;
   }
   switch (scan_.status) {
@@ -429,14 +570,14 @@ void TForm1::Button1Click() {
       return;
     case ScanStatus::NoMessages:
       figures_.scanned = true;
-      EndRunUnchanged(dry_run_ ? "" : kNoMessagesFound);
+      EndRunUnchanged(dry_run_ ? "" : std::string(kNoMessagesFound) + "\n" + scan_.error);
       return;
   }
   try {
     FinishRun();
   } catch (const std::exception& e) {
     if (replacement_) replacement_->Discard();
-    ReportError(e.what());
+    ReportError(ErrorText(e));
   }
   SetState(State::Done);
 }
@@ -533,7 +674,7 @@ void TForm1::ScanMailbox() {
   switch (scan_.status) {
     case ScanStatus::Missing:
       RepairedStore.reset();
-      ReportError(kCannotFindMailboxRun);
+      ReportError(std::string(kCannotFindMailboxRun) + "\n" + scan_.error);
       return;
     case ScanStatus::CreateFailed:
       RepairedStore.reset();

@@ -81,6 +81,11 @@ inline constexpr const char* kNothingToSettle =
     "No interrupted repair of this mailbox was found. Nothing was changed.";
 inline constexpr const char* kReadOnlyFile =
     "The mailbox cannot be repaired while its files are read-only. Nothing was changed.";
+inline constexpr const char* kOutOfMemory = "There is not enough memory. Nothing was changed.";
+// The text an error is reported with (a lack of memory in words).
+std::string ErrorText(const std::exception& e);
+// A text with its control characters written as "\xNN" (a NUL would end the text shown).
+std::string VisibleText(std::string_view text);
 // Why a mailbox name from the profile cannot name files inside the profile folder ("" when it
 // can): a path separator, a drive, a ".." or "." name, a control character, or a device name.
 std::string MailboxNameProblem(std::string_view name);
@@ -105,6 +110,8 @@ struct RepairFigures {
   // "refuse" ("" when there is none).
   std::string interruptedAction;
   bool scanned = false;  // the store was scanned
+  // Where the folder tree comes from when the old index's could not be read ("" when it could).
+  std::string folderTree;
 };
 
 class TForm1 : public TComponent {
@@ -171,9 +178,12 @@ class TForm1 : public TComponent {
 
   // True when one of the comma-separated mutex names names an existing mutex.
   bool IsAppRunning(std::string_view names);
-  // The mail client's running-check: its mutex, or another process holding the store or the
-  // index open.
+  // The mail client's running-check: its mutex, or another process (not this program's) holding
+  // the store or the index open.
   bool ClientRunning();
+  // "Please close Quorvane before running.", with the file and the process that holds it open
+  // when that is what the last ClientRunning found.
+  std::string CloseClientText() const;
 
   State CurrentState() const noexcept { return state_; }
   // Whether the last run replaced the mailbox files.
@@ -242,13 +252,18 @@ class TForm1 : public TComponent {
   bool TakeFolderLock();
   // Reads the profile and checks the mailbox name; false (blocked, reported) when it failed.
   bool ReadProfile();
-  // Reads the old index into MailBox and OldEntries, and shows the mailbox name.
+  // Reads the old index into MailBox and OldEntries, and shows the mailbox name. A damaged index
+  // is reported, and what could be read of it is kept. An index that the system could not open
+  // or read (it may be whole) raises that error: the caller stops.
   void ReadOldIndex();
   // Reads the old index into MailBox and OldEntries, noting its state; a damaged index is
   // reported and what could be read kept.
   void LoadOldIndex();
   // At a run's start: reads the old index again when it changed since it was read.
   void RereadOldIndex();
+  // For an old index whose folder tree could not be read: the tree of the newest copy of the index
+  // beside it that reads without fault (a backup or the copy a repair keeps), else an Inbox alone.
+  void RestoreFolderTree();
   void HandleInterruptedReplacement(bool clientRunning);
   // Settles an interrupted replacement by keeping the files in place (SetKeepCurrent).
   void KeepCurrentFiles();
@@ -276,6 +291,7 @@ class TForm1 : public TComponent {
   std::string mailbox_file_;  // MailboxName in the file system's encoding
   MailboxPaths paths_;
   std::unique_ptr<platform::FolderLock> folder_lock_;
+  platform::InstanceProbe::FileHolder client_holder_;  // what the last ClientRunning found
   std::vector<std::string> leftovers_;
   Interrupted interrupted_ = Interrupted::None;
   std::string blocked_reason_;

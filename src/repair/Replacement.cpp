@@ -81,7 +81,7 @@ FileMark FileMark::Of(const FileStamp& stamp, std::uint32_t sum) {
   return m;
 }
 
-std::uint32_t FileChecksum(const std::string& path) {
+std::uint32_t FileChecksum(FileSystem& files, const std::string& path) {
   // CRC-32 (the reflected polynomial 0xEDB88320), eight bytes a step: tables[k][b] is the CRC of
   // byte b followed by k zero bytes, so the eight lookups of a step are independent.
   static const auto tables = [] {
@@ -98,10 +98,10 @@ std::uint32_t FileChecksum(const std::string& path) {
     return t;
   }();
   std::uint32_t crc = 0xFFFFFFFFu;
-  try {
-    TFileStream in(path, FileMode::OpenRead);
+  {
+    const std::unique_ptr<TStream> in = files.OpenRead(path);
     std::vector<unsigned char> block(std::size_t{1} << 16);
-    for (std::size_t n; (n = in.Read(block.data(), block.size())) > 0;) {
+    for (std::size_t n; (n = in->Read(block.data(), block.size())) > 0;) {
       const unsigned char* p = block.data();
       const unsigned char* const end = p + n;
       for (; end - p >= 8; p += 8) {
@@ -114,8 +114,6 @@ std::uint32_t FileChecksum(const std::string& path) {
       for (; p < end; ++p)
         crc = tables[0][(crc ^ *p) & 0xFF] ^ (crc >> 8);
     }
-  } catch (const Exception&) {
-    return 0;
   }
   return crc ^ 0xFFFFFFFFu;
 }
@@ -342,10 +340,10 @@ void LinkOrCopy(FileSystem& files, const std::string& from, const std::string& t
       break;
   }
   {
-    TFileStream in(from, FileMode::OpenRead);
+    const std::unique_ptr<TStream> in = files.OpenRead(from);
     const std::unique_ptr<TStream> out = files.CreateFile(to);
     try {
-      out->CopyFrom(in, 0);
+      out->CopyFrom(*in, 0);
       out->Commit();
     } catch (...) {
       files.DeleteFile(to, nullptr);
@@ -553,7 +551,8 @@ std::string Replacement::ChangedSinceRead(const Request& request, bool sums) {
   what = WhatChanged(p.indexTarget, journal_.oldIndex, index, false);
   if (what.empty() && index_ref_.exists && index != index_ref_)
     what = WhatChanged(p.indexTarget, FileMark::Of(index_ref_), index, true);
-  if (what.empty() && sums && index.exists && FileChecksum(p.indexTarget) != journal_.oldIndex.sum)
+  if (what.empty() && sums && index.exists &&
+      FileChecksum(files_, p.indexTarget) != journal_.oldIndex.sum)
     what = FormatMessage("\"%s\" was written to (its size is the same).", {p.indexTarget});
   return what.empty() ? what : std::string(kIndexChanged) + "\n" + what;
 }
@@ -682,7 +681,7 @@ Replacement::Outcome Replacement::Replace(const Request& request) {
     }
     WriteNewIndex(request);
     const std::string temp = Name(Made::IndexTemp);
-    journal_.newIndex = FileMark::Of(files_.Stamp(temp), FileChecksum(temp));
+    journal_.newIndex = FileMark::Of(files_.Stamp(temp), FileChecksum(files_, temp));
     journal_.newStore = FileMark::Of(files_.Stamp(repairedPath));
     journal_.ready = true;
     if (!files_.AppendFile(p.journal, FormatJournalReady(journal_), &error))
@@ -737,9 +736,9 @@ JournalRead ReadJournalFile(FileSystem& files, const std::string& path, Replacem
   std::string text(static_cast<std::size_t>(kMaxJournalBytes) + 1, '\0');
   std::size_t got = 0;
   try {
-    TFileStream in(path, FileMode::OpenRead);
+    const std::unique_ptr<TStream> in = files.OpenRead(path);
     for (std::size_t n;
-         got < text.size() && (n = in.Read(text.data() + got, text.size() - got)) > 0;)
+         got < text.size() && (n = in->Read(text.data() + got, text.size() - got)) > 0;)
       got += n;
   } catch (const Exception& e) {
     *why = e.what();
@@ -767,10 +766,10 @@ bool IsStore(const FileStamp& f, const FileMark& m) {
   return m.SameFile(f) || Unchanged(f, m);
 }
 // Whether the index file at `path` holds the bytes recorded.
-bool IndexHolds(const std::string& path, const FileStamp& f, const FileMark& m) {
+bool IndexHolds(FileSystem& files, const std::string& path, const FileStamp& f, const FileMark& m) {
   if (!f.exists || !m.exists || f.size != m.size) return false;
   if (m.SameFile(f) && f.modified == m.modified) return true;
-  return FileChecksum(path) == m.sum;
+  return FileChecksum(files, path) == m.sum;
 }
 bool SameFile(const FileStamp& a, const FileStamp& b) {
   return a.exists && b.exists && a.volume == b.volume && a.id == b.id;
@@ -822,7 +821,7 @@ class Settlement {
   }
   Kept KeptIndex() {
     if (!keptIndex_.exists || !j_.oldIndex.exists) return Kept::None;
-    if (IndexHolds(Name(Made::KeptIndex), keptIndex_, j_.oldIndex)) return Kept::Unchanged;
+    if (IndexHolds(files_, Name(Made::KeptIndex), keptIndex_, j_.oldIndex)) return Kept::Unchanged;
     return j_.oldIndex.SameFile(keptIndex_) ? Kept::Changed : Kept::None;
   }
   Kept KeptStore() const {
@@ -834,7 +833,7 @@ class Settlement {
     if (!index_.exists || !j_.newIndex.exists) return false;
     // (by its bytes: once the new index is gone, another file may get its identity)
     if (j_.oldIndex.SameFile(index_) && index_.modified == j_.oldIndex.modified) return false;
-    return IndexHolds(paths_.indexTarget, index_, j_.newIndex);
+    return IndexHolds(files_, paths_.indexTarget, index_, j_.newIndex);
   }
   RecoveryPlan AfterBothRenames();
   RecoveryPlan AfterIndexRename();
@@ -898,7 +897,7 @@ RecoveryPlan Settlement::AfterBothRenames() {
     if (index == Kept::Unchanged) {
       const std::string kept = Name(Made::KeptIndex);
       steps_.push_back({Step::Remove, kept, "", [this, kept] {
-                          return IndexHolds(kept, files_.Stamp(kept), j_.oldIndex);
+                          return IndexHolds(files_, kept, files_.Stamp(kept), j_.oldIndex);
                         }});
     }
     if (store == Kept::Unchanged) {
@@ -912,7 +911,7 @@ RecoveryPlan Settlement::AfterBothRenames() {
   // old pair goes back, as long as the new one is as the run made it.
   const bool oldThere = store != Kept::None && (!j_.oldIndex.exists || index != Kept::None);
   if (!oldThere || !Unchanged(store_, j_.newStore) ||
-      !IndexHolds(paths_.indexTarget, index_, j_.newIndex))
+      !IndexHolds(files_, paths_.indexTarget, index_, j_.newIndex))
     return Refuse(
         "The mailbox was written to after the repair had put the new one in place, and the "
         "files can no longer be put together safely.");
@@ -955,7 +954,7 @@ RecoveryPlan Settlement::AfterIndexRename() {
   }
   // The repaired store cannot complete the pair, or mail was added to the old store since: the
   // old index goes back beside the store as it is.
-  if (!IndexHolds(paths_.indexTarget, index_, j_.newIndex) ||
+  if (!IndexHolds(files_, paths_.indexTarget, index_, j_.newIndex) ||
       (j_.oldIndex.exists && index == Kept::None))
     return Refuse(
         "The new index is in place beside the old mailbox, and the old index cannot be "
@@ -1001,7 +1000,8 @@ RecoveryPlan Settlement::Clear() {
     const std::string kept = Name(Made::KeptIndex);
     steps_.push_back({Step::Remove, kept, "", [this, kept] {
                         const FileStamp now = files_.Stamp(kept);
-                        return j_.oldIndex.SameFile(now) || IndexHolds(kept, now, j_.oldIndex);
+                        return j_.oldIndex.SameFile(now) ||
+                               IndexHolds(files_, kept, now, j_.oldIndex);
                       }});
   }
   if (KeptStore() != Kept::None) {
@@ -1195,8 +1195,14 @@ RecoveryPlan PlanDamaged(FileSystem& files, const MailboxPaths& paths, const std
 
 Recovery RecoverAfterRun(FileSystem& files, platform::Clock& clock, const MailboxPaths& paths,
                          const ReplacementJournal& journal, RecoveryPlan& plan) {
-  Settlement settlement(files, clock, paths, journal);
-  const Recovery outcome = settlement.Carry(plan, true);
+  Recovery outcome;
+  try {
+    outcome = Settlement(files, clock, paths, journal).Carry(plan, true);
+  } catch (const Exception& e) {
+    // An index that cannot be read cannot be told: every file stays as it is.
+    plan = {Recovery::Failed, "", e.what()};
+    outcome = Recovery::Failed;
+  }
   if (outcome == Recovery::Failed && plan.reason.empty())
     plan.reason = "The mailbox changed during the repair, and every file was kept as it is.";
   if (outcome == Recovery::Finished && !plan.detail.empty() && files.FileExists(paths.journal))
@@ -1221,7 +1227,11 @@ RecoveryPlan PlanRecovery(FileSystem& files, platform::Clock& clock, const Mailb
     case JournalRead::Read:
       break;
   }
-  return Settlement(files, clock, paths, journal).Decide();
+  try {
+    return Settlement(files, clock, paths, journal).Decide();
+  } catch (const Exception& e) {
+    return {Recovery::Failed, "", e.what()};  // an index that cannot be read cannot be told
+  }
 }
 
 Recovery RecoverReplacement(FileSystem& files, platform::Clock& clock, const MailboxPaths& paths,
@@ -1252,7 +1262,13 @@ Recovery RecoverReplacement(FileSystem& files, platform::Clock& clock, const Mai
     case JournalRead::Read:
       break;
   }
-  const Recovery outcome = Settlement(files, clock, paths, journal).Carry(plan, false);
+  Recovery outcome;
+  try {
+    outcome = Settlement(files, clock, paths, journal).Carry(plan, false);
+  } catch (const Exception& e) {
+    plan = {Recovery::Failed, "", e.what()};  // an index that cannot be read cannot be told
+    outcome = Recovery::Failed;
+  }
   if (detail) *detail = plan.reason.empty() ? plan.detail : plan.reason + "\n" + plan.detail;
   return outcome;
 }
@@ -1283,7 +1299,12 @@ bool KeepCurrentFiles(FileSystem& files, platform::Clock& clock, const MailboxPa
     case JournalRead::Read:
       break;
   }
-  return Settlement(files, clock, paths, journal).KeepCurrent(report);
+  try {
+    return Settlement(files, clock, paths, journal).KeepCurrent(report);
+  } catch (const Exception& e) {
+    if (report) *report = e.what();
+    return false;
+  }
 }
 
 }  // namespace qv

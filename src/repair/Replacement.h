@@ -96,8 +96,9 @@ struct ReplacementJournal {
   FileMark newIndex, newStore;
 };
 
-// The CRC-32 of a file's bytes; 0 when it cannot be read.
-std::uint32_t FileChecksum(const std::string& path);
+// The CRC-32 of a file's bytes. Raises the file layer's error when it cannot be read: a sum that
+// is not the file's would tell a crash's recovery the wrong file.
+std::uint32_t FileChecksum(platform::FileSystem& files, const std::string& path);
 
 std::string FormatJournalBegin(const ReplacementJournal& journal);
 std::string FormatJournalReady(const ReplacementJournal& journal);

@@ -1,10 +1,13 @@
 #include "repair/StoreScan.h"
 
 #include <algorithm>
+#include <new>
 #include <string_view>
 #include <vector>
 
+#include "base/Errors.h"
 #include "base/Stream.h"
+#include "base/StringUtils.h"
 #include "repair/StoreReader.h"
 
 namespace qv {
@@ -60,6 +63,7 @@ class Scan {
   ScanResult& found_;
   bool started_ = false;         // a separator has been seen
   bool leadingText_ = false;     // text other than blank lines before the first separator
+  bool crInside_ = false;        // a line before the first separator has a CR inside it
   std::int64_t blockStart_ = 0;  // where the current message's separator line begins
   bool indexMatches_ = true;     // every message so far has its old entry at its block
   // The lines of the message being read, as offsets into the reader's held bytes, and as views
@@ -79,15 +83,31 @@ void Scan::Run(TStream& store) {
   // a line too long for the buffer is read through rather than gathered.
   StoreReader reader(store);
   std::string_view line;
-  while (reader.ReadLineOrSketch(line)) {
-    if (IsSeparatorLine(line, in_.names, in_.clock))
-      Separator(reader, reader.LineOffset());
-    else if (started_)
-      NoteLine(reader, line);
-    else if (!leadingText_)
-      leadingText_ = line.find_first_not_of(" \t\r") != std::string_view::npos;
+  try {
+    while (reader.ReadLineOrSketch(line)) {
+      if (IsSeparatorLine(line, in_.names, in_.clock)) {
+        Separator(reader, reader.LineOffset());
+      } else if (started_) {
+        NoteLine(reader, line);
+      } else {
+        if (!leadingText_) leadingText_ = line.find_first_not_of(" \t\r") != std::string_view::npos;
+        // A CR inside a line (not among those that end it): lines that end in CR alone.
+        const std::size_t end = line.find_last_not_of('\r');
+        if (end != std::string_view::npos && line.substr(0, end).find('\r') != line.npos)
+          crInside_ = true;
+      }
+    }
+    End(reader);
+  } catch (const std::bad_alloc&) {
+    // The message being read (or the text before the first separator) did not fit in memory.
+    const std::int64_t from = started_ ? blockStart_ : 0;
+    throw Exception(
+        kScanOutOfMemory,
+        FileDetail(in_.storePath, Format("the message at offset %lld, %lld bytes read "
+                                         "of it, did not fit in memory",
+                                         static_cast<long long>(from),
+                                         static_cast<long long>(reader.Offset() - from))));
   }
-  End(reader);
 }
 
 void Scan::Separator(StoreReader& reader, std::int64_t at) {
@@ -121,6 +141,12 @@ void Scan::End(StoreReader& reader) {
       indexMatches_ && found_.leadingEntry < 0 && in_.old && found_.messages == in_.old->Count();
   // A store with text but no recognised message is never replaced by an empty one.
   found_.status = !started_ && found_.storeBytes > 0 ? ScanStatus::NoMessages : ScanStatus::Scanned;
+  if (found_.status == ScanStatus::NoMessages)
+    found_.error =
+        FileDetail(in_.storePath,
+                   crInside_ ? "its lines end in CR alone, so no line begins a message (\"From \" "
+                               "and a date at the start of a line)"
+                             : "no line begins a message (\"From \" and a date)");
   if (progress_) progress_(found_);
 }
 
@@ -133,8 +159,8 @@ void Scan::IndexHeld(std::string_view held) {
 }
 
 void Scan::IndexLeadingText(std::int64_t bytes) {
-  TFileStream again(in_.storePath, FileMode::OpenRead);
-  TLimitedStream leading(again, bytes);
+  const std::unique_ptr<TStream> again = in_.files.OpenRead(in_.storePath);
+  TLimitedStream leading(*again, bytes);
   StoreReader reader(leading);
   reader.Hold();
   held_lines_.clear();
@@ -157,12 +183,14 @@ void Scan::CheckOldEntry(std::int64_t blockOffset, std::int64_t blockSize) {
 void ScanStore(const ScanInput& input, MessageIndexer& indexer, const ScanProgress& progress,
                ScanResult& found) {
   found = ScanResult();
-  if (!input.files.FileExists(input.storePath)) {
+  if (const std::string why = input.files.NoFileReason(input.storePath, nullptr); !why.empty()) {
     found.status = ScanStatus::Missing;
+    found.error = FileDetail(input.storePath, why);
     return;
   }
   found.store = input.files.Stamp(input.storePath);
-  TFileStream store(input.storePath, FileMode::OpenRead);
+  const std::unique_ptr<TStream> file = input.files.OpenRead(input.storePath);
+  TStream& store = *file;
   found.storeBytes = store.Size();
   found.messages = 0;
   if (!indexer.Sink().Open(found.error)) {

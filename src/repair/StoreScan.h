@@ -24,7 +24,7 @@ enum class ScanStatus {
 // error ended.
 struct ScanResult {
   ScanStatus status = ScanStatus::Interrupted;
-  std::string error;               // CreateFailed: the reason
+  std::string error;               // Missing, CreateFailed, NoMessages: the file and the reason
   platform::FileStamp store;       // the store as the scan began to read it
   std::int64_t storeBytes = 0;     // its size then
   std::int64_t messages = -1;      // messages indexed; -1 until the store is open
@@ -44,6 +44,9 @@ struct ScanInput {
   const OldIndex* old = nullptr;
 };
 
+inline constexpr const char* kScanOutOfMemory =
+    "There is not enough memory to read a message of the mailbox. Nothing was changed.";
+
 // Called at every separator line and once at the end, with what was found so far.
 using ScanProgress = std::function<void(const ScanResult& found)>;
 
@@ -51,7 +54,9 @@ using ScanProgress = std::function<void(const ScanResult& found)>;
 // the next one) to `indexer`, after opening its sink. Text before the first separator that is not
 // only blank lines becomes the first message (read a second time from the store once the first
 // separator shows that there is one). Raises what reading the store or the sink raises; `found`
-// then tells how far the scan got. The sink is left open: the caller closes it.
+// then tells how far the scan got; a lack of memory is raised as an Exception that names the
+// message being read (its offset and the bytes read of it). The sink is left open: the caller
+// closes it.
 void ScanStore(const ScanInput& input, MessageIndexer& indexer, const ScanProgress& progress,
                ScanResult& found);
 

@@ -19,6 +19,7 @@
 #include <thread>
 #include <tuple>
 
+#include "base/Errors.h"
 #include "support/Process.h"
 #include "support/ScopedZone.h"
 #include "support/Scratch.h"
@@ -42,6 +43,40 @@ TEST_F(PosixFiles, ErrorsCarryTheSystemsTexts) {
   EXPECT_EQ(error, "File exists");
   EXPECT_FALSE(files_.DeleteFile((dir_ / "none").string(), &error));
   EXPECT_EQ(error, "No such file or directory");
+}
+
+// A store that was a named pipe, a folder or a link to nothing said "Cannot find
+// mailbox!" without the file or the reason (and a named pipe made the open wait for a writer).
+TEST_F(PosixFiles, WhatHasANameThatIsNoFileIsSaid) {
+  const std::string d = dir_.string() + "/";
+  ASSERT_EQ(::mkfifo((d + "fifo").c_str(), 0600), 0);
+  fs::create_directory(d + "folder");
+  fs::create_symlink(d + "none", d + "dangling");
+  fs::create_symlink(d + "loop", d + "loop");
+  const struct {
+    std::string name, reason;
+    bool missing;
+  } cases[] = {
+      {"fifo", "a named pipe (FIFO), not a file", false},
+      {"folder", "Is a directory", false},
+      {"dangling", "a symbolic link to nothing (its target does not exist)", false},
+      {"loop", "Too many levels of symbolic links", false},
+      {"none", "No such file or directory", true},
+      {std::string(300, 'n'), "File name too long", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    bool missing = !c.missing;
+    EXPECT_EQ(files_.NoFileReason(d + c.name, &missing), c.reason);
+    EXPECT_EQ(missing, c.missing);
+    // Opening for reading fails at once, with the same reason where the name is not a file.
+    try {
+      files_.OpenRead(d + c.name);
+      ADD_FAILURE() << "opened";
+    } catch (const EFOpenError& e) {
+      EXPECT_TRUE(std::string(e.what()).ends_with(c.reason)) << e.what();
+    }
+  }
 }
 
 TEST_F(PosixFiles, PermissionBitsAreCopied) {
@@ -95,6 +130,12 @@ TEST_F(PosixFiles, FilesHeldOpenByAnotherProcessAreInUse) {
     if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   EXPECT_TRUE(seen);
+  // Who holds it: the file, and the process's number and program.
+  InstanceProbe::FileHolder who;
+  ASSERT_TRUE(probe.FindFileHolder({a, b}, who));
+  EXPECT_EQ(who.file, b);
+  EXPECT_GT(who.pid, 0);
+  EXPECT_EQ(who.program, "sleep");
   holder.Kill();
   EXPECT_EQ(holder.Wait(), 137);
   EXPECT_FALSE(probe.FilesInUse({a, b}));

@@ -103,6 +103,12 @@ TEST_F(Check, WritesNothingAndAgreesWithTheRepair) {
 TEST_F(Check, ExitStatusesAndHelp) {
   EXPECT_EQ(Cli({"check", "--dir", (base_ / "none").string()}), 1);
   EXPECT_NE(err_.find("Error: "), std::string::npos);
+  // A repair that would refuse is not recommended: why it would refuse is said instead.
+  const std::string store = ReadFile(Folder() / "mailbox.mbx");
+  WriteFile(Folder() / "mailbox.mbx", "no separator\n");
+  EXPECT_EQ(Cli({"check", "--dir", App().string()}), 1);
+  EXPECT_NE(err_.find("Error: No messages were found"), std::string::npos) << err_;
+  WriteFile(Folder() / "mailbox.mbx", store);
   EXPECT_EQ(Cli({"check", "--bogus"}), 2);
   for (const char* command :
        {"repair", "check", "encode", "decode", "preferred", "dump", "message"}) {

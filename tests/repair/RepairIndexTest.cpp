@@ -87,6 +87,10 @@ TEST_F(RepairIndex, EntriesCarryTheParsedMessage) {
   EXPECT_NE(repaired.find(Sep("plain@y.org")), std::string::npos);
   EXPECT_NE(repaired.find(Sep("") + "Subject: no sender"), std::string::npos);
 
+  // A message without a date is dated by the run: the merge must not match it by that date.
+  EXPECT_FALSE(form->IndexEntries().Undated(0));
+  EXPECT_TRUE(form->IndexEntries().Undated(1));
+
   TqvMailBox& box = LoadIndex();
   ASSERT_EQ(box.MailItems().Count(), 6);
   const auto& high = box.MailItems().ItemAt(0);

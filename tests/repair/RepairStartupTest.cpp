@@ -2,6 +2,8 @@
 // states around one run.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "repair/RepairFixture.h"
 #include "repair/Replacement.h"
 
@@ -176,6 +178,89 @@ TEST_F(RepairStartup, TruncatedIndexIsReportedAndTheRepairStillOffered) {
   EXPECT_FALSE(box.MailItems().ItemAt(1).Read());
 }
 
+// A read error of the old index was taken for a damaged index: the run went on without the
+// folders and read states, and every message came back unread in the Inbox. Any file the run
+// reads that the system fails to open or read stops it before anything is written, with the
+// file and the system's reason.
+TEST_F(RepairStartup, ASystemErrorReadingAnyFileStopsBeforeAnythingIsWritten) {
+  const struct {
+    const char* op;
+    const char* file;
+  } cases[] = {{"open", "mailbox.idx"},
+               {"read", "mailbox.idx"},
+               {"read", "profile.dat"},
+               {"open", "mailbox.mbx"},
+               {"read", "mailbox.mbx"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.op) + " " + c.file);
+    fs::remove_all(Folder());
+    fs::create_directories(Folder());
+    view_ = RecordingView();
+    WriteProfile("mailbox");
+    WriteIndex({{"<1@x>", "_msSent", true}});
+    WriteFile(File("mailbox.mbx"), "From a Mon Jan 05 10:00:00 2004\nMessage-ID: <1@x>\n\nhi\n");
+    const std::string index = ReadFile(File("mailbox.idx"));
+    const std::vector<std::string> entries = FolderEntries();
+    const std::string path = File(c.file).string();
+    fake_.files.failRead = [&](const std::string& op, const std::string& p) {
+      return op == c.op && p == path;
+    };
+    auto form = Start();
+    form->Button1Click();
+    fake_.files.failRead = nullptr;
+    // Start-up reads the profile and the index; the run the store.
+    EXPECT_EQ(form->CurrentState(),
+              std::string(c.file) == "mailbox.mbx" ? State::Done : State::Blocked);
+    EXPECT_FALSE(form->Replaced());
+    ASSERT_EQ(view_.errors.size(), 1u);
+    EXPECT_NE(view_.errors[0].find(path), std::string::npos) << view_.errors[0];
+    EXPECT_NE(view_.errors[0].find("Input/output error"), std::string::npos) << view_.errors[0];
+    EXPECT_EQ(FolderEntries(), entries);
+    EXPECT_EQ(ReadFile(File("mailbox.idx")), index);
+  }
+}
+
+// An index damaged inside its folder tree gave a new index without any folder. The tree comes
+// from the newest copy of the index beside it that reads whole, else the Inbox alone is written.
+TEST_F(RepairStartup, IndexDamagedInItsFolderTreeTakesTheTreeOfTheNewestReadableCopy) {
+  for (const bool copies : {true, false}) {
+    SCOPED_TRACE(copies);
+    fs::remove_all(Folder());
+    fs::create_directories(Folder());
+    // Two readable backups, the newer a day old, and a damaged kept copy newer still.
+    for (const int days : {2, 1}) {
+      if (!copies) break;
+      const std::string name = "mailbox.idx.bak-2026120" + std::to_string(days);
+      WriteIndex({});
+      fs::rename(File("mailbox.idx"), File(name));
+      fs::last_write_time(File(name),
+                          fs::file_time_type::clock::now() - std::chrono::hours(24 * days));
+    }
+    if (copies) WriteFile(File("mailbox.idx.restore"), "TPF0 damaged too");
+    WriteIndex({{"<1@x>", "_msSent", true}});
+    const std::string full = ReadFile(File("mailbox.idx"));
+    WriteFile(File("mailbox.idx"), full.substr(0, full.find("Inbox") - 3));
+    WriteFile(File("mailbox.mbx"), "From a Mon Jan 05 10:00:00 2004\nMessage-ID: <1@x>\n\nhi\n");
+    auto form = Start();
+    form->Button1Click();
+    ASSERT_TRUE(form->Replaced());
+    const TMailTree& tree = LoadIndex().TreeItems();
+    std::vector<std::string> folders;
+    for (int i = 0; i < tree.Count(); ++i)
+      folders.push_back(tree.ItemAt(i).Text());
+    if (copies) {
+      EXPECT_EQ(folders, (std::vector<std::string>{"Inbox", "Sent"}));
+      EXPECT_EQ(form->Figures().folderTree,
+                "taken from " + File("mailbox.idx.bak-20261201").string());
+    } else {
+      ASSERT_EQ(folders, std::vector<std::string>{"Inbox"});
+      EXPECT_TRUE(tree.ItemAt(0).IsVisible() && tree.ItemAt(0).IsProtected());
+      EXPECT_EQ(tree.ItemAt(0).Unread(), 1);
+      EXPECT_TRUE(form->Figures().folderTree.starts_with("a new Inbox alone"));
+    }
+  }
+}
+
 TEST_F(RepairStartup, ButtonsFollowReadyRunningDone) {
   WriteIndex({});
   WriteFile(File("mailbox.mbx"),
@@ -226,8 +311,9 @@ TEST_F(RepairStartup, ButtonsFollowReadyRunningDone) {
 // takes is repaired (the temporary names are cut to fit).
 TEST_F(RepairStartup, MailboxNamesReachNoFileOutsideTheProfileFolder) {
   const fs::path outside = dir_ / "outside";
-  for (const char* name :
-       {"../../outside/evil", "a/b", "a\\b", "C:evil", "..", ".", "nul", "Con.box", "tab\there"}) {
+  using namespace std::string_literals;
+  for (const std::string& name : {"../../outside/evil"s, "a/b"s, "a\\b"s, "C:evil"s, ".."s, "."s,
+                                  "nul"s, "Con.box"s, "tab\there"s, "cut\0short"s}) {
     SCOPED_TRACE(name);
     fs::remove_all(dir_);
     fs::create_directories(Folder());
@@ -238,7 +324,13 @@ TEST_F(RepairStartup, MailboxNamesReachNoFileOutsideTheProfileFolder) {
     view_ = RecordingView();
     auto form = Start();
     EXPECT_EQ(form->CurrentState(), State::Blocked);
-    EXPECT_EQ(view_.errors, std::vector<std::string>{FormatMessage(kBadMailboxName, {name})});
+    // The whole name, a NUL or a tab shown as such, and the profile with what is wrong with it.
+    ASSERT_EQ(view_.errors.size(), 1u);
+    EXPECT_EQ(view_.errors[0].rfind(FormatMessage(kBadMailboxName, {VisibleText(name)}) + "\n\"" +
+                                        File("profile.dat").string() + "\": its mailbox name: ",
+                                    0),
+              0u)
+        << view_.errors[0];
     EXPECT_EQ(form->BlockedReason(), view_.errors.at(0));
     EXPECT_EQ(form->Label2.Caption(), kMailboxNameLabel);
     form->Button1Click();
@@ -275,10 +367,15 @@ TEST_F(RepairStartup, MailboxNamesReachNoFileOutsideTheProfileFolder) {
 }
 
 // Two repairs of one folder at the same time lost mail. While one form may still run (Ready) or
-// runs, a second is refused at start-up; once the first is done, the folder is free again.
+// runs, a second is refused at start-up; once the first is done, the folder is free again. A
+// check only looks: a repair started during one is not refused.
 TEST_F(RepairStartup, OneRepairPerFolderAtATime) {
   WriteIndex({});
   WriteFile(File("mailbox.mbx"), "From a Mon Jan 05 10:00:00 2004\n\nhi\n");
+  TForm1 check(fake_.services(), view_, registry_);
+  check.SetAppDir(dir_.string());
+  check.SetDryRun(true);
+  check.FormShow();
   auto first = Start();
   ASSERT_EQ(first->CurrentState(), State::Ready);
   auto second = Start();
@@ -484,7 +581,7 @@ TEST_F(RepairStartup, JournalChecksumsAreTheCrc32OfTheWholeFile) {
   // Journals left by earlier runs hold CRC-32 values: the sum must stay that, for every length.
   fs::create_directories(Folder());
   WriteFile(File("check"), "123456789");
-  EXPECT_EQ(FileChecksum(File("check").string()), 0xCBF43926u);
+  EXPECT_EQ(FileChecksum(fake_.files, File("check").string()), 0xCBF43926u);
   std::string bytes;
   std::uint32_t seed = 7;
   for (std::size_t i = 0; i < (std::size_t{1} << 17) + 13; ++i) {
@@ -500,9 +597,9 @@ TEST_F(RepairStartup, JournalChecksumsAreTheCrc32OfTheWholeFile) {
         crc = (crc & 1) ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
     }
     WriteFile(File("check"), bytes.substr(0, length));
-    EXPECT_EQ(FileChecksum(File("check").string()), crc ^ 0xFFFFFFFFu) << length;
+    EXPECT_EQ(FileChecksum(fake_.files, File("check").string()), crc ^ 0xFFFFFFFFu) << length;
   }
-  EXPECT_EQ(FileChecksum(File("missing").string()), 0u);
+  EXPECT_THROW(FileChecksum(fake_.files, File("missing").string()), EFOpenError);
 }
 
 }  // namespace

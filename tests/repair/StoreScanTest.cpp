@@ -2,6 +2,7 @@
 // result says what it found, with no form around it.
 #include <gtest/gtest.h>
 
+#include <new>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@ namespace {
 class RecordingSink : public MessageSink {
  public:
   bool opens = true;
+  int exhaustAt = -1;               // the block whose Put runs out of memory
   std::vector<std::string> blocks;  // "number|separator|lines joined by /|ending"
   int closes = 0;
   bool Open(std::string& error) override {
@@ -22,6 +24,7 @@ class RecordingSink : public MessageSink {
     return opens;
   }
   BlockPlace Put(const MessageBlock& b, const TMailMessageItem& entry) override {
+    if (static_cast<int>(b.number) == exhaustAt) throw std::bad_alloc();
     std::string text = std::to_string(b.number) + "|" + std::string(b.separator) + "|";
     for (const std::string_view line : b.lines)
       text += std::string(line) + "/";
@@ -87,7 +90,34 @@ TEST_F(StoreScanTest, AnySinkTakesTheMessagesAndTheResultSaysWhatWasFound) {
       EXPECT_EQ(entry.Offset(), static_cast<std::int64_t>(i + 1) * 100);
       EXPECT_EQ(entry.BlockSize(), 7);
     }
-    EXPECT_EQ(found.error, c.opens ? "" : "refused");
+    if (c.status == ScanStatus::Missing || c.status == ScanStatus::NoMessages)
+      EXPECT_EQ(found.error.rfind("\"" + store.string() + "\": ", 0), 0u) << found.error;
+    else
+      EXPECT_EQ(found.error, c.opens ? "" : "refused");
+  }
+}
+
+// A message too large for memory ended the run in a bare "std::bad_alloc": the scan says which
+// message it was reading, and that memory ran out.
+TEST_F(StoreScanTest, RunningOutOfMemoryNamesTheMessage) {
+  const std::string sep = "From a@b Mon Jan 05 10:00:00 2004\n";
+  WriteFile(File("mailbox.mbx"), sep + "Subject: one\n" + sep + "Subject: two\n\nbody\n");
+  TclMailMessage message(nullptr, fake_.clock);
+  TqvProfile profile(nullptr);
+  RecordingSink sink;
+  sink.exhaustAt = 1;
+  TCompactMessageList entries;
+  MessageIndexer indexer(message, profile.Accounts(), fake_.clock, sink, entries);
+  ScanResult found;
+  try {
+    ScanStore(
+        {fake_.files, fake_.clock, fake_.locale.Names(), File("mailbox.mbx").string(), nullptr},
+        indexer, nullptr, found);
+    ADD_FAILURE() << "no error";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), kScanOutOfMemory);
+    EXPECT_NE(e.Detail().find("the message at offset 47, 53 bytes"), std::string::npos)
+        << e.Detail();
   }
 }
 

@@ -45,6 +45,10 @@ class FaultyFileSystem : public platform::SystemFileSystem {
   bool realSync = true;
   // When false, the file system has no hard links (as FAT), so a second name needs a copy.
   bool hardLinks = true;
+  // Fails opening a file for reading ("open": EFOpenError) or a read of its stream ("read":
+  // EInOutError), asked with the operation and the file, with failText as the system's reason.
+  // These are not steps: they are neither logged nor asked of failWhen.
+  std::function<bool(const std::string& op, const std::string& path)> failRead;
 
   bool DeleteFile(const std::string& path, std::string* error) override {
     return Do("delete", path, error) && Base::DeleteFile(path, error);
@@ -87,6 +91,11 @@ class FaultyFileSystem : public platform::SystemFileSystem {
   // Files marked read-only (the attribute of Windows).
   std::set<std::string> readOnly;
   bool ReadOnlyFile(const std::string& path) override { return readOnly.count(path) > 0; }
+  std::unique_ptr<TStream> OpenRead(const std::string& path) override {
+    if (failRead && failRead("open", path))
+      throw EFOpenError(FormatMessage(kFOpenError, {path, failText}));
+    return std::make_unique<ReadStream>(*this, path, Base::OpenRead(path));
+  }
   std::string ProgramPath() override { return programPath; }
   platform::LinkOutcome LinkFile(const std::string& from, const std::string& to,
                                  std::string* error) override {
@@ -134,6 +143,28 @@ class FaultyFileSystem : public platform::SystemFileSystem {
     [[noreturn]] void RaiseWriteError() override {
       throw EWriteError(kStreamWriteError, FileDetail(path_, "No space left on device"));
     }
+
+   private:
+    FaultyFileSystem& owner_;
+    std::string path_;
+    std::unique_ptr<TStream> file_;
+  };
+
+  class ReadStream : public TStream {
+   public:
+    ReadStream(FaultyFileSystem& owner, std::string path, std::unique_ptr<TStream> file)
+        : owner_(owner), path_(std::move(path)), file_(std::move(file)) {}
+    std::size_t Read(void* buffer, std::size_t n) override {
+      if (owner_.failRead && owner_.failRead("read", path_))
+        throw EInOutError(kStreamReadError, FileDetail(path_, owner_.failText));
+      return file_->Read(buffer, n);
+    }
+    std::size_t Write(const void*, std::size_t) override { return 0; }
+    std::int64_t Seek(std::int64_t offset, SeekOrigin origin) override {
+      return file_->Seek(offset, origin);
+    }
+    std::int64_t Size() override { return file_->Size(); }
+    void SetSize(std::int64_t size) override { file_->SetSize(size); }
 
    private:
     FaultyFileSystem& owner_;

@@ -264,7 +264,7 @@ TEST_F(RepairWindowTest, ErrorsAreToldByABeepThenAnErrorBox) {
   ASSERT_NO_FATAL_FAILURE(Open());
   Click(W().Form().Button1);
   ASSERT_EQ(boxes_.size(), 1u);
-  EXPECT_EQ(boxes_[0].text, "Cannot find mailbox!");
+  EXPECT_EQ(boxes_[0].text.rfind("Cannot find mailbox!\n\"", 0), 0u) << boxes_[0].text;
   EXPECT_EQ(boxes_[0].title, "Error");
   EXPECT_EQ(boxes_[0].type, static_cast<UINT>(MB_OK | MB_ICONERROR));
   EXPECT_EQ(boxes_[0].beepsBefore, 1);
