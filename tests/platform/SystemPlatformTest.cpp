@@ -82,42 +82,36 @@ TEST_F(PlatformFiles, ReplaceAndSyncSucceedOnRealFiles) {
   EXPECT_FALSE(files_.SyncFolder((dir_ / "none").string(), &error));
 }
 
-TEST_F(PlatformFiles, CreateReplacesALeftoverAndRefusesAFolder) {
+TEST_F(PlatformFiles, CreateNeverTakesOverAnEntryOfThatName) {
+  // A link, a file and a folder of that name may be anyone's: each stays as it is, and the
+  // creation fails with the file's name. (Removing a leftover first deleted others' files.)
   const auto outside = Make("outside", "keep me");
   const auto link = (dir_ / "mailbox.xyz").string();
-  if (Symlink(outside, link)) {
-    {
-      auto stream = files_.CreateFile(link);
-      stream->WriteString("new");
-      stream->Commit();
+  const auto file = Make("mailbox.xyz-2", "old");
+  const auto folder = (dir_ / "mailbox.idx.tmp").string();
+  fs::create_directory(folder);
+  const bool linked = Symlink(outside, link);
+  for (const std::string& path : {linked ? link : file, file, folder}) {
+    try {
+      files_.CreateFile(path);
+      ADD_FAILURE() << path;
+    } catch (const EFCreateError& e) {
+      EXPECT_EQ(std::string(e.what()).rfind("Cannot create file \"" + path + "\". ", 0), 0u)
+          << e.what();
     }
-    EXPECT_FALSE(fs::is_symlink(link));
-    EXPECT_EQ(files_.FileSize(link), 3);
-    EXPECT_EQ(ReadFile(outside), "keep me");
-  } else {
-    std::ofstream(link) << "old";
   }
-  // A leftover plain file is emptied by being replaced; the new stream reads what it wrote.
+  EXPECT_EQ(ReadFile(outside), "keep me");
+  EXPECT_EQ(ReadFile(file), "old");
+  EXPECT_TRUE(fs::is_directory(folder));
+  // A new name: the stream reads what it wrote.
   {
-    auto stream = files_.CreateFile(link);
+    auto stream = files_.CreateFile((dir_ / "new").string());
     stream->WriteString("abc");
     stream->SetPosition(1);
     EXPECT_EQ(stream->ReadRest(), "bc");
     stream->Commit();
   }
-  EXPECT_EQ(ReadFile(link), "abc");
-  files_.CreateFile(link)->Commit();
-  EXPECT_EQ(files_.FileSize(link), 0);
-  const auto folder = (dir_ / "mailbox.idx.tmp").string();
-  fs::create_directory(folder);
-  try {
-    files_.CreateFile(folder);
-    FAIL();
-  } catch (const EFCreateError& e) {
-    EXPECT_EQ(std::string(e.what()).rfind("Cannot create file \"" + folder + "\". ", 0), 0u)
-        << e.what();
-  }
-  EXPECT_TRUE(fs::is_directory(folder));
+  EXPECT_EQ(ReadFile((dir_ / "new").string()), "abc");
   EXPECT_THROW(files_.CreateFile((dir_ / "none" / "x").string()), EFCreateError);
 }
 
