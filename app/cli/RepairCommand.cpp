@@ -2,12 +2,6 @@
 // scan, indexing and merge and writes nothing. Both end with the run's figures, as readable lines
 // or one JSON object. Errors (the window's error boxes) go to standard error; progress and
 // results to standard output.
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -42,21 +36,14 @@ class TerminalView : public DialogView {
   TerminalView(bool quiet, bool json)
       : quiet_(quiet),
         json_(json),
-#ifdef _WIN32
-        tty_(!quiet && ::_isatty(1) != 0),
-#else
-        tty_(!quiet && ::isatty(STDOUT_FILENO) == 1),
-#endif
-        start_(Clock::now()) {
-  }
+        tty_(!quiet && console_.IsTerminal(stdout)),
+        start_(Clock::now()) {}
 
-  void SetForm(const TForm1* form) {
-    form_ = form;
-  }
+  void SetForm(const TForm1* form) { form_ = form; }
 
   void ControlChanged(const TControl& control) override {
     if (control.Name() != "Label2") return;
-    label_ = control.Caption();
+    label_ = platform::TextToUtf8(control.Caption());
     if (!tty_ || !form_ || form_->CurrentState() != TForm1::State::Running) return;
     const auto now = Clock::now();
     if (shown_ && now - last_ < std::chrono::milliseconds(100)) return;
@@ -64,21 +51,19 @@ class TerminalView : public DialogView {
   }
   void ShowError(const std::string& text) override {
     EndLine();
-    std::fprintf(stderr, "Error: %s\n", platform::AnsiToUtf8(text).c_str());
+    std::fprintf(stderr, "Error: %s\n", platform::TextToUtf8(text).c_str());
     ++errors_;
   }
   void ShowMessage(const std::string& text) override {
     if (quiet_) return;
     EndLine();
-    std::printf("%s\n", platform::AnsiToUtf8(text).c_str());
+    std::printf("%s\n", platform::TextToUtf8(text).c_str());
     std::fflush(stdout);
   }
   void ProcessMessages() override {}
   void CloseWindow() override {}
 
-  int Errors() const noexcept {
-    return errors_;
-  }
+  int Errors() const noexcept { return errors_; }
 
   // Ends the progress line; off a terminal, the last label line is printed instead.
   void Finish() {
@@ -104,15 +89,7 @@ class TerminalView : public DialogView {
       const auto left = static_cast<long long>(std::ceil((total - done) / rate));
       line += Format("  %.1f MB/s  %lld:%02lld left", rate / 1e6, left / 60, left % 60);
     }
-#ifdef _WIN32
-    // Not every Windows console takes escape sequences: blanks cover a longer line drawn before.
-    const std::size_t pad = drawn_ > line.size() ? drawn_ - line.size() : 0;
-    std::printf("\r%s%*s", line.c_str(), static_cast<int>(pad), "");
-    if (pad > 0) std::printf("\r%s", line.c_str());
-    drawn_ = line.size();
-#else
-    std::printf("\r%s\x1b[K", line.c_str());
-#endif
+    console_.RedrawLine(stdout, line);
     std::fflush(stdout);
     last_ = now;
     shown_ = open_ = true;
@@ -125,6 +102,7 @@ class TerminalView : public DialogView {
     }
   }
 
+  platform::SystemConsole console_;
   bool quiet_;
   bool json_;
   bool tty_;
@@ -133,19 +111,9 @@ class TerminalView : public DialogView {
   bool shown_ = false;
   bool open_ = false;
   int errors_ = 0;
-  [[maybe_unused]] std::size_t drawn_ = 0;  // length of the line on the screen (Windows)
   std::string label_;
   const TForm1* form_ = nullptr;
 };
-
-// A file name as the system gives it, as UTF-8 for output.
-std::string NativeToUtf8(const std::string& name) {
-#ifdef _WIN32
-  return platform::AnsiToUtf8(name);
-#else
-  return name;
-#endif
-}
 
 // The figures, as readable lines or as one JSON object.
 void PrintFigures(const TForm1& form, const RunOptions& options, const double* seconds) {
@@ -165,7 +133,7 @@ void PrintFigures(const TForm1& form, const RunOptions& options, const double* s
     json.Integer("leading_bytes", f.leadingBytes);
     json.Bool("index_matches_store", f.indexMatchesStore);
     json.Bool("client_running", f.clientRunning);
-    json.String("blocked", f.blocked);
+    json.Text("blocked", platform::TextToUtf8(f.blocked));
     json.Bool("interrupted_replacement", f.interruptedReplacement);
     if (seconds) {
       json.Raw("seconds", Format("%.3f", *seconds));
@@ -173,7 +141,7 @@ void PrintFigures(const TForm1& form, const RunOptions& options, const double* s
       if (!form.Backups().empty()) {
         json.BeginArray("backups");
         for (const std::string& b : form.Backups())
-          json.Text({}, NativeToUtf8(b));
+          json.Text({}, b);
         json.EndArray();
       }
     }
@@ -199,13 +167,13 @@ void PrintFigures(const TForm1& form, const RunOptions& options, const double* s
   line("text before first From", count(f.leadingBytes) + " bytes");
   line("index matches store", f.indexMatchesStore ? yes : no);
   line("mail client running", f.clientRunning ? yes : no);
-  line("blocked", f.blocked.empty() ? std::string(no) : platform::AnsiToUtf8(f.blocked));
+  line("blocked", f.blocked.empty() ? std::string(no) : platform::TextToUtf8(f.blocked));
   line("interrupted repair", f.interruptedReplacement ? "yes (the next repair settles it)" : no);
   if (seconds) {
     line("seconds", Format("%.3f", *seconds));
     line("replaced", form.Replaced() ? yes : no);
     for (const std::string& b : form.Backups())
-      line("backup", NativeToUtf8(b));
+      line("backup", b);
   }
   std::fflush(stdout);
 }

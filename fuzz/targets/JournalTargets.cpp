@@ -50,9 +50,9 @@ void FuzzReplacementJournal(std::string_view input) {
   Write(p.store, oldStore);
   Write(p.repaired, newStore);
   Write(p.indexTemp, newIndex);
-  ReplacementRecord record{files.Stamp(p.index),  files.Stamp(p.indexTemp),
-                           files.Stamp(p.store),  files.Stamp(p.repaired),
-                           FileChecksum(p.index), FileChecksum(p.indexTemp)};
+  ReplacementRecord record{files.Stamp(p.index),         files.Stamp(p.indexTemp),
+                           files.Stamp(p.store),         files.Stamp(p.repaired),
+                           FileChecksum(files, p.index), FileChecksum(files, p.indexTemp)};
   KeepOldIndex(files, p);
   std::string journal = FormatReplacementRecord(record);
   switch ((how >> 5) & 3) {

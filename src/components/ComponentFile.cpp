@@ -43,9 +43,9 @@ namespace {
 void LoadComponentFromFile(TComponent& component, const std::string& fileName,
                            platform::FileSystem& files, TItemSink* sink) {
   if (!files.FileExists(fileName)) return;
-  TFileStream stream(fileName, FileMode::OpenRead);
+  const std::unique_ptr<TStream> stream = files.OpenRead(fileName);
   try {
-    ReadComponentStream(stream, component, sink);
+    ReadComponentStream(*stream, component, sink);
   } catch (const Exception&) {
     RethrowNamingFile(fileName);
   }

@@ -38,6 +38,8 @@ class FolderLock {
   virtual ~FolderLock() = default;
 };
 
+// Paths are strings in the file system's encoding, UTF-8 on every system (the Windows services
+// convert them to UTF-16 at the system's functions).
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
@@ -66,10 +68,21 @@ class FileSystem {
   // "Cannot create file "%s". %s" (EFCreateError), also when such an entry cannot be removed.
   // The stream's Commit ends the writing and reports what the system refused at the end.
   virtual std::unique_ptr<TStream> CreateFile(const std::string& path) = 0;
+  // An existing file for reading. Fails with "Cannot open file "%s". %s" (EFOpenError); read
+  // errors name the file and the system's reason.
+  virtual std::unique_ptr<TStream> OpenRead(const std::string& path) = 0;
   // Full file name of the running program.
   virtual std::string ProgramPath() = 0;
   // The characters that separate the parts of a path ("/" on POSIX; "\\" and "/" on Windows).
   virtual std::string_view PathSeparators() const { return "/"; }
+  // The path with the system's own separator (the first of PathSeparators) between its parts,
+  // as the system shows paths to its user.
+  std::string NativePath(std::string path) const {
+    const std::string_view separators = PathSeparators();
+    for (char& c : path)
+      if (separators.find(c) != std::string_view::npos) c = separators.front();
+    return path;
+  }
   // The folder part of a path, with its trailing separator ("" when the path has none).
   std::string FolderOf(const std::string& path) const {
     const std::size_t at = path.find_last_of(PathSeparators());
@@ -97,8 +110,8 @@ class FileSystem {
   // them).
   virtual bool CopyPermissions(const std::string& from, const std::string& to,
                                std::string* error) = 0;
-  // A file name given in the ANSI code page (the profile's mailbox name) in the file system's own
-  // encoding.
+  // A file name given in the ANSI code page (the profile's mailbox name) in the file system's
+  // encoding (UTF-8).
   virtual std::string FileNameFromAnsi(const std::string& ansi) = 0;
   // Takes the lock that lets one repair at a time work on a program folder. Returns null when
   // another holder has it (heldByOther true) or when it cannot be taken (error says why).

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <clocale>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -129,6 +130,10 @@ std::unique_ptr<TStream> PosixFileSystem::CreateFile(const std::string& path) {
   // writes reach the system in blocks.
   file->SetBufferSize(std::size_t{256} << 10);
   return file;
+}
+
+std::unique_ptr<TStream> PosixFileSystem::OpenRead(const std::string& path) {
+  return std::make_unique<TFileStream>(path, FileMode::OpenRead);
 }
 
 std::string PosixFileSystem::ProgramPath() {
@@ -339,6 +344,33 @@ bool PosixInstanceProbe::FilesInUse(const std::vector<std::string>& paths) {
   }
   ::closedir(proc);
   return found;
+}
+
+// --- console -------------------------------------------------------------------------------
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
+bool PosixConsole::IsTerminal(std::FILE* stream) {
+  return ::isatty(::fileno(stream)) == 1;
+}
+
+void PosixConsole::RedrawLine(std::FILE* stream, const std::string& line) {
+  std::fprintf(stream, "\r%s\x1b[K", line.c_str());
+}
+
+std::FILE* PosixConsole::TemporaryFile() {
+  std::FILE* file = std::tmpfile();
+  if (!file)
+    throw EFCreateError(std::string("Cannot create a temporary file. ") + std::strerror(errno));
+  return file;
+}
+
+std::unique_ptr<Clock> PosixConsole::ZoneClock(const std::string& zone) {
+  ::setenv("TZ", zone.c_str(), 1);
+  ::tzset();
+  return std::make_unique<PosixClock>();
 }
 
 // --- beep ----------------------------------------------------------------------------------

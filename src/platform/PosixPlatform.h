@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "platform/Console.h"
 #include "platform/Platform.h"
 
 namespace qv::platform {
@@ -18,6 +19,7 @@ class PosixFileSystem : public FileSystem {
   bool SyncFolder(const std::string& path, std::string* error) override;
   void StartWriteback(const std::string& path) override;
   std::unique_ptr<TStream> CreateFile(const std::string& path) override;
+  std::unique_ptr<TStream> OpenRead(const std::string& path) override;
   std::string ProgramPath() override;
   FileStamp Stamp(const std::string& path) override;
   LinkOutcome LinkFile(const std::string& from, const std::string& to, std::string* error) override;
@@ -57,6 +59,18 @@ class PosixInstanceProbe : public InstanceProbe {
   bool MutexExists(const std::string& name) override;
   bool FilesInUse(const std::vector<std::string>& paths) override;
   static std::string LockFilePath(const std::string& name);
+};
+
+// Standard streams are bytes already; a line is redrawn with an escape sequence that erases the
+// rest of it; temporary files are the C library's (tmpfile); --tz sets the TZ variable, which
+// PosixClock follows.
+class PosixConsole : public Console {
+ public:
+  void SetUpStandardStreams() override {}
+  bool IsTerminal(std::FILE* stream) override;
+  void RedrawLine(std::FILE* stream, const std::string& line) override;
+  std::FILE* TemporaryFile() override;
+  std::unique_ptr<Clock> ZoneClock(const std::string& zone) override;
 };
 
 // Rings the terminal bell on the controlling terminal, when there is one.

@@ -1,8 +1,5 @@
 #include "platform/WinPlatform.h"
 
-#include <fcntl.h>
-#include <io.h>
-
 #include <cmath>
 #include <cstdio>
 #include <utility>
@@ -11,6 +8,7 @@
 #include "base/Errors.h"
 #include "base/StringUtils.h"
 #include "platform/CodePage.h"
+#include "platform/WinShared.h"
 
 // The Win32 header comes last.
 #include "platform/Win32.h"
@@ -19,18 +17,10 @@ namespace qv::platform {
 
 namespace {
 
-// The system's text for an error code, without the line break it ends with.
-std::string SystemText(DWORD code) {
-  char* text = nullptr;
-  const DWORD n = ::FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
-  std::string s = n > 0 && text ? std::string(text, n) : "Error " + std::to_string(code);
-  if (text) ::LocalFree(text);
-  while (!s.empty() && (s.back() == '\r' || s.back() == '\n' || s.back() == ' '))
-    s.pop_back();
-  return s;
-}
+using win::Narrow;
+using win::SystemText;
+using win::Wide;
+using win::WidePath;
 
 bool Fail(std::string* error, DWORD code) {
   if (error) *error = SystemText(code);
@@ -61,8 +51,8 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 
 // A handle for reading a file's or folder's attributes, through links to what they name.
 HANDLE OpenForInfo(const std::string& path) {
-  return ::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
-                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  return ::CreateFileW(WidePath(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
 // 100-nanosecond intervals since 1601 as nanoseconds since the Unix epoch.
@@ -88,7 +78,7 @@ std::int64_t FloorSeconds(std::int64_t nanos) {
 // there is no regular file of that name.
 bool RegularFileInfo(const std::string& path, std::int64_t& size, std::int64_t& modified) {
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
+  if (!::GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data)) return false;
   if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
     size = Join(data.nFileSizeHigh, data.nFileSizeLow);
@@ -106,12 +96,12 @@ bool RegularFileInfo(const std::string& path, std::int64_t& size, std::int64_t& 
   return true;
 }
 
-std::string FullPath(const std::string& path) {
-  const std::string from = path.empty() ? "." : path;
-  std::string full(MAX_PATH, '\0');
+std::wstring FullPath(const std::string& path) {
+  const std::wstring from = WidePath(path.empty() ? "." : path);
+  std::wstring full(MAX_PATH, L'\0');
   for (;;) {
     const DWORD n =
-        ::GetFullPathNameA(from.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        ::GetFullPathNameW(from.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
     if (n == 0) return from;
     if (n < full.size()) {
       full.resize(n);
@@ -147,12 +137,13 @@ std::int64_t WinFileSystem::FileSize(const std::string& path) {
 }
 
 bool WinFileSystem::DeleteFile(const std::string& path, std::string* error) {
-  return ::DeleteFileA(path.c_str()) || Fail(error);
+  return ::DeleteFileW(WidePath(path).c_str()) || Fail(error);
 }
 
 bool WinFileSystem::MoveFile(const std::string& from, const std::string& to, std::string* error) {
   // Without MOVEFILE_REPLACE_EXISTING the system refuses an existing target itself.
-  return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) || Fail(error);
+  return ::MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), MOVEFILE_WRITE_THROUGH) ||
+         Fail(error);
 }
 
 bool WinFileSystem::ReplaceFile(const std::string& from, const std::string& to,
@@ -160,23 +151,24 @@ bool WinFileSystem::ReplaceFile(const std::string& from, const std::string& to,
   // One rename that replaces the target (atomic on NTFS), back from the system only once it is on
   // the disk. ReplaceFileA would keep more of the old file, but in several steps, and it needs a
   // target that exists.
-  const DWORD old = ::GetFileAttributesA(to.c_str());
+  const std::wstring source = WidePath(from), target = WidePath(to);
+  const DWORD old = ::GetFileAttributesW(target.c_str());
   constexpr DWORD kCarried =
       FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
   if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
       (old & kCarried) != 0) {
-    const DWORD mine = ::GetFileAttributesA(from.c_str());
+    const DWORD mine = ::GetFileAttributesW(source.c_str());
     if (mine != INVALID_FILE_ATTRIBUTES)
-      ::SetFileAttributesA(from.c_str(), (mine & ~FILE_ATTRIBUTE_NORMAL) | (old & kCarried));
+      ::SetFileAttributesW(source.c_str(), (mine & ~FILE_ATTRIBUTE_NORMAL) | (old & kCarried));
   }
-  return ::MoveFileExA(from.c_str(), to.c_str(),
+  return ::MoveFileExW(source.c_str(), target.c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ||
          Fail(error);
 }
 
 bool WinFileSystem::SyncFile(const std::string& path, std::string* error) {
-  const Handle h(::CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
+  const Handle h(::CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, kShareAll, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!h.ok()) return Fail(error);
   return ::FlushFileBuffers(h.get()) || Fail(error);
 }
@@ -201,52 +193,52 @@ std::unique_ptr<TStream> WinFileSystem::CreateFile(const std::string& path) {
   auto fail = [&path](DWORD code) {
     throw EFCreateError(FormatMessage(kFCreateError, {path, SystemText(code)}));
   };
+  const std::wstring wide = WidePath(path);
   // A leftover file or link goes (a read-only file too: it is an earlier run's); a folder of that
   // name stays, and the creation fails.
-  if (!::DeleteFileA(path.c_str())) {
+  if (!::DeleteFileW(wide.c_str())) {
     DWORD e = ::GetLastError();
     if (e == ERROR_ACCESS_DENIED) {
-      const DWORD attributes = ::GetFileAttributesA(path.c_str());
+      const DWORD attributes = ::GetFileAttributesW(wide.c_str());
       if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
           (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
-          ::SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
-        e = ::DeleteFileA(path.c_str()) ? ERROR_SUCCESS : ::GetLastError();
+          ::SetFileAttributesW(wide.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
+        e = ::DeleteFileW(wide.c_str()) ? ERROR_SUCCESS : ::GetLastError();
     }
     if (e != ERROR_SUCCESS && e != ERROR_FILE_NOT_FOUND && e != ERROR_PATH_NOT_FOUND) fail(e);
   }
   // Exclusive: a name that another process took meanwhile is not written through. The file gets
   // the access rights its folder hands down, those of the mail already kept there (the store it
   // replaces has them too, and a mail client running as another user still reads it).
-  const HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+  const HANDLE h = ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) fail(::GetLastError());
-  const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDWR | _O_BINARY);
-  if (fd < 0) {
-    ::CloseHandle(h);
-    ::DeleteFileA(path.c_str());
-    fail(ERROR_TOO_MANY_OPEN_FILES);
-  }
-  std::FILE* stream = ::_fdopen(fd, "w+b");
-  if (!stream) {
-    ::_close(fd);  // closes the handle too
-    ::DeleteFileA(path.c_str());
-    fail(ERROR_TOO_MANY_OPEN_FILES);
-  }
-  auto file = std::make_unique<TFileStream>(stream, path);
   // Files made here are written front to back (the repaired store one message at a time): small
   // writes reach the system in blocks.
-  file->SetBufferSize(std::size_t{256} << 10);
-  return file;
+  return win::HandleStream(h, path, std::size_t{256} << 10);
+}
+
+std::unique_ptr<TStream> WinFileSystem::OpenRead(const std::string& path) {
+  // Shared as the C runtime's fopen shares: others may read and write, not remove or rename.
+  const HANDLE h =
+      ::CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE)
+    throw EFOpenError(FormatMessage(kFOpenError, {path, SystemText(::GetLastError())}));
+  return win::HandleStream(h, path, 0);
 }
 
 std::string WinFileSystem::ProgramPath() {
-  std::string buf(MAX_PATH, '\0');
+  std::wstring buf(MAX_PATH, L'\0');
   for (;;) {
-    const DWORD n = ::GetModuleFileNameA(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+    const DWORD n = ::GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
     if (n == 0) return {};
     if (n < buf.size()) {
       buf.resize(n);
-      return buf;
+      // A long path comes with the prefix, which the program's own paths do without.
+      if (buf.starts_with(L"\\\\?\\UNC\\")) return "\\\\" + Narrow(buf.substr(8));
+      if (buf.starts_with(L"\\\\?\\")) return Narrow(buf.substr(4));
+      return Narrow(buf);
     }
     buf.resize(buf.size() * 2);  // cut short: ask again with more room
   }
@@ -274,7 +266,8 @@ FileStamp WinFileSystem::Stamp(const std::string& path) {
 
 LinkOutcome WinFileSystem::LinkFile(const std::string& from, const std::string& to,
                                     std::string* error) {
-  if (::CreateHardLinkA(to.c_str(), from.c_str(), nullptr)) return LinkOutcome::Linked;
+  if (::CreateHardLinkW(WidePath(to).c_str(), WidePath(from).c_str(), nullptr))
+    return LinkOutcome::Linked;
   const DWORD e = ::GetLastError();
   Fail(error, e);
   // FAT volumes answer with "Incorrect function"; a link to another volume cannot exist.
@@ -284,16 +277,16 @@ LinkOutcome WinFileSystem::LinkFile(const std::string& from, const std::string& 
 }
 
 std::string WinFileSystem::ResolveLinks(const std::string& path) {
-  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  const DWORD attributes = ::GetFileAttributesW(WidePath(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
     return path;
   // Opening follows every link to the end; the system then names what it opened.
   const Handle h(OpenForInfo(path));
   if (!h.ok()) return path;
-  std::string target(MAX_PATH, '\0');
+  std::wstring target(MAX_PATH, L'\0');
   for (;;) {
     const DWORD n =
-        ::GetFinalPathNameByHandleA(h.get(), target.data(), static_cast<DWORD>(target.size()),
+        ::GetFinalPathNameByHandleW(h.get(), target.data(), static_cast<DWORD>(target.size()),
                                     FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     if (n == 0) return path;
     if (n < target.size()) {
@@ -302,30 +295,44 @@ std::string WinFileSystem::ResolveLinks(const std::string& path) {
     }
     target.resize(n + 1);
   }
-  if (target.starts_with("\\\\?\\UNC\\")) return "\\\\" + target.substr(8);
-  if (target.starts_with("\\\\?\\")) return target.substr(4);
-  return target;
+  if (target.starts_with(L"\\\\?\\UNC\\")) return "\\\\" + Narrow(target.substr(8));
+  if (target.starts_with(L"\\\\?\\")) return Narrow(target.substr(4));
+  return Narrow(target);
+}
+
+std::uint32_t WinFileSystem::VolumeFlags(const std::string& path) {
+  std::wstring root(MAX_PATH, L'\0');
+  DWORD flags = 0;
+  if (!::GetVolumePathNameW(WidePath(path).c_str(), root.data(), static_cast<DWORD>(root.size())) ||
+      !::GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0))
+    return 0;
+  return flags;
 }
 
 bool WinFileSystem::CopyPermissions(const std::string& from, const std::string& to,
                                     std::string* error) {
+  // FAT and exFAT keep no rights: setting them fails ("General failure" on a memory stick), and
+  // everybody may read the files there anyway.
+  const std::uint32_t flags = VolumeFlags(to);
+  if (flags != 0 && (flags & FILE_PERSISTENT_ACLS) == 0) return true;
   constexpr SECURITY_INFORMATION kOwners = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION;
+  const std::wstring source = WidePath(from), target = WidePath(to);
   DWORD need = 0;
-  ::GetFileSecurityA(from.c_str(), DACL_SECURITY_INFORMATION | kOwners, nullptr, 0, &need);
+  ::GetFileSecurityW(source.c_str(), DACL_SECURITY_INFORMATION | kOwners, nullptr, 0, &need);
   if (need == 0) return Fail(error);
   std::vector<unsigned char> descriptor(need);
-  if (!::GetFileSecurityA(from.c_str(), DACL_SECURITY_INFORMATION | kOwners, descriptor.data(),
+  if (!::GetFileSecurityW(source.c_str(), DACL_SECURITY_INFORMATION | kOwners, descriptor.data(),
                           need, &need))
     return Fail(error);
   // Owner and group first: only a process with the privilege to restore files may give a file
   // away, so a refusal leaves the creator's.
-  ::SetFileSecurityA(to.c_str(), kOwners, descriptor.data());
-  return ::SetFileSecurityA(to.c_str(), DACL_SECURITY_INFORMATION, descriptor.data()) ||
+  ::SetFileSecurityW(target.c_str(), kOwners, descriptor.data());
+  return ::SetFileSecurityW(target.c_str(), DACL_SECURITY_INFORMATION, descriptor.data()) ||
          Fail(error);
 }
 
 std::string WinFileSystem::FileNameFromAnsi(const std::string& ansi) {
-  return ansi;
+  return AnsiToUtf8(ansi);
 }
 
 namespace {
@@ -342,24 +349,26 @@ class MutexFolderLock : public FolderLock {
 std::string WinFileSystem::FolderLockName(const std::string& folder) {
   // One name per folder however it is written: full, with backslashes, without a trailing one
   // (but for a drive's root), and case-folded as the file system compares names.
-  std::string full = FullPath(folder);
-  for (char& c : full)
-    if (c == '/') c = '\\';
-  while (full.size() > 3 && full.back() == '\\')
-    full.pop_back();
-  std::u16string wide = AnsiToUtf16(full);
-  if (!wide.empty())
-    ::CharUpperBuffW(reinterpret_cast<wchar_t*>(wide.data()), static_cast<DWORD>(wide.size()));
+  std::wstring wide = FullPath(folder);
+  if (wide.starts_with(L"\\\\?\\UNC\\"))
+    wide = L"\\\\" + wide.substr(8);
+  else if (wide.starts_with(L"\\\\?\\"))
+    wide = wide.substr(4);
+  for (wchar_t& c : wide)
+    if (c == L'/') c = L'\\';
+  while (wide.size() > 3 && wide.back() == L'\\')
+    wide.pop_back();
+  if (!wide.empty()) ::CharUpperBuffW(wide.data(), static_cast<DWORD>(wide.size()));
   char name[64];
   std::snprintf(name, sizeof name, "Local\\qvrepair-folder-%016llx",
-                static_cast<unsigned long long>(Hash(wide.data(), wide.size() * sizeof(char16_t))));
+                static_cast<unsigned long long>(Hash(wide.data(), wide.size() * sizeof(wchar_t))));
   return name;
 }
 
 std::unique_ptr<FolderLock> WinFileSystem::LockFolder(const std::string& folder, bool* heldByOther,
                                                       std::string* error) {
   if (heldByOther) *heldByOther = false;
-  const DWORD attributes = ::GetFileAttributesA(folder.empty() ? "." : folder.c_str());
+  const DWORD attributes = ::GetFileAttributesW(WidePath(folder.empty() ? "." : folder).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     Fail(error);
     return nullptr;
@@ -368,7 +377,7 @@ std::unique_ptr<FolderLock> WinFileSystem::LockFolder(const std::string& folder,
     Fail(error, ERROR_DIRECTORY);
     return nullptr;
   }
-  const HANDLE h = ::CreateMutexA(nullptr, FALSE, FolderLockName(folder).c_str());
+  const HANDLE h = ::CreateMutexW(nullptr, FALSE, Wide(FolderLockName(folder)).c_str());
   const DWORD e = ::GetLastError();
   if (h && e != ERROR_ALREADY_EXISTS) return std::make_unique<MutexFolderLock>(h);
   if (h) ::CloseHandle(h);
@@ -453,7 +462,7 @@ bool WinInstanceProbe::FilesInUse(const std::vector<std::string>& paths) {
   // Opening without sharing fails while anybody else has the file open for reading, writing or
   // deleting. A handle of this process counts too: callers close their own first.
   for (const std::string& path : paths) {
-    const Handle h(::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+    const Handle h(::CreateFileW(WidePath(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!h.ok() && ::GetLastError() == ERROR_SHARING_VIOLATION) return true;
   }

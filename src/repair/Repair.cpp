@@ -154,8 +154,9 @@ TForm1::~TForm1() {
 }
 
 void TForm1::SetAppDir(std::string dir) {
+  dir = services_.files.NativePath(std::move(dir));
   if (!dir.empty() && services_.files.PathSeparators().find(dir.back()) == std::string_view::npos)
-    dir += '/';
+    dir += services_.files.PathSeparators().front();
   AppDir = std::move(dir);
   app_dir_set_ = true;
 }
@@ -247,7 +248,7 @@ void TForm1::HandleInterruptedReplacement(bool clientRunning) {
 }
 
 void TForm1::FormShow() {
-  ProfileDir = "profile/default/";
+  ProfileDir = services_.files.NativePath("profile/default/");
   if (!app_dir_set_) {
     AppDir = services_.files.FolderOf(services_.files.ProgramPath());
     if (AppDir.empty()) AppDir = "./";
@@ -276,7 +277,8 @@ void TForm1::FormShow() {
     profileRead = false;
   }
   if (profileRead) {
-    if (const std::string problem = MailboxNameProblem(MailboxName); !problem.empty()) {
+    if (const std::string problem = MailboxNameProblem(files.FileNameFromAnsi(MailboxName));
+        !problem.empty()) {
       // A name that reaches outside the profile folder: no file is looked at.
       BlockWithError(FormatMessage(kBadMailboxName, {MailboxName}));
       profileRead = false;
@@ -444,7 +446,8 @@ void TForm1::ScanMailbox() {
   // The files may have changed since start-up (a link pointed elsewhere): name them afresh.
   paths_ = MailboxPaths::For(services_.files, AppDir + ProfileDir, mailbox_file_);
   scan_store_ = services_.files.Stamp(StorePath());
-  TFileStream store(StorePath(), FileMode::OpenRead);
+  const std::unique_ptr<TStream> storeFile = services_.files.OpenRead(StorePath());
+  TStream& store = *storeFile;
   store_size_ = store.Size();
   MessageCount = 0;
   CreateRepairedStore();
@@ -538,8 +541,8 @@ class TLimitedStream : public TStream {
 }  // namespace
 
 void TForm1::IndexLeadingText(std::int64_t bytes) {
-  TFileStream again(StorePath(), FileMode::OpenRead);
-  TLimitedStream leading(again, bytes);
+  const std::unique_ptr<TStream> again = services_.files.OpenRead(StorePath());
+  TLimitedStream leading(*again, bytes);
   StoreReader reader(leading);
   reader.Hold();
   held_lines_.clear();
@@ -810,8 +813,8 @@ bool TForm1::ReplaceFiles() {
     WriteComponentTemporary(MailBox, p.indexTarget, files, &entries);
     record.oldIndex = files.Stamp(p.indexTarget);
     record.newIndex = files.Stamp(p.indexTemp);
-    if (record.oldIndex.exists) record.oldIndexSum = FileChecksum(p.indexTarget);
-    record.newIndexSum = FileChecksum(p.indexTemp);
+    if (record.oldIndex.exists) record.oldIndexSum = FileChecksum(files, p.indexTarget);
+    record.newIndexSum = FileChecksum(files, p.indexTemp);
     record.oldStore = scan_store_;
     record.newStore = repaired;
     if (record.oldIndex.exists) KeepOldIndex(files, p);

@@ -63,7 +63,7 @@ FileStamp* Field(ReplacementRecord& r, int i) {
 }
 }  // namespace
 
-std::uint32_t FileChecksum(const std::string& path) {
+std::uint32_t FileChecksum(FileSystem& files, const std::string& path) {
   // CRC-32 (the reflected polynomial 0xEDB88320), eight bytes a step: tables[k][b] is the CRC of
   // byte b followed by k zero bytes, so the eight lookups of a step are independent.
   static const auto tables = [] {
@@ -81,9 +81,9 @@ std::uint32_t FileChecksum(const std::string& path) {
   }();
   std::uint32_t crc = 0xFFFFFFFFu;
   try {
-    TFileStream in(path, FileMode::OpenRead);
+    const std::unique_ptr<TStream> in = files.OpenRead(path);
     std::vector<unsigned char> block(std::size_t{1} << 16);
-    for (std::size_t n; (n = in.Read(block.data(), block.size())) > 0;) {
+    for (std::size_t n; (n = in->Read(block.data(), block.size())) > 0;) {
       const unsigned char* p = block.data();
       const unsigned char* const end = p + n;
       for (; end - p >= 8; p += 8) {
@@ -159,10 +159,10 @@ void LinkOrCopy(FileSystem& files, const std::string& from, const std::string& t
       break;
   }
   {
-    TFileStream in(from, FileMode::OpenRead);
+    const std::unique_ptr<TStream> in = files.OpenRead(from);
     const std::unique_ptr<TStream> out = files.CreateFile(to);
     try {
-      out->CopyFrom(in, 0);
+      out->CopyFrom(*in, 0);
       out->Commit();
     } catch (...) {
       files.DeleteFile(to, nullptr);
@@ -232,8 +232,7 @@ std::string Describe(const char* what, const FileStamp& s) {
 Recovery RecoverReplacement(FileSystem& files, const MailboxPaths& paths, std::string* detail) {
   std::string text;
   try {
-    TFileStream in(paths.journal, FileMode::OpenRead);
-    text = in.ReadRest();
+    text = files.OpenRead(paths.journal)->ReadRest();
   } catch (const Exception& e) {
     if (detail) *detail = e.what();
     return Recovery::Failed;
@@ -267,7 +266,7 @@ Recovery RecoverReplacement(FileSystem& files, const MailboxPaths& paths, std::s
   const FileStamp repaired = files.Stamp(paths.repaired);
   // The indexes are told by their bytes; the stores, too large to read here, by identity (the
   // store is never removed, only renamed over) and size.
-  const std::uint32_t indexSum = index.exists ? FileChecksum(paths.indexTarget) : 0;
+  const std::uint32_t indexSum = index.exists ? FileChecksum(files, paths.indexTarget) : 0;
   const bool indexNew = index.exists && index.size == r.newIndex.size && indexSum == r.newIndexSum;
   const bool indexOld =
       !indexNew && (r.oldIndex.exists
@@ -296,7 +295,7 @@ Recovery RecoverReplacement(FileSystem& files, const MailboxPaths& paths, std::s
     if (!r.oldIndex.exists) {
       back = files.DeleteFile(paths.indexTarget, &error);
     } else if (kept.exists && kept.size == r.oldIndex.size &&
-               FileChecksum(paths.restore) == r.oldIndexSum) {
+               FileChecksum(files, paths.restore) == r.oldIndexSum) {
       back = files.ReplaceFile(paths.restore, paths.indexTarget, &error);
     } else {
       error = Describe("the kept old index", kept);

@@ -40,7 +40,7 @@ struct ReplacementRecord {
 };
 
 // The CRC-32 of a file's bytes; 0 when it cannot be read.
-std::uint32_t FileChecksum(const std::string& path);
+std::uint32_t FileChecksum(platform::FileSystem& files, const std::string& path);
 
 std::string FormatReplacementRecord(const ReplacementRecord& record);
 // False for a text that is not a whole record (a journal that a crash cut short).
