@@ -20,12 +20,12 @@ int RunDump(const Args& args) {
   try {
     ReadStreamTree(*stream, root);
   } catch (const Exception& e) {
-    std::fputs(FormatStreamTree(root).c_str(), stdout);
+    Print(stdout, FormatStreamTree(root));
     std::fflush(stdout);
-    std::fprintf(stderr, "qvrepair-cli: %s: %s\n", args[0].c_str(), e.what());
+    Print(stderr, "qvrepair-cli: " + args[0] + ": " + e.what() + "\n");
     return 1;
   }
-  std::fputs(FormatStreamTree(root).c_str(), stdout);
+  Print(stdout, FormatStreamTree(root));
   return 0;
 }
 

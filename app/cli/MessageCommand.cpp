@@ -195,7 +195,7 @@ int RunMessage(const Args& args) {
   TclMailMessage message(nullptr, clock);
   message.LoadMessage(lines);
   const std::string json = MessageJson(message);
-  if (std::fwrite(json.data(), 1, json.size(), stdout) != json.size() || std::fflush(stdout) != 0) {
+  if (!Print(stdout, json) || std::fflush(stdout) != 0) {
     std::fprintf(stderr, "qvrepair-cli: cannot write standard output\n");
     return 1;
   }

@@ -51,13 +51,13 @@ class TerminalView : public DialogView {
   }
   void ShowError(const std::string& text) override {
     EndLine();
-    std::fprintf(stderr, "Error: %s\n", platform::TextToUtf8(text).c_str());
+    Print(stderr, "Error: " + platform::TextToUtf8(text) + "\n");
     ++errors_;
   }
   void ShowMessage(const std::string& text) override {
     if (quiet_) return;
     EndLine();
-    std::printf("%s\n", platform::TextToUtf8(text).c_str());
+    Print(stdout, platform::TextToUtf8(text) + "\n");
     std::fflush(stdout);
   }
   void ProcessMessages() override {}
@@ -71,7 +71,7 @@ class TerminalView : public DialogView {
       if (form_ && form_->ScannedBytes() > 0) Draw(Clock::now());
       EndLine();
     } else if (!quiet_ && !json_ && !label_.empty()) {
-      std::printf("%s\n", label_.c_str());
+      Print(stdout, label_ + "\n");
     }
     std::fflush(stdout);
   }
@@ -146,11 +146,11 @@ void PrintFigures(const TForm1& form, const RunOptions& options, const double* s
       }
     }
     json.EndObject();
-    std::fputs(json.Take().c_str(), stdout);
+    Print(stdout, json.Take());
     return;
   }
   auto line = [](const char* what, const std::string& value) {
-    std::printf("%-24s %s\n", what, value.c_str());
+    Print(stdout, Format("%-24s %s\n", what, value.c_str()));
   };
   auto count = [](std::int64_t n) { return std::to_string(n); };
   const char* yes = "yes";

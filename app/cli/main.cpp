@@ -77,21 +77,30 @@ void PrintHelp(std::FILE* out) {
       "recommended). Errors go to standard error.\n");
 }
 
+qv::platform::SystemConsole& StandardConsole() {
+  static qv::platform::SystemConsole console;
+  return console;
+}
+
 void PrintCommandHelp(const Command& c) {
   std::printf("usage: qvrepair-cli %s %s\n%s\n\n%s", c.name, c.usage, c.summary, c.help);
 }
 }  // namespace
 
 int UsageError(const std::string& text) {
-  std::fprintf(stderr, "qvrepair-cli: %s\n", text.c_str());
+  Print(stderr, "qvrepair-cli: " + text + "\n");
   return 2;
+}
+
+bool Print(std::FILE* stream, std::string_view text) {
+  return StandardConsole().Write(stream, text);
 }
 
 }  // namespace qv::cli
 
 int main(int argc, char** argv) {
   using namespace qv::cli;
-  qv::platform::SystemConsole console;
+  qv::platform::Console& console = StandardConsole();
   console.SetUpStandardStreams();
   const std::vector<std::string> arguments = qv::platform::ProgramArguments(argc, argv);
   if (arguments.size() < 2) {
@@ -125,7 +134,7 @@ int main(int argc, char** argv) {
   try {
     return c->run(args);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "%s\n", e.what());
+    Print(stderr, std::string(e.what()) + "\n");
     return 1;
   }
 }

@@ -20,6 +20,8 @@ namespace qv::platform {
 // into the next argument): no file name holds a quote.
 std::vector<std::string> ProgramArguments(int argc, char** argv);
 
+// An object is cheap and holds no more than what one use needs (the length of the line drawn
+// last): a program may make one where it needs one.
 class Console {
  public:
   virtual ~Console() = default;
@@ -28,11 +30,13 @@ class Console {
     return argument == "--help" || argument == "-h";
   }
   // Sets the standard streams up for the program's whole run: bytes pass unchanged (no CR added,
-  // no CTRL-Z taken as the end) and UTF-8 written to a console window shows as the characters it
-  // stands for. What it changed in the console is put back when the object goes.
+  // no CTRL-Z taken as the end).
   virtual void SetUpStandardStreams() = 0;
   // Whether the stream reaches a terminal (a console window).
   virtual bool IsTerminal(std::FILE* stream) = 0;
+  // Writes UTF-8 text to a stream: to a console window as the characters it stands for, anywhere
+  // else as the bytes it is. False when the stream took less than all of it.
+  virtual bool Write(std::FILE* stream, std::string_view text) = 0;
   // Draws the line over the terminal's current line: back to its start, the line, and what a
   // longer line drawn before left there erased.
   virtual void RedrawLine(std::FILE* stream, const std::string& line) = 0;

@@ -356,8 +356,12 @@ bool PosixConsole::IsTerminal(std::FILE* stream) {
   return ::isatty(::fileno(stream)) == 1;
 }
 
+bool PosixConsole::Write(std::FILE* stream, std::string_view text) {
+  return std::fwrite(text.data(), 1, text.size(), stream) == text.size();
+}
+
 void PosixConsole::RedrawLine(std::FILE* stream, const std::string& line) {
-  std::fprintf(stream, "\r%s\x1b[K", line.c_str());
+  Write(stream, "\r" + line + "\x1b[K");
 }
 
 std::FILE* PosixConsole::TemporaryFile() {

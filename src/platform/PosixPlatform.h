@@ -68,6 +68,7 @@ class PosixConsole : public Console {
  public:
   void SetUpStandardStreams() override {}
   bool IsTerminal(std::FILE* stream) override;
+  bool Write(std::FILE* stream, std::string_view text) override;
   void RedrawLine(std::FILE* stream, const std::string& line) override;
   std::FILE* TemporaryFile() override;
   std::unique_ptr<Clock> ZoneClock(const std::string& zone) override;

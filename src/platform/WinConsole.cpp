@@ -3,6 +3,7 @@
 #include <io.h>
 #include <process.h>
 
+#include <algorithm>
 #include <cmath>
 #include <ctime>
 #include <string>
@@ -124,34 +125,52 @@ std::vector<std::string> ProgramArguments(int, char**) {
   return SplitCommandLine(::GetCommandLineW());
 }
 
-WinConsole::~WinConsole() {
-  if (code_page_ != 0) ::SetConsoleOutputCP(code_page_);
-}
-
 void WinConsole::SetUpStandardStreams() {
   // Bytes pass unchanged: no CR added before LF, no CTRL-Z taken as the end of the input. The
   // messages on standard error end their lines the same way on every system.
   ::_setmode(::_fileno(stdin), _O_BINARY);
   ::_setmode(::_fileno(stdout), _O_BINARY);
   ::_setmode(::_fileno(stderr), _O_BINARY);
-  // A console shows bytes by its output code page (437 on a Western system): it is told that
-  // they are UTF-8. Output that goes elsewhere is UTF-8 bytes as it is.
-  if (code_page_ == 0 && (IsTerminal(stdout) || IsTerminal(stderr))) {
-    const UINT was = ::GetConsoleOutputCP();
-    if (was != CP_UTF8 && ::SetConsoleOutputCP(CP_UTF8)) code_page_ = was;
-  }
 }
 
-bool WinConsole::IsTerminal(std::FILE* stream) {
+namespace {
+// The console window a stream reaches, or null.
+HANDLE ConsoleOf(std::FILE* stream) {
   const auto h = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(stream)));
   DWORD mode = 0;
-  return h != INVALID_HANDLE_VALUE && ::GetConsoleMode(h, &mode) != 0;
+  return h != INVALID_HANDLE_VALUE && ::GetConsoleMode(h, &mode) ? h : nullptr;
+}
+}  // namespace
+
+bool WinConsole::IsTerminal(std::FILE* stream) {
+  return ConsoleOf(stream) != nullptr;
+}
+
+bool WinConsole::Write(std::FILE* stream, std::string_view text) {
+  const HANDLE console = ConsoleOf(stream);
+  if (!console) return std::fwrite(text.data(), 1, text.size(), stream) == text.size();
+  // What the stream holds goes first; then the text as UTF-16, in pieces the console takes
+  // (older systems refuse a write of 64 KiB), never parting the two halves of a surrogate pair.
+  if (std::fflush(stream) != 0) return false;
+  const std::wstring wide = win::Wide(text);
+  constexpr std::size_t kPiece = 8192;
+  for (std::size_t at = 0; at < wide.size();) {
+    std::size_t n = std::min(kPiece, wide.size() - at);
+    if (at + n < wide.size() && wide[at + n - 1] >= 0xD800 && wide[at + n - 1] <= 0xDBFF) --n;
+    DWORD written = 0;
+    if (!::WriteConsoleW(console, wide.data() + at, static_cast<DWORD>(n), &written, nullptr) ||
+        written == 0)
+      return false;
+    at += written;
+  }
+  return true;
 }
 
 void WinConsole::RedrawLine(std::FILE* stream, const std::string& line) {
   const std::size_t pad = drawn_ > line.size() ? drawn_ - line.size() : 0;
-  std::fprintf(stream, "\r%s%*s", line.c_str(), static_cast<int>(pad), "");
-  if (pad > 0) std::fprintf(stream, "\r%s", line.c_str());
+  std::string text = "\r" + line + std::string(pad, ' ');
+  if (pad > 0) text += "\r" + line;
+  Write(stream, text);
   drawn_ = line.size();
 }
 

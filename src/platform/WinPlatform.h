@@ -80,26 +80,26 @@ class WinLocale : public Locale {
 // A command line as ProgramArguments splits it (UTF-16 in, UTF-8 out), the program's name first.
 std::vector<std::string> SplitCommandLine(std::wstring_view line);
 
-// The console of qvrepair-cli: the C runtime's standard streams set to binary, UTF-8 shown on a
-// console window through its output code page (the one it had is put back), temporary files in
-// the user's temporary folder (the runtime's tmpfile makes them in the drive's root), and --tz by
-// the C runtime's reading of TZ, since the system's clock follows the Windows settings.
+// The console of qvrepair-cli: the C runtime's standard streams set to binary, text written to a
+// console window as UTF-16 (its code page, 437 on a Western system, would show UTF-8 as
+// "Pr├╝fung"), temporary files in the user's temporary folder (the runtime's tmpfile makes them in
+// the drive's root), and --tz by the C runtime's reading of TZ, since the system's clock follows
+// the Windows settings.
 class WinConsole : public Console {
  public:
-  ~WinConsole() override;
   bool AsksForHelp(std::string_view argument) const override {
     return Console::AsksForHelp(argument) || argument == "/?";
   }
   void SetUpStandardStreams() override;
   bool IsTerminal(std::FILE* stream) override;
+  bool Write(std::FILE* stream, std::string_view text) override;
   // Not every console takes escape sequences: blanks cover a longer line drawn before.
   void RedrawLine(std::FILE* stream, const std::string& line) override;
   std::FILE* TemporaryFile() override;
   std::unique_ptr<Clock> ZoneClock(const std::string& zone) override;
 
  private:
-  unsigned code_page_ = 0;  // the console's output code page before, when it was changed
-  std::size_t drawn_ = 0;   // the length of the line on the screen
+  std::size_t drawn_ = 0;  // the length of the line on the screen
 };
 
 // Named mutexes are the system's own (OpenMutexA); a file is in use while it cannot be opened

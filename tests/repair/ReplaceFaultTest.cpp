@@ -108,7 +108,7 @@ TEST_F(ReplaceFault, NoMessageIsLostWhateverStepFails) {
        {}},
       {"sync of the folder before the renames",
        100,
-       failOn("syncdir", "/profile/default/"),
+       failOn("syncdir", (fs::path("profile") / "default" / "").string()),
        Left::OldPair,
        {}},
       {"sync of the folder after the renames",
