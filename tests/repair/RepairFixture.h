@@ -52,7 +52,7 @@ class RepairFixture : public ::testing::Test {
 
   // Spelled as the form spells them: the program folder, then "profile/default/", with the
   // system's separator.
-  fs::path Folder() const { return dir_ / "profile" / "default"; }
+  fs::path Folder() const { return (dir_ / "profile" / "default").make_preferred(); }
   fs::path File(const std::string& name) const { return Folder() / name; }
 
   // An index with two folders and the given old entries.

@@ -243,7 +243,7 @@ TEST_F(ReplaceFault, FailedCreateOfTheRepairedStoreClosesTheWindow) {
 TEST_F(ReplaceFault, RunSyncsTheStoreAndTheIndexBeforeReplacing) {
   auto form = Repair(Store(10));
   ASSERT_TRUE(form->Replaced());
-  const std::string folder = Folder().string() + "/";
+  const std::string folder = (Folder() / "").string();
   // Everything the renames need is on the disk, the journal last, before the first rename.
   const std::vector<std::string> steps = {"create " + folder + "mailbox.xyz",
                                           "commit " + folder + "mailbox.xyz",
