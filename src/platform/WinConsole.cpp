@@ -131,6 +131,9 @@ void WinConsole::SetUpStandardStreams() {
   ::_setmode(::_fileno(stdin), _O_BINARY);
   ::_setmode(::_fileno(stdout), _O_BINARY);
   ::_setmode(::_fileno(stderr), _O_BINARY);
+  // Errors go out when they are written, as the C standard has standard error do (Wine's runtime
+  // buffers it when it is not a console).
+  std::setvbuf(stderr, nullptr, _IONBF, 0);
 }
 
 namespace {
