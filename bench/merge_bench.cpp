@@ -45,26 +45,26 @@ void Fill(qv::TForm1& form, int n, std::mt19937& rng) {
     // Every fourth old entry names a message the store no longer holds.
     const int k = order[static_cast<std::size_t>(i)];
     qv::TMailMessageItem item;
-    item.SetF0(folders[k % 5]);
-    item.SetF1(k % 3 == 0);
-    item.SetF2(k % 4 == 3 ? Id(n + k) : Id(k));
-    item.SetF9("old subject");
+    item.SetFolderKey(folders[k % 5]);
+    item.SetRead(k % 3 == 0);
+    item.SetMessageId(k % 4 == 3 ? Id(n + k) : Id(k));
+    item.SetSubject("old subject");
     form.OldEntries().Add(item);
   }
   std::int64_t offset = 0;
   for (int i = 0; i < n; ++i) {
     qv::TMailMessageItem item;
-    item.SetF0(qv::kInboxKey);
-    item.SetF2(Id(i));
-    item.SetF15(offset);
-    item.SetF3(-1);
-    item.SetF6("Default");
-    item.SetF7("Peter Smith <psmith@mail.example.com>");
-    item.SetF8("mgarcia@example.com,lars.a@example.org");
-    item.SetF9("Re: Minutes of the meeting on Tuesday");
-    item.SetF10(4000 + i % 1000);
-    item.SetF11(43000.5 + i / 1000.0);
-    item.SetF12(43000.5 + i / 1000.0);
+    item.SetFolderKey(qv::kInboxKey);
+    item.SetMessageId(Id(i));
+    item.SetOffset(offset);
+    item.SetPriority(-1);
+    item.SetAccount("Default");
+    item.SetSender("Peter Smith <psmith@mail.example.com>");
+    item.SetRecipients("mgarcia@example.com,lars.a@example.org");
+    item.SetSubject("Re: Minutes of the meeting on Tuesday");
+    item.SetBlockSize(4000 + i % 1000);
+    item.SetDate(43000.5 + i / 1000.0);
+    item.SetReceivedDate(43000.5 + i / 1000.0);
     form.IndexEntries().Add(item);
     offset += 4000 + i % 1000;
   }

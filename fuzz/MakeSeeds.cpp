@@ -131,10 +131,10 @@ int main(int argc, char** argv) {
     corpus.Add("component_mailbox", Write(box));
     box.TreeItems().NewItem().SetText("Inbox");
     TMailMessageItem& item = box.MailItems().NewItem();
-    item.SetF0("_msInbox");
-    item.SetF2("<id@example.com>");
-    item.SetF7("Ann \xE9");
-    item.SetF11(46364.5);
+    item.SetFolderKey("_msInbox");
+    item.SetMessageId("<id@example.com>");
+    item.SetSender("Ann \xE9");
+    item.SetDate(46364.5);
     corpus.Add("component_mailbox", Write(box));
     TqvProfile profile(nullptr);
     profile.SetName("qvProfile");

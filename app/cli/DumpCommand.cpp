@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "Commands.h"
 #include "base/Errors.h"
@@ -16,16 +17,21 @@ int RunDump(const Args& args) {
   if (args.size() != 1) return UsageError("dump takes one FILE");
   platform::SystemFileSystem files;
   const std::unique_ptr<TStream> stream = files.OpenRead(args[0]);
-  TStreamRecord root;
+  // The text goes out as it is read, up to its first NUL byte, as when it was written whole.
+  bool ended = false;
+  const auto print = [&ended](std::string_view text) {
+    if (ended) return;
+    const std::size_t nul = text.find('\0');
+    ended = nul != std::string_view::npos;
+    Print(stdout, text.substr(0, nul));
+  };
   try {
-    ReadStreamTree(*stream, root);
+    WriteStreamTree(*stream, print);
   } catch (const Exception& e) {
-    Print(stdout, FormatStreamTree(root));
     std::fflush(stdout);
     Print(stderr, "qvrepair-cli: " + args[0] + ": " + e.what() + "\n");
     return 1;
   }
-  Print(stdout, FormatStreamTree(root));
   return 0;
 }
 

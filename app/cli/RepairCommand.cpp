@@ -11,7 +11,7 @@
 #include "Json.h"
 #include "platform/CodePage.h"
 #include "platform/SystemPlatform.h"
-#include "repair/Repair.h"
+#include "repair/DialogController.h"
 
 namespace qv::cli {
 
@@ -45,9 +45,7 @@ class TerminalView : public DialogView {
     if (control.Name() != "Label2") return;
     label_ = platform::TextToUtf8(control.Caption());
     if (!tty_ || !form_ || form_->CurrentState() != TForm1::State::Running) return;
-    const auto now = Clock::now();
-    if (shown_ && now - last_ < std::chrono::milliseconds(100)) return;
-    Draw(now);
+    if (redraws_.Due()) Draw(Clock::now());
   }
   void ShowError(const std::string& text) override {
     EndLine();
@@ -91,8 +89,7 @@ class TerminalView : public DialogView {
     }
     console_.RedrawLine(stdout, line);
     std::fflush(stdout);
-    last_ = now;
-    shown_ = open_ = true;
+    open_ = true;
   }
   void EndLine() {
     if (tty_ && open_) {
@@ -107,8 +104,7 @@ class TerminalView : public DialogView {
   bool json_;
   bool tty_;
   Clock::time_point start_;
-  Clock::time_point last_{};
-  bool shown_ = false;
+  Pacer redraws_{std::chrono::milliseconds(100)};
   bool open_ = false;
   int errors_ = 0;
   std::string label_;

@@ -14,7 +14,6 @@
 #include <QTimer>
 #include <algorithm>
 #include <cmath>
-#include <exception>
 #include <utility>
 
 #include "platform/CodePage.h"
@@ -22,10 +21,6 @@
 namespace qv::gui {
 
 namespace {
-
-// At most one turn of the event loop per this many milliseconds during a run: about 60 repaints
-// a second, however many messages the store holds.
-constexpr qint64 kPumpIntervalMs = 16;
 
 // The plain dialog frame the window's layout was drawn for: 4-pixel borders and a 19-pixel title
 // bar. It leaves a client area of 339 by 175, in which the two buttons sit 40 pixels from
@@ -122,15 +117,15 @@ RepairDialog::RepairDialog(platform::Services services, TComponentRegistry& regi
     button->setFocusPolicy(Qt::StrongFocus);
   }
 
-  form_ = std::make_unique<TForm1>(services, *this, registry);
-  label1_->setObjectName(QString::fromStdString(form_->Label1.Name()));
-  label2_->setObjectName(QString::fromStdString(form_->Label2.Name()));
-  button1_->setObjectName(QString::fromStdString(form_->Button1.Name()));
-  button2_->setObjectName(QString::fromStdString(form_->Button2.Name()));
-  label1_->setWordWrap(form_->Label1.WordWrap());
-  label2_->setWordWrap(form_->Label2.WordWrap());
+  controller_ = std::make_unique<DialogController>(services, *this, registry);
+  label1_->setObjectName(QString::fromStdString(Form().Label1.Name()));
+  label2_->setObjectName(QString::fromStdString(Form().Label2.Name()));
+  button1_->setObjectName(QString::fromStdString(Form().Button1.Name()));
+  button2_->setObjectName(QString::fromStdString(Form().Button2.Name()));
+  label1_->setWordWrap(Form().Label1.WordWrap());
+  label2_->setWordWrap(Form().Label2.WordWrap());
   // Tab order follows the buttons' TabOrder (Button1 first).
-  if (form_->Button1.TabOrder() <= form_->Button2.TabOrder())
+  if (Form().Button1.TabOrder() <= Form().Button2.TabOrder())
     QWidget::setTabOrder(button1_, button2_);
   else
     QWidget::setTabOrder(button2_, button1_);
@@ -145,19 +140,14 @@ RepairDialog::RepairDialog(platform::Services services, TComponentRegistry& regi
   // Nothing may start a run before the start-up checks have run.
   button1_->setEnabled(false);
 
-  connect(button1_, &QPushButton::clicked, this, [this] {
-    if (started_) Guarded([this] { form_->Button1Click(); });
-  });
-  connect(button2_, &QPushButton::clicked, this,
-          [this] { Guarded([this] { form_->Button2Click(); }); });
+  connect(button1_, &QPushButton::clicked, this, [this] { controller_->Button1Click(); });
+  connect(button2_, &QPushButton::clicked, this, [this] { controller_->Button2Click(); });
 
   const QScreen* s = screen();
   ApplyScale(s ? s->logicalDotsPerInch() / 96.0 : 1.0);
 }
 
-RepairDialog::~RepairDialog() {
-  if (!closed_ && form_) form_->FormClose();
-}
+RepairDialog::~RepairDialog() = default;
 
 QRect RepairDialog::Scaled(const TBounds& b) const {
   return QRect(Round(b.left * scale_), Round(b.top * scale_), Round(b.width * scale_),
@@ -192,13 +182,13 @@ void RepairDialog::ApplyScale(double scale) {
   setFont(font);
   // Labels keep their size whatever their text.
   for (auto [label, bounds] :
-       {std::pair{label1_, form_->Label1.Bounds()}, std::pair{label2_, form_->Label2.Bounds()}}) {
+       {std::pair{label1_, Form().Label1.Bounds()}, std::pair{label2_, Form().Label2.Bounds()}}) {
     const QRect r = Scaled(bounds);
     label->setFixedSize(r.size());
     label->move(r.topLeft());
   }
-  button1_->setGeometry(Scaled(form_->Button1.Bounds()));
-  button2_->setGeometry(Scaled(form_->Button2.Bounds()));
+  button1_->setGeometry(Scaled(Form().Button1.Bounds()));
+  button2_->setGeometry(Scaled(Form().Button2.Bounds()));
   label1_->setFont(FitWrappedText(font, label1_->text(), label1_->contentsRect().size()));
   setFixedSize(ClientSizeFor(frame_));
 }
@@ -227,10 +217,10 @@ void RepairDialog::FitToFrame() {
 }
 
 QWidget* RepairDialog::WidgetOf(const TControl& control) const {
-  if (&control == &form_->Label1) return label1_;
-  if (&control == &form_->Label2) return label2_;
-  if (&control == &form_->Button1) return button1_;
-  if (&control == &form_->Button2) return button2_;
+  if (&control == &Form().Label1) return label1_;
+  if (&control == &Form().Label2) return label2_;
+  if (&control == &Form().Button1) return button1_;
+  if (&control == &Form().Button2) return button2_;
   return nullptr;
 }
 
@@ -247,9 +237,9 @@ void RepairDialog::SyncControl(const TControl& control) {
 
 void RepairDialog::SyncAll() {
   for (const TControl* c :
-       {static_cast<const TControl*>(&form_->Label1), static_cast<const TControl*>(&form_->Label2),
-        static_cast<const TControl*>(&form_->Button1),
-        static_cast<const TControl*>(&form_->Button2)})
+       {static_cast<const TControl*>(&Form().Label1), static_cast<const TControl*>(&Form().Label2),
+        static_cast<const TControl*>(&Form().Button1),
+        static_cast<const TControl*>(&Form().Button2)})
     SyncControl(*c);
 }
 
@@ -272,9 +262,7 @@ void RepairDialog::ShowMessage(const std::string& text) {
 void RepairDialog::ProcessMessages() {
   if (OnProcessMessages) OnProcessMessages();
   // The label already holds the new text; it is painted at the next turn of the loop.
-  if (last_pump_.isValid() && last_pump_.elapsed() < kPumpIntervalMs) return;
-  last_pump_.start();
-  ++pumps_;
+  if (!controller_->PumpDue()) return;
   QCoreApplication::processEvents();
 }
 
@@ -282,19 +270,8 @@ void RepairDialog::CloseWindow() {
   close();
 }
 
-void RepairDialog::Guarded(const std::function<void()>& handler) {
-  try {
-    handler();
-  } catch (const std::exception& e) {
-    form_->ReportError(e.what());
-  }
-}
-
 void RepairDialog::Start() {
-  if (started_ || closed_) return;
-  Guarded([this] { form_->FormShow(); });
-  started_ = true;
-  SyncAll();
+  if (controller_->Start()) SyncAll();
 }
 
 void RepairDialog::showEvent(QShowEvent* event) {
@@ -318,16 +295,10 @@ void RepairDialog::moveEvent(QMoveEvent* event) {
 
 void RepairDialog::closeEvent(QCloseEvent* event) {
   // Keyboard, window manager and program alike: no close while a run is in progress.
-  if (!form_->CloseQuery()) {
-    ++refused_closes_;
+  if (controller_->Close())
+    event->accept();
+  else
     event->ignore();
-    return;
-  }
-  if (!closed_) {
-    closed_ = true;
-    form_->FormClose();
-  }
-  event->accept();
 }
 
 }  // namespace qv::gui

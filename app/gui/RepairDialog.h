@@ -1,10 +1,9 @@
 // The repair window on Qt 6 Widgets: draws TForm1's two labels and two buttons, shows its error
-// boxes, and keeps the window responsive during a run. No repair logic lives here: every click
-// and every close goes to the form, and every change of the form's controls comes back through
-// DialogView.
+// boxes, and keeps the window responsive during a run. No repair logic and no rule of its own
+// lives here: every click and every close goes to the DialogController, and every change of the
+// form's controls comes back through DialogView.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QFont>
 #include <QMargins>
 #include <QSize>
@@ -17,7 +16,7 @@
 
 #include "DialogOptions.h"
 #include "platform/Platform.h"
-#include "repair/Repair.h"
+#include "repair/DialogController.h"
 
 class QLabel;
 class QPushButton;
@@ -43,18 +42,19 @@ class RepairDialog : public QWidget, public DialogView {
   RepairDialog(platform::Services services, TComponentRegistry& registry);
   ~RepairDialog() override;
 
-  TForm1& Form() noexcept { return *form_; }
+  TForm1& Form() noexcept { return controller_->Form(); }
+  const TForm1& Form() const noexcept { return controller_->Form(); }
   QLabel& Label1() noexcept { return *label1_; }
   QLabel& Label2() noexcept { return *label2_; }
   QPushButton& Button1() noexcept { return *button1_; }
   QPushButton& Button2() noexcept { return *button2_; }
 
   // True once FormShow has run (shortly after the window was first shown).
-  bool Started() const noexcept { return started_; }
+  bool Started() const noexcept { return controller_->Started(); }
   // How often ProcessMessages actually let the event loop run.
-  int EventPumps() const noexcept { return pumps_; }
+  int EventPumps() const noexcept { return controller_->Pumps(); }
   // How many close requests were refused.
-  int RefusedCloses() const noexcept { return refused_closes_; }
+  int RefusedCloses() const noexcept { return controller_->RefusedCloses(); }
 
   // The dpi factor in use (the screen's logical dpi over 96) and the geometry it gives.
   double Scale() const noexcept { return scale_; }
@@ -90,11 +90,8 @@ class RepairDialog : public QWidget, public DialogView {
   void Start();
   void FitToFrame();
   void Centre();
-  // Runs a handler of the form; an exception that escapes it is reported like the form's own
-  // errors, so nothing unwinds through the event loop.
-  void Guarded(const std::function<void()>& handler);
 
-  std::unique_ptr<TForm1> form_;
+  std::unique_ptr<DialogController> controller_;
   QLabel* label1_ = nullptr;
   QLabel* label2_ = nullptr;
   QPushButton* button1_ = nullptr;
@@ -102,12 +99,7 @@ class RepairDialog : public QWidget, public DialogView {
   double scale_ = 1.0;
   QMargins frame_;
   bool show_pending_ = true;
-  bool started_ = false;
-  bool closed_ = false;
   bool frame_fitted_ = false;
-  int pumps_ = 0;
-  int refused_closes_ = 0;
-  QElapsedTimer last_pump_;
 };
 
 // The font of the window at a dpi factor: "Tahoma" 8 point (11 pixels at 96 dpi), else the

@@ -1,7 +1,6 @@
 #include "RepairWindow.h"
 
 #include <algorithm>
-#include <exception>
 #include <utility>
 
 #include "DialogIds.h"
@@ -10,10 +9,6 @@
 namespace qv::win32 {
 
 namespace {
-
-// At most one turn of the message loop per this many milliseconds during a run: about 60
-// repaints a second, however many messages the store holds.
-constexpr auto kPumpInterval = std::chrono::milliseconds(16);
 
 // Posted when the window is first shown: the start-up checks run once it is on the screen, so
 // that their error box opens above it rather than before it.
@@ -52,12 +47,11 @@ int SystemDpi() {
 RepairWindow::RepairWindow(platform::Services services, TComponentRegistry& registry,
                            HINSTANCE instance)
     : ShowBox(ShowMessageBox), instance_(instance ? instance : ::GetModuleHandleA(nullptr)) {
-  form_ = std::make_unique<TForm1>(services, *this, registry);
+  controller_ = std::make_unique<DialogController>(services, *this, registry);
 }
 
 RepairWindow::~RepairWindow() {
   if (hwnd_) ::DestroyWindow(hwnd_);
-  if (!closed_ && form_) form_->FormClose();
   if (font_) ::DeleteObject(font_);
 }
 
@@ -92,10 +86,10 @@ void RepairWindow::Dispatch(MSG& msg) {
 }
 
 HWND RepairWindow::ControlOf(const TControl& control) const {
-  if (&control == &form_->Label1) return label1_;
-  if (&control == &form_->Label2) return label2_;
-  if (&control == &form_->Button1) return button1_;
-  if (&control == &form_->Button2) return button2_;
+  if (&control == &Form().Label1) return label1_;
+  if (&control == &Form().Label2) return label2_;
+  if (&control == &Form().Button1) return button1_;
+  if (&control == &Form().Button2) return button2_;
   return nullptr;
 }
 
@@ -121,9 +115,9 @@ void RepairWindow::ApplyDpi(int dpi) {
                                    DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, kFontFace);
   RECT used{0, 0, 0, 0};
   for (const TControl* c :
-       {static_cast<const TControl*>(&form_->Label1), static_cast<const TControl*>(&form_->Label2),
-        static_cast<const TControl*>(&form_->Button1),
-        static_cast<const TControl*>(&form_->Button2)}) {
+       {static_cast<const TControl*>(&Form().Label1), static_cast<const TControl*>(&Form().Label2),
+        static_cast<const TControl*>(&Form().Button1),
+        static_cast<const TControl*>(&Form().Button2)}) {
     const HWND control = ControlOf(*c);
     const RECT r = Scaled(c->Bounds());
     ::SetWindowPos(control, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
@@ -180,9 +174,9 @@ void RepairWindow::SyncControl(const TControl& control) {
 
 void RepairWindow::SyncAll() {
   for (const TControl* c :
-       {static_cast<const TControl*>(&form_->Label1), static_cast<const TControl*>(&form_->Label2),
-        static_cast<const TControl*>(&form_->Button1),
-        static_cast<const TControl*>(&form_->Button2)})
+       {static_cast<const TControl*>(&Form().Label1), static_cast<const TControl*>(&Form().Label2),
+        static_cast<const TControl*>(&Form().Button1),
+        static_cast<const TControl*>(&Form().Button2)})
     SyncControl(*c);
 }
 
@@ -192,7 +186,7 @@ void RepairWindow::KeepFocus() {
   if (focus && ::IsChild(hwnd_, focus) && ::IsWindowEnabled(focus)) return;
   // Buttons in their tab order.
   HWND first = button1_, second = button2_;
-  if (form_->Button2.TabOrder() < form_->Button1.TabOrder()) std::swap(first, second);
+  if (Form().Button2.TabOrder() < Form().Button1.TabOrder()) std::swap(first, second);
   for (HWND button : {first, second}) {
     if (::IsWindowEnabled(button)) {
       ::SendMessageA(hwnd_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(button), TRUE);
@@ -202,28 +196,28 @@ void RepairWindow::KeepFocus() {
 }
 
 bool RepairWindow::IsLabel(const TControl& control) const {
-  return &control == &form_->Label1 || &control == &form_->Label2;
+  return &control == &Form().Label1 || &control == &Form().Label2;
 }
 
 void RepairWindow::SyncPendingLabels() {
   if (!labels_pending_) return;
   labels_pending_ = false;
-  SyncControl(form_->Label1);
-  SyncControl(form_->Label2);
+  SyncControl(Form().Label1);
+  SyncControl(Form().Label2);
 }
 
 void RepairWindow::ControlChanged(const TControl& control) {
   // During a run the progress label changes once per message, and a static control repaints
   // each time its text is set: its text reaches the window when the run lets the window's
   // messages run, and when the run ends.
-  if (form_->CurrentState() == TForm1::State::Running && IsLabel(control)) {
+  if (Form().CurrentState() == TForm1::State::Running && IsLabel(control)) {
     labels_pending_ = true;
     return;
   }
   SyncPendingLabels();
   SyncControl(control);
   // A disabled button loses the focus; the one enabled next takes it (Close after a run).
-  if (control.Enabled() && started_) KeepFocus();
+  if (control.Enabled() && controller_->Started()) KeepFocus();
 }
 
 HWND RepairWindow::BoxOwner() const {
@@ -241,13 +235,8 @@ void RepairWindow::ShowMessage(const std::string& text) {
 }
 
 void RepairWindow::ProcessMessages() {
-  const auto now = std::chrono::steady_clock::now();
-  const bool due = pumps_ == 0 || now - last_pump_ >= kPumpInterval;
-  if (due) {
-    last_pump_ = now;
-    ++pumps_;
-    SyncPendingLabels();
-  }
+  const bool due = controller_->PumpDue();
+  if (due) SyncPendingLabels();
   if (OnProcessMessages) OnProcessMessages();
   if (!due) return;
   MSG msg;
@@ -266,36 +255,16 @@ void RepairWindow::CloseWindow() {
 }
 
 void RepairWindow::RequestClose() {
-  if (!hwnd_) return;
-  if (!form_->CloseQuery()) {
-    ++refused_closes_;
-    return;
-  }
-  if (!closed_) {
-    closed_ = true;
-    form_->FormClose();
-  }
+  if (!hwnd_ || !controller_->Close()) return;
   ::DestroyWindow(hwnd_);
 }
 
-void RepairWindow::Guarded(const std::function<void()>& handler) {
-  try {
-    handler();
-  } catch (const std::exception& e) {
-    form_->ReportError(e.what());
-  } catch (...) {
-    form_->ReportError("Unknown error.");
-  }
-}
-
 void RepairWindow::Start() {
-  if (started_ || closed_) return;
-  Guarded([this] { form_->FormShow(); });
-  started_ = true;
+  if (!controller_->Start()) return;
   SyncAll();
   // The first button in the tab order has the focus, as in any dialog, once it may be pressed.
   if (::GetActiveWindow() == hwnd_) {
-    const HWND first = form_->Button1.TabOrder() <= form_->Button2.TabOrder() ? button1_ : button2_;
+    const HWND first = Form().Button1.TabOrder() <= Form().Button2.TabOrder() ? button1_ : button2_;
     if (::IsWindowEnabled(first))
       ::SendMessageA(hwnd_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(first), TRUE);
     else
@@ -350,9 +319,9 @@ INT_PTR RepairWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       const int id = LOWORD(wParam);
       const int code = HIWORD(wParam);
       if (id == QV_IDC_BUTTON1 && code == BN_CLICKED) {
-        if (started_) Guarded([this] { form_->Button1Click(); });
+        controller_->Button1Click();
       } else if (id == QV_IDC_BUTTON2 && code == BN_CLICKED) {
-        Guarded([this] { form_->Button2Click(); });
+        controller_->Button2Click();
       } else if (id == IDCANCEL) {
         // Escape, as any dialog takes it.
         RequestClose();
@@ -365,8 +334,7 @@ INT_PTR RepairWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       return TRUE;
     case WM_QUERYENDSESSION:
       // Nor does the session end during a run: the system asks the user to wait for it.
-      ::SetWindowLongPtrA(hwnd_, DWLP_MSGRESULT, form_->CloseQuery() ? TRUE : FALSE);
-      if (!form_->CloseQuery()) ++refused_closes_;
+      ::SetWindowLongPtrA(hwnd_, DWLP_MSGRESULT, controller_->MayEndSession() ? TRUE : FALSE);
       return TRUE;
     case WM_NCDESTROY:
       hwnd_ = nullptr;

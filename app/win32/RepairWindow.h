@@ -1,10 +1,10 @@
 // The repair window on the Win32 API: a dialog made from its resource that draws TForm1's two
 // labels and two buttons, shows its boxes with MessageBoxW, and keeps the window responsive
-// during a run. No repair logic lives here: every click and every close goes to the form, and
-// every change of the form's controls comes back through DialogView.
+// during a run. No repair logic and no rule of its own lives here: every click and every close
+// goes to the DialogController, and every change of the form's controls comes back through
+// DialogView.
 #pragma once
 
-#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -12,7 +12,7 @@
 
 #include "DialogOptions.h"
 #include "platform/Platform.h"
-#include "repair/Repair.h"
+#include "repair/DialogController.h"
 
 // After the project's headers: see platform/Win32.h.
 #include "platform/Win32.h"
@@ -44,7 +44,8 @@ class RepairWindow : public DialogView {
   RepairWindow(const RepairWindow&) = delete;
   RepairWindow& operator=(const RepairWindow&) = delete;
 
-  TForm1& Form() noexcept { return *form_; }
+  TForm1& Form() noexcept { return controller_->Form(); }
+  const TForm1& Form() const noexcept { return controller_->Form(); }
 
   // Makes the window, hidden, laid out for the system's dpi and centred on its screen; false
   // when the system refused (GetLastError tells why).
@@ -60,11 +61,11 @@ class RepairWindow : public DialogView {
   HWND ControlOf(const TControl& control) const;
 
   // True once FormShow has run (at the first turn of the loop after the window was shown).
-  bool Started() const noexcept { return started_; }
+  bool Started() const noexcept { return controller_->Started(); }
   // How often ProcessMessages actually let the window's messages run.
-  int EventPumps() const noexcept { return pumps_; }
+  int EventPumps() const noexcept { return controller_->Pumps(); }
   // How many close requests were refused.
-  int RefusedCloses() const noexcept { return refused_closes_; }
+  int RefusedCloses() const noexcept { return controller_->RefusedCloses(); }
 
   // Lays the window out for a dpi: the font, the controls' rectangles and the outer size, which
   // is then centred. Done for the system's dpi when the window is made.
@@ -107,11 +108,8 @@ class RepairWindow : public DialogView {
   // Gives the keyboard focus to the first enabled button when no enabled control has it.
   void KeepFocus();
   HWND BoxOwner() const;
-  // Runs a handler of the form; an exception that escapes it is reported like the form's own
-  // errors (beep, error box), so nothing unwinds through the system's window procedures.
-  void Guarded(const std::function<void()>& handler);
 
-  std::unique_ptr<TForm1> form_;
+  std::unique_ptr<DialogController> controller_;
   HINSTANCE instance_;
   HWND hwnd_ = nullptr;
   HWND label1_ = nullptr;
@@ -122,12 +120,7 @@ class RepairWindow : public DialogView {
   HICON icon_ = nullptr;
   int dpi_ = 96;
   bool show_pending_ = true;
-  bool started_ = false;
-  bool closed_ = false;
   bool labels_pending_ = false;
-  int pumps_ = 0;
-  int refused_closes_ = 0;
-  std::chrono::steady_clock::time_point last_pump_{};
 };
 
 }  // namespace qv::win32

@@ -147,9 +147,9 @@ ProgramSummary WriteProgramFolder(const ProgramOptions& options, platform::FileS
 
   const auto addEntry = [&](const std::string& key, bool read) -> TMailMessageItem& {
     TMailMessageItem& e = entries.NewItem();
-    e.SetF0(key);
-    e.SetF1(read);
-    e.SetF3(-1);
+    e.SetFolderKey(key);
+    e.SetRead(read);
+    e.SetPriority(-1);
     if (!read) ++unread[key];
     ++summary.oldEntries;
     return e;
@@ -159,16 +159,16 @@ ProgramSummary WriteProgramFolder(const ProgramOptions& options, platform::FileS
     const Folder& f = kFolders[rng.Below(std::size(kFolders))];
     TMailMessageItem& e = addEntry(f.key, rng.Chance(50));
     if (withId)
-      e.SetF2("<stale." + std::to_string(n) + "." + std::to_string(rng.Below(100000)) +
-              "@example.com>");
-    e.SetF6("Work");
-    e.SetF7("Old Correspondent <old@example.net>");
-    e.SetF8("anna.berg@example.com");
-    e.SetF9("A message that is no longer in the store");
-    e.SetF10(static_cast<std::int64_t>(rng.Between(800, 40000)));
-    e.SetF11(DateValue(FromCivil(2018, 6, 1, 12, 0, 0)));
-    e.SetF12(DateValue(FromCivil(2018, 6, 1, 12, 0, 0)));
-    e.SetF15(static_cast<std::int64_t>(rng.Between(0, 1 << 20)));
+      e.SetMessageId("<stale." + std::to_string(n) + "." + std::to_string(rng.Below(100000)) +
+                     "@example.com>");
+    e.SetAccount("Work");
+    e.SetSender("Old Correspondent <old@example.net>");
+    e.SetRecipients("anna.berg@example.com");
+    e.SetSubject("A message that is no longer in the store");
+    e.SetBlockSize(static_cast<std::int64_t>(rng.Between(800, 40000)));
+    e.SetDate(DateValue(FromCivil(2018, 6, 1, 12, 0, 0)));
+    e.SetReceivedDate(DateValue(FromCivil(2018, 6, 1, 12, 0, 0)));
+    e.SetOffset(static_cast<std::int64_t>(rng.Between(0, 1 << 20)));
   };
   addStale(0, false);
 
@@ -195,17 +195,17 @@ ProgramSummary WriteProgramFolder(const ProgramOptions& options, platform::FileS
         TMailMessageItem& e = addEntry(f.key, rng.Chance(60));
         ++summary.matching;
         if (f.key != std::string_view("_msInbox")) ++summary.outsideInbox;
-        if (e.F1()) ++summary.read;
-        e.SetF2(m.messageId);
-        e.SetF4(m.attachments);
-        e.SetF6(AccountFor(m.to));
-        e.SetF7(Utf8ToLatin1(Shown(m.from)));
-        e.SetF8(m.to);
-        e.SetF9(Utf8ToLatin1(m.subject));
-        e.SetF10(static_cast<std::int64_t>(m.size));
-        e.SetF11(DateValue(m.date));
-        e.SetF12(DateValue(m.date));
-        e.SetF15(static_cast<std::int64_t>(m.offset));
+        if (e.Read()) ++summary.read;
+        e.SetMessageId(m.messageId);
+        e.SetHasAttachment(m.attachments);
+        e.SetAccount(AccountFor(m.to));
+        e.SetSender(Utf8ToLatin1(Shown(m.from)));
+        e.SetRecipients(m.to);
+        e.SetSubject(Utf8ToLatin1(m.subject));
+        e.SetBlockSize(static_cast<std::int64_t>(m.size));
+        e.SetDate(DateValue(m.date));
+        e.SetReceivedDate(DateValue(m.date));
+        e.SetOffset(static_cast<std::int64_t>(m.offset));
       });
   if (std::fflush(out.get()) != 0)
     throw std::runtime_error("cannot write " + base + ".mbx: " + std::strerror(errno));

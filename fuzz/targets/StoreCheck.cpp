@@ -36,9 +36,9 @@ const std::string& OldIndex() {
     box.TreeItems().NewItem().SetText("Inbox");
     box.TreeItems().NewItem().SetText("Sent");
     TMailMessageItem& item = box.MailItems().NewItem();
-    item.SetF0("Sent");
-    item.SetF1(true);
-    item.SetF2("<old@example.com>");
+    item.SetFolderKey("Sent");
+    item.SetRead(true);
+    item.SetMessageId("<old@example.com>");
     TMemoryStream out;
     WriteComponentStream(out, box);
     return out.TakeData();
@@ -129,9 +129,9 @@ RepairOutcome RunRepair(const std::string& programDir, bool dryRun) {
   TMailMessageItem item;
   for (std::size_t i = 0; i < entries.Count(); ++i) {
     entries.Get(i, item);
-    outcome.offsets.push_back(item.F15());
-    outcome.sizes.push_back(item.F10());
-    outcome.attachments.push_back(item.F4());
+    outcome.offsets.push_back(item.Offset());
+    outcome.sizes.push_back(item.BlockSize());
+    outcome.attachments.push_back(item.HasAttachment());
   }
   return outcome;
 }

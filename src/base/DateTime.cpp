@@ -131,6 +131,21 @@ int DayOfWeek(TDateTime d) noexcept {
   return static_cast<int>(w) + 1;
 }
 
+TDateTime IncMilliseconds(TDateTime d, std::int64_t msecs) noexcept {
+  std::int64_t days, ms;
+  SplitDateTime(d, days, ms);
+  const std::int64_t total = days * 86400000 + ms + msecs;
+  std::int64_t day = total / 86400000;
+  std::int64_t time = total % 86400000;
+  if (time < 0) {
+    time += 86400000;
+    --day;
+  }
+  // A day before 30 December 1899 carries its time of day as a fraction below its day count.
+  const double fraction = static_cast<double>(time) / kMSecsPerDay;
+  return day >= 0 ? static_cast<double>(day) + fraction : static_cast<double>(day) - fraction;
+}
+
 TDateTime UnixToDateTime(std::int64_t secs) noexcept {
   return static_cast<double>(secs) / kSecsPerDay + kUnixEpochDay;
 }

@@ -35,6 +35,12 @@ int DayOfWeek(TDateTime d) noexcept;
 // Days between the civil date and 30 December 1899 (proleptic Gregorian calendar).
 std::int64_t DaysFromCivil(int year, int month, int day) noexcept;
 
+// The date value `msecs` milliseconds after `d`, rebuilt from its calendar date and its time of day
+// to the millisecond (EncodeDate + EncodeTime of the moved fields), as a conversion through the
+// system's date and time fields gives it. The double nearest to the sum can differ from it in the
+// last place; the index keeps the rebuilt value.
+TDateTime IncMilliseconds(TDateTime d, std::int64_t msecs) noexcept;
+
 // Seconds since the Unix epoch to a TDateTime and back (no zone applied).
 TDateTime UnixToDateTime(std::int64_t secs) noexcept;
 std::int64_t DateTimeToUnix(TDateTime d) noexcept;

@@ -1,8 +1,8 @@
 // The message entries of a mailbox index held compactly, for lists of millions of entries: one
 // record of 64 bytes per entry, the folder keys and account names stored once each, the other
-// texts in one arena, and the values that entries rarely have (F12 other than F11, F13, F14, F18,
-// F19, F20) beside them. Every value a TMailMessageItem holds is kept, so the index written from
-// this list is the index written from the items.
+// texts in one arena, and the values that entries rarely have (a received date other than the
+// date, and the fields the repair does not fill) beside them. Every value a TMailMessageItem holds
+// is kept, so the index written from this list is the index written from the items.
 #pragma once
 
 #include <cstddef>
@@ -27,32 +27,41 @@ class TCompactMessageList {
   void Get(std::size_t index, TMailMessageItem& item) const;
 
   // The values the merge reads and sets.
-  std::string_view F0(std::size_t index) const noexcept { return keys_[records_[index].f0]; }
-  bool F1(std::size_t index) const noexcept { return records_[index].flags & kF1; }
-  std::string_view F2(std::size_t index) const noexcept { return Text(index, 0); }
-  std::string_view F7(std::size_t index) const noexcept { return Text(index, 1); }
-  std::string_view F9(std::size_t index) const noexcept { return Text(index, 3); }
-  TDateTime F11(std::size_t index) const noexcept { return records_[index].f11; }
-  // Files an entry: folder key (F0) and read state (F1).
+  std::string_view FolderKey(std::size_t index) const noexcept {
+    return keys_[records_[index].folderKey];
+  }
+  bool Read(std::size_t index) const noexcept { return records_[index].flags & kRead; }
+  std::string_view MessageId(std::size_t index) const noexcept { return Text(index, 0); }
+  std::string_view Sender(std::size_t index) const noexcept { return Text(index, 1); }
+  std::string_view Subject(std::size_t index) const noexcept { return Text(index, 3); }
+  TDateTime Date(std::size_t index) const noexcept { return records_[index].date; }
+  // Files an entry: its folder key and read state.
   void SetPlacement(std::size_t index, std::string_view folder, bool read);
 
  private:
-  enum Flag : std::uint8_t { kF1 = 1, kF4 = 2, kF5 = 4, kF16 = 8, kF17 = 16, kExtra = 32 };
-  // F2, F7, F8 and F9 lie one after the other at `text`.
+  enum Flag : std::uint8_t {
+    kRead = 1,
+    kHasAttachment = 2,
+    kFlag5 = 4,
+    kFlag16 = 8,
+    kFlag17 = 16,
+    kExtra = 32
+  };
+  // Message-ID, sender, recipients and subject lie one after the other at `text`.
   struct Record {
     TextArena::Position text;
     std::uint32_t length[4];
-    std::int64_t f10, f15;
-    TDateTime f11;
-    std::uint32_t f0, f6;  // numbers of keys_
-    std::int32_t f3;
+    std::int64_t blockSize, offset;
+    TDateTime date;
+    std::uint32_t folderKey, account;  // numbers of keys_
+    std::int32_t priority;
     std::uint8_t flags;
   };
   struct Extra {
-    TDateTime f12;
-    std::int32_t f13, f18;
-    std::int64_t f19;
-    std::string f14, f20;
+    TDateTime receivedDate;
+    std::int32_t number13, number18;
+    std::int64_t number19;
+    std::string text14, text20;
   };
 
   std::string_view Text(std::size_t index, int which) const noexcept;

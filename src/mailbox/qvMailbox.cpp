@@ -137,8 +137,8 @@ TPropInfo MessageProp(const char* name, double*) {
 
 const TClassInfo& TMailMessageItem::StaticClassInfo() {
   using T = TMailMessageItem;
-#define QV_FIELD_PROP(kind, name) \
-  MessageProp<&T::name, &T::Set##name>(#name, static_cast<mailbox_detail::kind*>(nullptr)),
+#define QV_FIELD_PROP(kind, stored, name) \
+  MessageProp<&T::name, &T::Set##name>(#stored, static_cast<mailbox_detail::kind*>(nullptr)),
   static const TClassInfo info("TMailMessageItem", &TCollectionItem::StaticClassInfo(),
                                {QV_MAIL_MESSAGE_FIELDS(QV_FIELD_PROP)});
 #undef QV_FIELD_PROP
@@ -148,13 +148,13 @@ const TClassInfo& TMailMessageItem::StaticClassInfo() {
 void TMailMessageItem::CopyFrom(const TPersistent* source) {
   const auto* s = dynamic_cast<const TMailMessageItem*>(source);
   if (!s) AssignError(source);
-#define QV_FIELD_COPY(kind, name) Set##name(s->name##_);
+#define QV_FIELD_COPY(kind, stored, name) Set##name(s->name##_);
   QV_MAIL_MESSAGE_FIELDS(QV_FIELD_COPY)
 #undef QV_FIELD_COPY
 }
 
 std::string TMailMessageItem::DisplayName() const {
-  return F2_.empty() ? ClassName() : F2_;
+  return MessageId_.empty() ? ClassName() : MessageId_;
 }
 
 const TClassInfo& TMailMessageList::StaticClassInfo() {

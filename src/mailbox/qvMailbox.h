@@ -85,13 +85,32 @@ class TMailTree : public TTypedCollection<TMailTreeItem> {
   std::function<void(TPersistent*)> onTreeChanged_;
 };
 
-// The fields of one message entry, in stream order: kind and name.
-#define QV_MAIL_MESSAGE_FIELDS(X)                                                            \
-  X(String, F0)                                                                              \
-  X(Bool, F1)                                                                                \
-  X(String, F2) X(Int, F3) X(Bool, F4) X(Bool, F5) X(String, F6) X(String, F7) X(String, F8) \
-      X(String, F9) X(Int64, F10) X(Date, F11) X(Date, F12) X(Int, F13) X(String, F14)       \
-          X(Int64, F15) X(Bool, F16) X(Bool, F17) X(Int, F18) X(Int64, F19) X(String, F20)
+// The fields of one message entry, in stream order: kind, stored name, and the name of what the
+// repair keeps in it. The stored names are the index's property names and nothing else; code
+// reads and sets an entry by the other names. The client's fields whose meaning the repair does
+// not know are named by their kind and place.
+#define QV_MAIL_MESSAGE_FIELDS(X) \
+  X(String, F0, FolderKey)        \
+  X(Bool, F1, Read)               \
+  X(String, F2, MessageId)        \
+  X(Int, F3, Priority)            \
+  X(Bool, F4, HasAttachment)      \
+  X(Bool, F5, Flag5)              \
+  X(String, F6, Account)          \
+  X(String, F7, Sender)           \
+  X(String, F8, Recipients)       \
+  X(String, F9, Subject)          \
+  X(Int64, F10, BlockSize)        \
+  X(Date, F11, Date)              \
+  X(Date, F12, ReceivedDate)      \
+  X(Int, F13, Number13)           \
+  X(String, F14, Text14)          \
+  X(Int64, F15, Offset)           \
+  X(Bool, F16, Flag16)            \
+  X(Bool, F17, Flag17)            \
+  X(Int, F18, Number18)           \
+  X(Int64, F19, Number19)         \
+  X(String, F20, Text20)
 
 namespace mailbox_detail {
 using String = std::string;
@@ -101,11 +120,15 @@ using Int64 = std::int64_t;
 using Date = TDateTime;
 }  // namespace mailbox_detail
 
-// One message of the mailbox. Setters store only a different value; nothing is notified.
+// One message of the mailbox: folder key "_msInbox" (the Inbox) or another folder's, read state,
+// Message-ID, priority mark (2 high, -1 otherwise), attachment mark, account, sender as shown,
+// recipients, subject, the size of its block in the store and the block's offset, and two dates
+// (the repair gives both the message's date). Setters store only a different value; nothing is
+// notified.
 class TMailMessageItem : public TCollectionItem {
   QV_CLASS_INFO
  public:
-#define QV_FIELD_ACCESS(kind, name)                   \
+#define QV_FIELD_ACCESS(kind, stored, name)           \
   const mailbox_detail::kind& name() const noexcept { \
     return name##_;                                   \
   }                                                   \
@@ -120,7 +143,7 @@ class TMailMessageItem : public TCollectionItem {
   std::string DisplayName() const override;
 
  private:
-#define QV_FIELD_MEMBER(kind, name) mailbox_detail::kind name##_{};
+#define QV_FIELD_MEMBER(kind, stored, name) mailbox_detail::kind name##_{};
   QV_MAIL_MESSAGE_FIELDS(QV_FIELD_MEMBER)
 #undef QV_FIELD_MEMBER
 };

@@ -60,15 +60,16 @@ using Date = TDateTime;
 }  // namespace profile_detail
 
 // The values of one account, in stream order: kind and name.
-#define QV_ACCOUNT_FIELDS(X)                                                                       \
-  X(String, Account)                                                                               \
-  X(String, Name)                                                                                  \
-  X(String, Address) X(String, ReplyTo) X(String, Signature) X(String, Organization)               \
-      X(String, ServerType) X(String, Server) X(Int, Port) X(String, UserName) X(String, Password) \
-          X(Bool, Remember) X(Bool, UseTLS) X(Bool, UseSPA) X(Bool, Active) X(Bool, LeaveOnServer) \
-              X(Bool, LeaveLarge) X(Int, LeaveKB) X(String, SMTPServer) X(Int, SMTPPort)           \
-                  X(Bool, SMTPLogin) X(Bool, SMTPUsePOP3) X(String, SMTPUserName)                  \
-                      X(String, SMTPPassword) X(Bool, SMTPRemember) X(Bool, SMTPUseTLS)            \
+#define QV_ACCOUNT_FIELDS(X)                                                                   \
+  X(String, Account)                                                                           \
+  X(String, Name)                                                                              \
+  X(String, Address)                                                                           \
+  X(String, ReplyTo) X(String, Signature) X(String, Organization) X(String, ServerType)        \
+      X(String, Server) X(Int, Port) X(String, UserName) X(String, Password) X(Bool, Remember) \
+          X(Bool, UseTLS) X(Bool, UseSPA) X(Bool, Active) X(Bool, LeaveOnServer)               \
+              X(Bool, LeaveLarge) X(Int, LeaveKB) X(String, SMTPServer) X(Int, SMTPPort)       \
+                  X(Bool, SMTPLogin) X(Bool, SMTPUsePOP3) X(String, SMTPUserName)              \
+                      X(String, SMTPPassword) X(Bool, SMTPRemember) X(Bool, SMTPUseTLS)        \
                           X(Bool, SMTPUseSPA) X(Int, ServerIndex)
 
 // One mail account.
@@ -107,9 +108,9 @@ class TAccounts : public TTypedCollection<TAccount> {
 #define QV_PROFILE_FIELDS(X)                                                                                                   \
   X(Accounts, Accounts)                                                                                                        \
   X(String, Version)                                                                                                           \
-  X(String, Mailbox) X(Bool, WinLaunch) X(Bool, CheckStartup) X(Bool, CheckEvery) X(                                           \
-      Int, CheckMinutes) X(Bool, MarkRead) X(String, StartFolder) X(Bool, UnreadBold) X(Bool,                                  \
-                                                                                        GridLines)                             \
+  X(String, Mailbox)                                                                                                           \
+  X(Bool, WinLaunch) X(Bool, CheckStartup) X(Bool, CheckEvery) X(Int, CheckMinutes) X(                                         \
+      Bool, MarkRead) X(String, StartFolder) X(Bool, UnreadBold) X(Bool, GridLines)                                            \
       X(Bool, ToolbarText) X(Bool, CheckDefault) X(Bool, ConfirmDelete) X(Bool, DeleteRead) X(                                 \
           Bool, CompactTrash) X(Bool, PlaySound) X(String, Sound) X(Bool, PermenentDelete)                                     \
           X(Bool, DateSent) X(Bool, ConfirmSaveSent) X(Bool, CheckAfterSending) X(                                             \

@@ -133,6 +133,7 @@ struct LocaleNames {
   std::array<std::string, 7> longDayNames;
   std::array<std::string, 12> shortMonthNames;
   std::array<std::string, 12> longMonthNames;
+  friend bool operator==(const LocaleNames&, const LocaleNames&) = default;
 };
 
 // The English names, as the "C" locale gives them.

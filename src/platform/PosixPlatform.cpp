@@ -2,11 +2,13 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <iconv.h>
 #include <langinfo.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <cmath>
@@ -14,6 +16,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <iterator>
+#include <optional>
+#include <string_view>
 #include <utility>
 
 #include "base/Errors.h"
@@ -195,7 +200,13 @@ bool PosixFileSystem::CopyPermissions(const std::string& from, const std::string
   if (::chown(to.c_str(), st.st_uid, st.st_gid) != 0) {
     [[maybe_unused]] const int groupOnly = ::chown(to.c_str(), static_cast<uid_t>(-1), st.st_gid);
   }
-  return ::chmod(to.c_str(), st.st_mode & 07777) == 0 || Fail(error);
+  // Where the old group could not be kept, the file has its creator's group: the old group's
+  // rights would open the mail to another group of people, so that group gets none.
+  mode_t mode = st.st_mode & 07777;
+  struct stat made;
+  if (::stat(to.c_str(), &made) != 0) return Fail(error);
+  if (made.st_gid != st.st_gid) mode &= ~static_cast<mode_t>(S_IRWXG | S_ISGID);
+  return ::chmod(to.c_str(), mode) == 0 || Fail(error);
 }
 
 std::string PosixFileSystem::FileNameFromAnsi(const std::string& ansi) {
@@ -244,26 +255,178 @@ TDateTime PosixClock::Now() {
   return FromTm(t, ts.tv_nsec);
 }
 
+std::optional<long> PosixClock::OffsetAt(std::int64_t secs) {
+  const auto t = static_cast<std::time_t>(secs);
+  std::tm tm{};
+  if (!::localtime_r(&t, &tm)) return std::nullopt;
+  return tm.tm_gmtoff;
+}
+
+// Adds each change of the offset after `from`, whose offset is `was`, up to `to`, whose offset is
+// `is`; each is found to the second by halving the span.
+bool PosixClock::FindChanges(std::int64_t from, long was, std::int64_t to, long is,
+                             std::vector<std::pair<std::int64_t, long>>& changes) {
+  while (was != is) {
+    std::int64_t lo = from, hi = to;  // the offset at lo is `was`, at hi another one
+    long atHi = is;
+    while (hi - lo > 1) {
+      const std::int64_t mid = lo + (hi - lo) / 2;
+      const std::optional<long> o = OffsetAt(mid);
+      if (!o) return false;
+      if (*o == was) {
+        lo = mid;
+      } else {
+        hi = mid;
+        atHi = *o;
+      }
+    }
+    changes.emplace_back(hi, atHi);
+    from = hi;
+    was = atHi;
+  }
+  return true;
+}
+
+const PosixClock::ZoneYear& PosixClock::YearOf(std::int64_t secs) {
+  const std::int64_t day = secs / 86400 - (secs % 86400 < 0 ? 1 : 0);
+  const int year = DecodeDate(static_cast<double>(day + 25569)).year;
+  const std::int64_t begin = (DaysFromCivil(year, 1, 1) - 25569) * 86400;
+  auto [it, made] = years_.try_emplace(begin);
+  ZoneYear& zone = it->second;
+  if (!made) return zone;
+  // The offset is taken every six hours through the year and each change found to the second. A
+  // change undone within six hours would go unseen; the zone database has none (its closest
+  // changes are days apart).
+  constexpr std::int64_t kStep = 6 * 3600;
+  const std::int64_t last = (DaysFromCivil(year + 1, 1, 1) - 25569) * 86400 - 1;
+  const std::optional<long> first = OffsetAt(begin);
+  if (!first) return zone;
+  zone.first = *first;
+  std::int64_t at = begin;
+  long was = *first;
+  while (at < last) {
+    const std::int64_t next = std::min(at + kStep, last);
+    const std::optional<long> is = OffsetAt(next);
+    if (!is || !FindChanges(at, was, next, *is, zone.changes)) {
+      zone.changes.clear();
+      return zone;
+    }
+    at = next;
+    was = *is;
+  }
+  zone.known = true;
+  return zone;
+}
+
 TDateTime PosixClock::UtcToLocal(TDateTime utc) {
-  // Whole seconds through the zone rules; the milliseconds are carried over unchanged. The value
-  // is rounded to the millisecond first, so that a time such as 01:00:00 (held as 00:59:59.99...)
-  // takes the offset of its own second, not of the one before a zone change.
+  // The offset in force at the date's second, through the zone rules; the value is rounded to the
+  // millisecond first, so that a time such as 01:00:00 (held as 00:59:59.99...) takes the offset
+  // of its own second, not of the one before a zone change.
   const double secs = std::round((utc - 25569.0) * 86400000.0) / 1000.0;
   if (!std::isfinite(secs) || std::fabs(secs) > 4e11) return utc;
-  const double whole = std::floor(secs);
-  const auto tsec = static_cast<std::time_t>(whole);
-  std::tm t{};
-  if (!::localtime_r(&tsec, &t)) return utc;
-  const double offset = static_cast<double>(t.tm_gmtoff) / 86400.0;
-  return utc + offset;
+  const auto whole = static_cast<std::int64_t>(std::floor(secs));
+  const ZoneYear& zone = YearOf(whole);
+  long offset = zone.first;
+  if (zone.known) {
+    const auto after = std::upper_bound(
+        zone.changes.begin(), zone.changes.end(), whole,
+        [](std::int64_t t, const std::pair<std::int64_t, long>& c) { return t < c.first; });
+    if (after != zone.changes.begin()) offset = std::prev(after)->second;
+  } else {
+    const std::optional<long> o = OffsetAt(whole);
+    if (!o) return utc;
+    offset = *o;
+  }
+  // Rebuilt from the local date and time, as the index keeps it.
+  return IncMilliseconds(utc, std::int64_t{offset} * 1000);
 }
 
 // --- locale --------------------------------------------------------------------------------
 
+namespace {
+// The locale that LC_TIME takes from the environment.
+std::string TimeLocaleName() {
+  for (const char* variable : {"LC_ALL", "LC_TIME", "LANG"}) {
+    const char* value = std::getenv(variable);
+    if (value && *value) return value;
+  }
+  return "C";
+}
+
+// The ANSI code page that Windows gives a system of the locale's language, which the store of a
+// mail client run there holds its separators in.
+const char* WindowsCodePage(const std::string& locale) {
+  const std::size_t languageEnd = locale.find_first_of("_.@");
+  const std::string language = locale.substr(0, languageEnd);
+  const std::size_t at = locale.find('@');
+  const std::string modifier = at == std::string::npos ? "" : locale.substr(at + 1);
+  const std::string territory =
+      languageEnd != std::string::npos && locale[languageEnd] == '_'
+          ? locale.substr(languageEnd + 1,
+                          locale.find_first_of(".@", languageEnd) - languageEnd - 1)
+          : "";
+  if (language == "zh")
+    return territory == "TW" || territory == "HK" || territory == "MO" ? "CP950" : "CP936";
+  if (language == "sr" || language == "uz") {
+    if (modifier == "latin") return language == "sr" ? "CP1250" : "CP1254";
+    if (modifier == "cyrillic" || language == "sr") return "CP1251";
+  }
+  static constexpr std::pair<const char*, const char*> kCodePages[] = {
+      {"CP1250", " bs cs dsb hr hsb hu pl ro sk sl sq "},
+      {"CP1251", " ba be bg kk ky mk mn ru sah tg tt uk "},
+      {"CP1253", " el "},
+      {"CP1254", " az tr uz "},
+      {"CP1255", " he iw yi "},
+      {"CP1256", " ar fa ur "},
+      {"CP1257", " et lt lv "},
+      {"CP1258", " vi "},
+      {"CP874", " th "},
+      {"CP932", " ja "},
+      {"CP949", " ko "},
+  };
+  for (const auto& [codePage, languages] : kCodePages) {
+    if (!language.empty() &&
+        std::string_view(languages).find(" " + language + " ") != std::string_view::npos)
+      return codePage;
+  }
+  return "CP1252";
+}
+}  // namespace
+
 PosixLocale::PosixLocale() {
   names_ = EnglishNames();
-  ::locale_t loc = ::newlocale(LC_TIME_MASK, "", static_cast<::locale_t>(0));
+  // The names are in the code set of their own locale (LC_CTYPE of the same name: a locale made for
+  // LC_TIME alone reports ASCII). Stores were written on Windows in the ANSI code page of the
+  // system's language, so the names are converted into the code page that Windows gives that
+  // language (Windows-1252 for German or French, Windows-1254 for Turkish, where "Ş" is 0xDE):
+  // under de_DE.UTF-8 "März" reads as it does under de_DE.ISO-8859-1, and under tr_TR.UTF-8 as
+  // under tr_TR.ISO-8859-9. A name the code page cannot hold stays English; so do all of them when
+  // the locale is not installed or the conversion is not known.
+  const std::string name = TimeLocaleName();
+  ::locale_t loc = ::newlocale(LC_TIME_MASK | LC_CTYPE_MASK, name.c_str(), ::locale_t{});
   if (!loc) return;
+  const char* codeset = ::nl_langinfo_l(CODESET, loc);
+  const ::iconv_t convert = ::iconv_open(WindowsCodePage(name), codeset ? codeset : "");
+  if (convert == reinterpret_cast<::iconv_t>(-1)) {
+    ::freelocale(loc);
+    return;
+  }
+  auto get = [&](nl_item item, std::string& out) {
+    const char* s = ::nl_langinfo_l(item, loc);
+    if (!s || !*s) return;
+    std::string in = s;
+    std::string converted(in.size() * 2 + 8, '\0');
+    char* from = in.data();
+    std::size_t left = in.size();
+    char* to = converted.data();
+    std::size_t room = converted.size();
+    ::iconv(convert, nullptr, nullptr, nullptr, nullptr);
+    if (::iconv(convert, &from, &left, &to, &room) == static_cast<std::size_t>(-1) ||
+        ::iconv(convert, nullptr, nullptr, &to, &room) == static_cast<std::size_t>(-1))
+      return;
+    converted.resize(converted.size() - room);
+    out = std::move(converted);
+  };
   static constexpr nl_item kAbDay[7] = {ABDAY_1, ABDAY_2, ABDAY_3, ABDAY_4,
                                         ABDAY_5, ABDAY_6, ABDAY_7};
   static constexpr nl_item kDay[7] = {DAY_1, DAY_2, DAY_3, DAY_4, DAY_5, DAY_6, DAY_7};
@@ -271,22 +434,15 @@ PosixLocale::PosixLocale() {
                                          ABMON_7, ABMON_8, ABMON_9, ABMON_10, ABMON_11, ABMON_12};
   static constexpr nl_item kMon[12] = {MON_1, MON_2, MON_3, MON_4,  MON_5,  MON_6,
                                        MON_7, MON_8, MON_9, MON_10, MON_11, MON_12};
-  const char* codeset = ::nl_langinfo_l(CODESET, loc);
-  const bool utf8 =
-      codeset && (std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "utf8") == 0);
-  auto get = [&](nl_item item) {
-    const char* s = ::nl_langinfo_l(item, loc);
-    std::string v = s ? s : "";
-    return utf8 ? Utf8ToAnsi(v) : v;
-  };
-  for (int i = 0; i < 7; ++i) {
-    names_.shortDayNames[i] = get(kAbDay[i]);
-    names_.longDayNames[i] = get(kDay[i]);
+  for (std::size_t i = 0; i < 7; ++i) {
+    get(kAbDay[i], names_.shortDayNames[i]);
+    get(kDay[i], names_.longDayNames[i]);
   }
-  for (int i = 0; i < 12; ++i) {
-    names_.shortMonthNames[i] = get(kAbMon[i]);
-    names_.longMonthNames[i] = get(kMon[i]);
+  for (std::size_t i = 0; i < 12; ++i) {
+    get(kAbMon[i], names_.shortMonthNames[i]);
+    get(kMon[i], names_.longMonthNames[i]);
   }
+  ::iconv_close(convert);
   ::freelocale(loc);
 }
 

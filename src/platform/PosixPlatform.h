@@ -1,7 +1,12 @@
 // The real services on a POSIX system.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "platform/Console.h"
 #include "platform/Platform.h"
@@ -24,6 +29,8 @@ class PosixFileSystem : public FileSystem {
   FileStamp Stamp(const std::string& path) override;
   LinkOutcome LinkFile(const std::string& from, const std::string& to, std::string* error) override;
   std::string ResolveLinks(const std::string& path) override;
+  // The owner and group where the process may set them; where the group stays another than the
+  // old one, without the group's rights.
   bool CopyPermissions(const std::string& from, const std::string& to, std::string* error) override;
   // The file system's names are UTF-8.
   std::string FileNameFromAnsi(const std::string& ansi) override;
@@ -33,11 +40,30 @@ class PosixFileSystem : public FileSystem {
                                          std::string* error) override;
 };
 
-// Local time by the C library's zone rules (the TZ variable, else the system's zone).
+// Local time by the C library's zone rules (the TZ variable, else the system's zone). The zone's
+// offsets of a year are read once, when the first date of that year is converted, and kept for the
+// life of the object: a store's thousands of dates fall in a few years.
 class PosixClock : public Clock {
  public:
   TDateTime Now() override;
   TDateTime UtcToLocal(TDateTime utc) override;
+
+ protected:
+  // The zone's offset at a moment (seconds since the Unix epoch), in seconds east of UTC, from the
+  // C library; what the cache asks.
+  virtual std::optional<long> OffsetAt(std::int64_t secs);
+
+ private:
+  // One year of UTC: the offset (seconds east of UTC) at its start and each change within it.
+  struct ZoneYear {
+    bool known = false;  // false when the C library could not convert some moment of it
+    long first = 0;
+    std::vector<std::pair<std::int64_t, long>> changes;  // (first second of the offset, offset)
+  };
+  const ZoneYear& YearOf(std::int64_t secs);
+  bool FindChanges(std::int64_t from, long was, std::int64_t to, long is,
+                   std::vector<std::pair<std::int64_t, long>>& changes);
+  std::unordered_map<std::int64_t, ZoneYear> years_;  // by the year's first second
 };
 
 // Day and month names of the C library's LC_TIME locale, converted to the ANSI code page.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -39,7 +40,7 @@ class RuntimeClock : public Clock {
     if (::_localtime64_s(&t, &whole) != 0) return utc;
     const __time64_t local = ::_mkgmtime64(&t);
     if (local == -1) return utc;
-    return utc + static_cast<double>(local - whole) / 86400.0;
+    return IncMilliseconds(utc, static_cast<std::int64_t>(local - whole) * 1000);
   }
 
  private:

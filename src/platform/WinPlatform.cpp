@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <cstdio>
+#include <optional>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -392,6 +394,13 @@ std::unique_ptr<FolderLock> WinFileSystem::LockFolder(const std::string& folder,
 
 // --- clock ---------------------------------------------------------------------------------
 
+struct WinClock::Zones {
+  std::unordered_map<WORD, std::optional<TIME_ZONE_INFORMATION>> byYear;
+};
+
+WinClock::WinClock() : zones_(std::make_unique<Zones>()) {}
+WinClock::~WinClock() = default;
+
 TDateTime WinClock::Now() {
   SYSTEMTIME t;
   ::GetLocalTime(&t);
@@ -402,9 +411,9 @@ TDateTime WinClock::Now() {
 }
 
 TDateTime WinClock::UtcToLocal(TDateTime utc) {
-  // Whole seconds through the zone's rules for that year; the milliseconds are carried over
-  // unchanged. The value is rounded to the millisecond first, so that a time such as 01:00:00
-  // (held as 00:59:59.99...) takes the offset of its own second, not of the one before a change.
+  // The offset in force at the date's second, by the zone's rules for that year; the value is
+  // rounded to the millisecond first, so that a time such as 01:00:00 (held as 00:59:59.99...)
+  // takes the offset of its own second, not of the one before a change.
   const double secs = std::round((utc - 25569.0) * 86400000.0) / 1000.0;
   // FILETIME starts in 1601; SYSTEMTIME ends in 30827.
   if (!std::isfinite(secs) || secs < -11644473600.0 || secs > 4e11) return utc;
@@ -412,16 +421,18 @@ TDateTime WinClock::UtcToLocal(TDateTime utc) {
   const std::uint64_t intervals = static_cast<std::uint64_t>(whole + 11644473600) * 10000000u;
   FILETIME ft{static_cast<DWORD>(intervals), static_cast<DWORD>(intervals >> 32)};
   SYSTEMTIME st, local;
-  TIME_ZONE_INFORMATION zone;
+  if (!::FileTimeToSystemTime(&ft, &st)) return utc;
   // The zone's rules of that year, not only of the current one (GetTimeZoneInformation's).
-  if (!::FileTimeToSystemTime(&ft, &st) ||
-      !::GetTimeZoneInformationForYear(st.wYear, nullptr, &zone) ||
-      !::SystemTimeToTzSpecificLocalTime(&zone, &st, &local))
-    return utc;
+  auto [year, made] = zones_->byYear.try_emplace(st.wYear);
+  if (made) {
+    TIME_ZONE_INFORMATION zone;
+    if (::GetTimeZoneInformationForYear(st.wYear, nullptr, &zone)) year->second = zone;
+  }
+  if (!year->second || !::SystemTimeToTzSpecificLocalTime(&*year->second, &st, &local)) return utc;
   FILETIME lft;
   if (!::SystemTimeToFileTime(&local, &lft)) return utc;
-  const std::int64_t offset = (Intervals(lft) - static_cast<std::int64_t>(intervals)) / 10000000;
-  return utc + static_cast<double>(offset) / 86400.0;
+  // Rebuilt from the local date and time, as the index keeps it.
+  return IncMilliseconds(utc, (Intervals(lft) - static_cast<std::int64_t>(intervals)) / 10000);
 }
 
 // --- locale --------------------------------------------------------------------------------

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,11 +59,19 @@ class WinFileSystem : public FileSystem {
   static std::string FolderLockName(const std::string& folder);
 };
 
-// Local time by the system's time zone settings.
+// Local time by the system's time zone settings. The zone's rules of a year are looked up once,
+// when the first date of that year is converted, and kept for the life of the object: the lookup
+// reads the registry, and a store's thousands of dates fall in a few years.
 class WinClock : public Clock {
  public:
+  WinClock();
+  ~WinClock() override;
   TDateTime Now() override;
   TDateTime UtcToLocal(TDateTime utc) override;
+
+ private:
+  struct Zones;  // the rules by year (the Win32 types stay in WinPlatform.cpp)
+  std::unique_ptr<Zones> zones_;
 };
 
 // Day and month names of a Windows locale (the user's by default), in the ANSI code page.

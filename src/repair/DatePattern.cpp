@@ -146,6 +146,42 @@ std::uint16_t WindowYear(std::uint16_t twoDigits, platform::Clock& clock) {
   return static_cast<std::uint16_t>(static_cast<unsigned>(year));
 }
 
+// A token of the time of day: its value is read from the text, which is advanced past it.
+void ApplyTime(Token token, Remaining& text, Fields& f) {
+  switch (token) {
+    case Token::HH:
+      f.hour = text.Number(2, true);
+      text.Remove(2);
+      break;
+    case Token::NN:
+      f.minute = text.Number(2, true);
+      text.Remove(2);
+      break;
+    case Token::SS:
+      f.second = text.Number(2, true);
+      text.Remove(2);
+      break;
+    case Token::ZZ:
+    case Token::ZZZ:
+      f.msec = text.Number(3, true);
+      text.Remove(3);
+      break;
+    case Token::AP:
+      f.halfDay = text.HeadIs("A") ? -1 : 1;
+      text.Remove(1);
+      break;
+    case Token::AM:
+    case Token::AMP:
+    case Token::AMPM:
+      f.halfDay = text.HeadIs("AM") ? -1 : 1;
+      text.Remove(2);
+      break;
+    default:
+      break;
+  }
+}
+
+// A token of the pattern: its value is read from the text, which is advanced past it.
 void Apply(Token token, Remaining& text, Fields& f, const platform::LocaleNames& names,
            platform::Clock& clock) {
   switch (token) {
@@ -183,32 +219,8 @@ void Apply(Token token, Remaining& text, Fields& f, const platform::LocaleNames&
       f.year = text.Number(4, false);
       text.Remove(4);
       break;
-    case Token::HH:
-      f.hour = text.Number(2, true);
-      text.Remove(2);
-      break;
-    case Token::NN:
-      f.minute = text.Number(2, true);
-      text.Remove(2);
-      break;
-    case Token::SS:
-      f.second = text.Number(2, true);
-      text.Remove(2);
-      break;
-    case Token::ZZ:
-    case Token::ZZZ:
-      f.msec = text.Number(3, true);
-      text.Remove(3);
-      break;
-    case Token::AP:
-      f.halfDay = text.HeadIs("A") ? -1 : 1;
-      text.Remove(1);
-      break;
-    case Token::AM:
-    case Token::AMP:
-    case Token::AMPM:
-      f.halfDay = text.HeadIs("AM") ? -1 : 1;
-      text.Remove(2);
+    default:
+      ApplyTime(token, text, f);
       break;
   }
 }

@@ -45,9 +45,9 @@ void OldIndex::End(TCollectionItem& item) {
 
 void OldIndex::Add(const TMailMessageItem& entry) {
   ++count_;
-  blocks_.push_back({entry.F15(), entry.F10()});
-  const std::uint32_t folder = folders_.Intern(entry.F0());
-  const std::string_view id = entry.F2();
+  blocks_.push_back({entry.Offset(), entry.BlockSize()});
+  const std::uint32_t folder = folders_.Intern(entry.FolderKey());
+  const std::string_view id = entry.MessageId();
   if (!id.empty()) {
     const auto number = static_cast<std::uint32_t>(identified_.size());
     // The indexes look only at numbers stored before, so a record may be kept after it is indexed.
@@ -58,12 +58,12 @@ void OldIndex::Add(const TMailMessageItem& entry) {
       return;
     }
     identified_.push_back(
-        {texts_.Put(id), static_cast<std::uint32_t>(id.size()), folder, 1, entry.F1(), false});
+        {texts_.Put(id), static_cast<std::uint32_t>(id.size()), folder, 1, entry.Read(), false});
     return;
   }
   const auto number = static_cast<std::uint32_t>(anonymous_.size());
-  anonymous_.push_back({folder, kNone, entry.F1()});
-  const std::string key = AnonymousKeyText(entry.F7(), entry.F9(), entry.F11());
+  anonymous_.push_back({folder, kNone, entry.Read()});
+  const std::string key = AnonymousKeyText(entry.Sender(), entry.Subject(), entry.Date());
   const auto keyNumber = static_cast<std::uint32_t>(keys_.size());
   const std::uint32_t stored = byKey_.Insert(key, TextKeyIndex::Hash(key), keyNumber,
                                              [this](std::uint32_t n) { return KeyOf(n); });

@@ -30,7 +30,7 @@ class OldIndex : public TItemSink {
   // The entries taken.
   std::int64_t Count() const noexcept { return count_; }
 
-  // Whether entry `number` has the given offset (F15) and size (F10). False after ReleaseBlocks.
+  // Whether entry `number` has the given block offset and size. False after ReleaseBlocks.
   bool BlockIs(std::int64_t number, std::int64_t offset, std::int64_t size) const noexcept;
   // Frees the offsets and sizes once the scan no longer compares blocks.
   void ReleaseBlocks() noexcept { blocks_.clear(); }

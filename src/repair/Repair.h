@@ -1,6 +1,7 @@
-// The utility's one window as a toolkit-free model, and the repair run: start-up checks, the scan
-// of the message store, one index entry per message, the merge with the old index and the
-// replacement of the mailbox files.
+// The utility's one window as a toolkit-free model, and the order of a repair run: start-up checks,
+// the scan of the message store (StoreScan, with MessageIndexer for each message), the merge with
+// the old index (Merge) and the replacement of the mailbox files (Replacement). The steps do the
+// work; the form calls them, keeps what they found and shows it.
 #pragma once
 
 #include <cstdint>
@@ -20,8 +21,12 @@
 #include "platform/Platform.h"
 #include "repair/Controls.h"
 #include "repair/DialogView.h"
+#include "repair/Merge.h"
+#include "repair/MessageIndexer.h"
+#include "repair/MessageSink.h"
 #include "repair/OldIndex.h"
 #include "repair/Replacement.h"
+#include "repair/StoreScan.h"
 
 namespace qv {
 
@@ -40,12 +45,8 @@ inline constexpr const char* kErrorCreatingBackup = "Error creating backup mailb
 inline constexpr const char* kRepairingMessage = "Repairing message : ";
 inline constexpr const char* kNoMessagesFound =
     "No messages were found in the mailbox. Nothing was changed.";
-inline constexpr const char* kStoreChanged =
-    "The mailbox was changed during the repair. Nothing was changed.";
 inline constexpr const char* kRepairRunning =
     "Another repair of this mailbox is running. Please wait until it has finished.";
-inline constexpr const char* kRepairedChanged =
-    "The repaired mailbox was changed by another program during the repair. Nothing was changed.";
 inline constexpr const char* kBadMailboxName =
     "The profile names the mailbox \"%s\", which is not a plain file name. Nothing was changed.";
 inline constexpr const char* kReplacementCompleted =
@@ -60,17 +61,9 @@ inline constexpr const char* kReplacementPending =
 inline constexpr const char* kReplacementFailed =
     "A repair of this mailbox was interrupted, and it could be neither finished nor undone. The "
     "files were left as they are.";
-inline constexpr const char* kInboxKey = "_msInbox";
-inline constexpr const char* kDefaultAccount = "Default";
-
-// "ddd mmm dd hh:mm:ss yyyy" with the given short day and month names (the store is written with
-// the English ones).
-std::string FormatSeparatorDate(TDateTime d, const platform::LocaleNames& names);
 // Why a mailbox name from the profile cannot name files inside the profile folder ("" when it
 // can): a path separator, a drive, a ".." or "." name, a control character, or a device name.
 std::string MailboxNameProblem(std::string_view name);
-// The text between the first "<" and the first ">", trimmed; the text itself without them.
-std::string ExtractAngleAddress(std::string_view text);
 
 // What a run found, and what it would do or did, in figures: the same for a dry run and a repair.
 struct RepairFigures {
@@ -119,8 +112,10 @@ class TForm1 : public TComponent {
   std::string ProfileDir;  // "profile/default/", with the system's separators
   std::string MailboxName;
   std::int32_t MessageCount = -1;
+  // Named by the window model, but holds no lines: the scan indexes views of the reader's buffer.
   std::unique_ptr<TStringList> MessageLines;
-  std::unique_ptr<TStream> RepairedStore;
+  // The sink of a run's scan: the repaired store's writer, or for a dry run the null writer.
+  std::unique_ptr<MessageSink> RepairedStore;
 
   // Sets the program folder instead of the one of the running program (for --dir).
   void SetAppDir(std::string dir);
@@ -133,7 +128,7 @@ class TForm1 : public TComponent {
   // copies where the file system has none) before anything is replaced.
   void SetBackup(bool backup) { backup_ = backup; }
   // The backups this run made.
-  const std::vector<std::string>& Backups() const noexcept { return backups_; }
+  const std::vector<std::string>& Backups() const noexcept;
   // The figures of start-up and of the last scan and merge.
   const RepairFigures& Figures() const noexcept { return figures_; }
   // Bytes of the store the running scan has read.
@@ -167,21 +162,22 @@ class TForm1 : public TComponent {
   const std::string& BlockedReason() const noexcept { return blocked_reason_; }
 
   // The steps of a run.
+  // Scans the store into IndexEntries through RepairedStore (what it found: LastScan).
   void ScanMailbox();
+  // Makes RepairedStore: the repaired store's writer (its file is made once the scan has opened
+  // the store), or for a dry run the null one.
   void CreateRepairedStore();
+  // Closes RepairedStore; the repaired store is committed.
   void CloseRepairedStore();
-  // Appends the message to the repaired store as one block (a new separator, the lines, and one
-  // more line holding CR LF when the last line is not empty, every line followed by CR LF, so such
-  // a message ends in two empty lines) and adds its entry to IndexEntries. A message without lines
-  // is written as its separator and one empty line, with an entry of its own. The lines are views
-  // (the scan's, into the store reader's buffer) that must stay valid during the call.
+  // The scan's per-message step (MessageIndexer) during a scan: the message goes to RepairedStore,
+  // its entry to IndexEntries.
   void IndexMessage(std::span<const std::string_view> lines);
   std::string AccountForRecipients(std::string_view recipients) const;
-  // Files each rebuilt entry as the old index had its message: the first old entry with the same
-  // identifier gives folder and read state; a message without identifier takes the first old
-  // entry without one, not yet taken, whose sender, subject and date agree (not the text before
-  // the first separator). Sets the figures of the merge.
+  // Files each rebuilt entry as the old index had its message (MergeEntries) and sets the
+  // figures of the merge.
   void MergeIndex();
+  // What the last scan found.
+  const ScanResult& LastScan() const noexcept { return scan_; }
 
   // The old index as start-up read it: what the merge and the figures need of its entries. The
   // rest of it (the folder tree, the mailbox's own values) is in MailBox.
@@ -206,46 +202,30 @@ class TForm1 : public TComponent {
  private:
   // Start-up steps.
   bool TakeFolderLock();
+  // Reads the profile and checks the mailbox name; false (blocked, reported) when it failed.
+  bool ReadProfile();
+  // Reads the old index into MailBox and OldEntries, and shows the mailbox name.
+  void ReadOldIndex();
   void HandleInterruptedReplacement(bool clientRunning);
   void Block(const std::string& reason);
   void BlockWithError(const std::string& reason);
   void SetState(State s);
   void ShowProgress();
-  // Puts the new index and the repaired store in place; false when it failed and reported.
+  // Copies what the scan found into the program state and the figures.
+  void NoteScan();
+  // Merges and, unless this is a dry run, replaces the files.
+  void FinishRun();
+  // Ends a run that changes nothing: the repaired store goes, `text` is reported ("" for none).
+  void EndRunUnchanged(const std::string& text);
+  // Puts the new pair in place (the Replacement); false when it failed, which was reported.
   bool ReplaceFiles();
-  // Whether the store or the running-check differ from what they were when the scan began.
-  bool StoreChangedSinceScan();
-  void DiscardRepairedStore();
-  // Removes what a replacement made before its first rename and reports `text`.
-  bool AbandonReplacement(const std::string& text);
-  // Makes the backups of the old pair; raises the file layer's error, having removed what it made.
-  void MakeBackups();
-  void RemoveBackups();
-  // Indexes the text before the first separator (the store's first `bytes` bytes) as a message.
-  void IndexLeadingText(std::int64_t bytes);
-  // Compares the block of the message just finished with the old index's entry of that number.
-  void CheckOldEntry(std::int64_t blockOffset, std::int64_t blockSize);
-  // Indexes the message whose lines the scan noted (held_lines_) within the bytes `held`.
-  void IndexHeldMessage(std::string_view held);
-  // Writes a message's block: the separator line, the lines, the ending; every line followed by
-  // CR LF. Returns the bytes of the block.
-  std::size_t WriteBlock(std::string_view separator, std::span<const std::string_view> lines,
-                         std::string_view ending);
 
   platform::Services services_;
   DialogView& view_;
   State state_ = State::Ready;
   bool replaced_ = false;
   bool app_dir_set_ = false;
-  bool started_ = false;           // a separator has been seen in this scan
-  bool store_missing_ = false;     // the scan stopped at "Cannot find mailbox!"
-  bool create_failed_ = false;     // the repaired store could not be created
-  bool repaired_created_ = false;  // this run created the repaired store and has not placed it
-  std::int64_t store_size_ = 0;
-  std::int64_t repaired_size_ = 0;
-  platform::FileStamp scan_store_;      // the store as the scan found it
-  platform::FileStamp repaired_stamp_;  // the repaired store as this run made it
-  std::string mailbox_file_;            // MailboxName in the file system's encoding
+  std::string mailbox_file_;  // MailboxName in the file system's encoding
   MailboxPaths paths_;
   std::unique_ptr<platform::FolderLock> folder_lock_;
   std::vector<std::string> leftovers_;
@@ -253,20 +233,10 @@ class TForm1 : public TComponent {
   std::string blocked_reason_;
   bool dry_run_ = false;
   bool backup_ = false;
-  std::vector<std::string> backups_;
   RepairFigures figures_;
   std::int64_t scanned_bytes_ = 0;
-  int leading_entry_ = -1;     // the entry made of text before the first separator
-  bool index_matches_ = true;  // every message so far has its old entry at its block
-  // The lines of the message being read, as offsets into the reader's held bytes, and as views
-  // once the message is complete; kept for their storage from message to message.
-  struct HeldLine {
-    std::size_t offset;
-    std::size_t length;
-  };
-  std::vector<HeldLine> held_lines_;
-  std::vector<std::string_view> message_views_;
-  std::unique_ptr<char[]> block_;  // the block being written
+  ScanResult scan_;
+  std::unique_ptr<Replacement> replacement_;  // the run's, once the scan has named the files
   OldIndex old_entries_{MailBox.MailItems()};
   TCompactMessageList entries_;
 };

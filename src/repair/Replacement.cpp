@@ -145,6 +145,7 @@ namespace {
   throw EWriteError(FormatMessage(pattern, {path, error}));
 }
 constexpr const char* kFlushFile = "Cannot flush file \"%s\". %s";
+constexpr const char* kReplaceFile = "Cannot replace file \"%s\". %s";
 }  // namespace
 
 void LinkOrCopy(FileSystem& files, const std::string& from, const std::string& to,
@@ -208,6 +209,162 @@ bool SyncReplacementFolders(FileSystem& files, const MailboxPaths& paths, std::s
   return true;
 }
 
+// --- the replacement ---------------------------------------------------------------------------
+
+TStream& Replacement::CreateRepairedStore() {
+  repaired_.reset();
+  repaired_ = files_.CreateFile(paths_.repaired);
+  created_ = true;
+  repaired_stamp_ = files_.Stamp(paths_.repaired);
+  return *repaired_;
+}
+
+void Replacement::CloseRepairedStore(std::int64_t bytes) {
+  repaired_size_ = bytes;
+  if (!repaired_) return;
+  const std::unique_ptr<TStream> store = std::move(repaired_);
+  store->Commit();
+}
+
+void Replacement::DiscardRepairedStore() {
+  repaired_.reset();
+  if (!created_) return;
+  created_ = false;
+  std::string ignored;
+  files_.DeleteFile(paths_.repaired, &ignored);
+}
+
+bool Replacement::StoreChangedSinceScan(const Request& request) {
+  return files_.Stamp(paths_.store) != request.scannedStore ||
+         (request.clientRunning && request.clientRunning());
+}
+
+void Replacement::MakeBackups() {
+  const TDateTime now = clock_.Now();
+  const DateParts d = DecodeDate(now);
+  const TimeParts t = DecodeTime(now);
+  const std::string suffix =
+      Format(".bak-%04d%02d%02d-%02d%02d%02d", d.year, d.month, d.day, t.hour, t.min, t.sec);
+  backups_.clear();
+  try {
+    for (const auto& [name, target] : {std::pair(&paths_.store, &paths_.storeTarget),
+                                       std::pair(&paths_.index, &paths_.indexTarget)}) {
+      if (!files_.FileExists(*target)) continue;
+      const std::string backup = files_.SiblingPath(*name, suffix);
+      // The name must be new: an earlier backup is never written over.
+      if (files_.FileExists(backup))
+        throw EFCreateError(FormatMessage(kFCreateError, {backup, "File exists"}));
+      LinkOrCopy(files_, *target, backup, true);
+      backups_.push_back(backup);
+    }
+  } catch (...) {
+    RemoveBackups();
+    throw;
+  }
+}
+
+void Replacement::RemoveBackups() {
+  // Backups of a pair that stays in place are of no use.
+  for (const std::string& backup : backups_)
+    files_.DeleteFile(backup, nullptr);
+  backups_.clear();
+}
+
+Replacement::Outcome Replacement::Abandon(std::string text) {
+  if (begun_) {
+    for (const std::string* path : {&paths_.indexTemp, &paths_.restore, &paths_.journal})
+      if (files_.FileExists(*path)) files_.DeleteFile(*path, nullptr);
+    RemoveBackups();
+  }
+  DiscardRepairedStore();
+  return {false, std::move(text)};
+}
+
+ReplacementRecord Replacement::PrepareRenames(const Request& request, const FileStamp& repaired) {
+  // The new index beside the old one, the old index kept under a second name, and the journal
+  // that lets the next start finish or undo what a crash interrupts.
+  const MailboxPaths& p = paths_;
+  ReplacementRecord record;
+  WriteComponentTemporary(request.index, p.indexTarget, files_, request.entries);
+  record.oldIndex = files_.Stamp(p.indexTarget);
+  record.newIndex = files_.Stamp(p.indexTemp);
+  if (record.oldIndex.exists) record.oldIndexSum = FileChecksum(files_, p.indexTarget);
+  record.newIndexSum = FileChecksum(files_, p.indexTemp);
+  record.oldStore = request.scannedStore;
+  record.newStore = repaired;
+  if (record.oldIndex.exists) KeepOldIndex(files_, p);
+  WriteJournal(files_, p, record);
+  return record;
+}
+
+Replacement::Outcome Replacement::PutOldIndexBack(const ReplacementRecord& record,
+                                                  std::string text) {
+  const MailboxPaths& p = paths_;
+  std::string error;
+  const bool back = record.oldIndex.exists ? files_.ReplaceFile(p.restore, p.indexTarget, &error)
+                                           : files_.DeleteFile(p.indexTarget, &error);
+  if (back) {
+    SyncReplacementFolders(files_, p, nullptr);
+    files_.DeleteFile(p.journal, nullptr);
+    RemoveBackups();
+    DiscardRepairedStore();
+  } else {
+    // The new index is in place and describes the repaired store: that is kept, and the journal
+    // with it, so that the next start puts the pair together.
+    created_ = false;
+    text += FormatMessage(" The old index could not be put back: %s", {error});
+    text += FormatMessage(" The repaired mailbox is kept as \"%s\".", {p.repaired});
+  }
+  return {false, std::move(text)};
+}
+
+Replacement::Outcome Replacement::Replace(const Request& request) {
+  const MailboxPaths& p = paths_;
+  std::string error;
+  if (!files_.SyncFile(p.repaired, &error))
+    return Abandon(FormatMessage(kFlushFile, {p.repaired, error}));
+  // The repaired store must still be the very file this run wrote, whole. Another program's file
+  // under that name is left to it.
+  const FileStamp repaired = files_.Stamp(p.repaired);
+  if (!repaired.SameFile(repaired_stamp_) || repaired.size != repaired_size_) {
+    if (!repaired.SameFile(repaired_stamp_)) created_ = false;
+    return Abandon(kRepairedChanged);
+  }
+  // A mail client that ran during the scan may have added mail that the repaired store lacks.
+  if (StoreChangedSinceScan(request)) return Abandon(kStoreChanged);
+  // The repaired store takes the access rights (and owner) of the store it replaces.
+  if (!files_.CopyPermissions(p.storeTarget, p.repaired, &error))
+    return Abandon(
+        FormatMessage("Cannot set the access rights of \"%s\". %s", {p.repaired, error}));
+
+  begun_ = true;
+  ReplacementRecord record;
+  try {
+    if (request.backup) MakeBackups();
+    record = PrepareRenames(request, repaired);
+  } catch (const Exception& e) {
+    return Abandon(e.what());
+  }
+
+  if (!files_.ReplaceFile(p.indexTemp, p.indexTarget, &error))
+    return Abandon(FormatMessage(kReplaceFile, {p.indexTarget, error}));
+  if (!files_.ReplaceFile(p.repaired, p.storeTarget, &error))
+    return PutOldIndexBack(record, FormatMessage(kReplaceFile, {p.storeTarget, error}));
+  created_ = false;  // it is the store now
+
+  if (!SyncReplacementFolders(files_, p, &error)) {
+    // Both files are in place; their names may not yet be on the disk. The journal stays, so that
+    // the next start makes sure of them.
+    return {true, error};
+  }
+  // The journal goes last and only once the kept index is gone: whatever stays behind, the next
+  // start finds the journal and clears it.
+  if (!files_.FileExists(p.restore) || files_.DeleteFile(p.restore, nullptr))
+    files_.DeleteFile(p.journal, nullptr);
+  SyncReplacementFolders(files_, p, nullptr);
+  return {true, ""};
+}
+
 // --- after a crash -----------------------------------------------------------------------------
 
 namespace {
@@ -227,6 +384,41 @@ std::string Describe(const char* what, const FileStamp& s) {
                   : FormatMessage("%s: missing", {what});
 }
 
+// Ends a recovery with `outcome`: what the replacement made and the outcome does not need goes,
+// the journal last (until then the next start can still tell what happened).
+Recovery Finish(FileSystem& files, const MailboxPaths& paths, Recovery outcome) {
+  auto removeIfThere = [&files](const std::string& path) {
+    if (files.FileExists(path)) files.DeleteFile(path, nullptr);
+  };
+  SyncReplacementFolders(files, paths, nullptr);
+  removeIfThere(paths.indexTemp);
+  removeIfThere(paths.restore);
+  if (outcome == Recovery::Undone) removeIfThere(paths.repaired);
+  files.DeleteFile(paths.journal, nullptr);
+  SyncReplacementFolders(files, paths, nullptr);
+  return outcome;
+}
+
+// The new index is in place beside the old store: the old index goes back, when the kept one is
+// whole.
+Recovery PutKeptIndexBack(FileSystem& files, const MailboxPaths& paths, const ReplacementRecord& r,
+                          std::string* detail) {
+  std::string error;
+  bool back = false;
+  const FileStamp kept = files.Stamp(paths.restore);
+  if (!r.oldIndex.exists) {
+    back = files.DeleteFile(paths.indexTarget, &error);
+  } else if (kept.exists && kept.size == r.oldIndex.size &&
+             FileChecksum(files, paths.restore) == r.oldIndexSum) {
+    back = files.ReplaceFile(paths.restore, paths.indexTarget, &error);
+  } else {
+    error = Describe("the kept old index", kept);
+  }
+  if (back) return Finish(files, paths, Recovery::Undone);
+  if (detail) *detail = FormatMessage("The old index could not be put back: %s", {error});
+  return Recovery::Failed;
+}
+
 }  // namespace
 
 Recovery RecoverReplacement(FileSystem& files, const MailboxPaths& paths, std::string* detail) {
@@ -237,26 +429,11 @@ Recovery RecoverReplacement(FileSystem& files, const MailboxPaths& paths, std::s
     if (detail) *detail = e.what();
     return Recovery::Failed;
   }
-  std::string error;
-  auto removeIfThere = [&files](const std::string& path) {
-    if (files.FileExists(path)) files.DeleteFile(path, nullptr);
-  };
-  // The journal goes last: until then the next start can still tell what happened.
-  auto finish = [&](Recovery outcome) {
-    SyncReplacementFolders(files, paths, nullptr);
-    removeIfThere(paths.indexTemp);
-    removeIfThere(paths.restore);
-    if (outcome == Recovery::Undone) removeIfThere(paths.repaired);
-    files.DeleteFile(paths.journal, nullptr);
-    SyncReplacementFolders(files, paths, nullptr);
-    return outcome;
-  };
-
   ReplacementRecord r;
   if (!ParseReplacementRecord(text, r)) {
     // A journal cut short was being written when the run ended: nothing had been renamed yet,
     // which the new index still waiting under its temporary name confirms.
-    if (files.FileExists(paths.indexTemp)) return finish(Recovery::Undone);
+    if (files.FileExists(paths.indexTemp)) return Finish(files, paths, Recovery::Undone);
     if (detail) *detail = FormatMessage("The journal \"%s\" is damaged.", {paths.journal});
     return Recovery::Failed;
   }
@@ -279,32 +456,19 @@ Recovery RecoverReplacement(FileSystem& files, const MailboxPaths& paths, std::s
 
   // The store is renamed last: once it is the new one, the replacement was complete (the index
   // may have been changed by the client since).
-  if (storeNew) return finish(Recovery::Completed);
+  if (storeNew) return Finish(files, paths, Recovery::Completed);
   if (indexNew && storeOldAsItWas && repairedReady) {
+    std::string error;
     if (files.ReplaceFile(paths.repaired, paths.storeTarget, &error))
-      return finish(Recovery::Completed);
+      return Finish(files, paths, Recovery::Completed);
     if (detail)
       *detail = FormatMessage("Cannot replace file \"%s\". %s", {paths.storeTarget, error});
     return Recovery::Failed;
   }
-  if (indexNew && storeOld) {
-    // The new store is not there to complete the pair, or mail was added to the old store since:
-    // the old index goes back beside the store as it is.
-    bool back = false;
-    const FileStamp kept = files.Stamp(paths.restore);
-    if (!r.oldIndex.exists) {
-      back = files.DeleteFile(paths.indexTarget, &error);
-    } else if (kept.exists && kept.size == r.oldIndex.size &&
-               FileChecksum(files, paths.restore) == r.oldIndexSum) {
-      back = files.ReplaceFile(paths.restore, paths.indexTarget, &error);
-    } else {
-      error = Describe("the kept old index", kept);
-    }
-    if (back) return finish(Recovery::Undone);
-    if (detail) *detail = FormatMessage("The old index could not be put back: %s", {error});
-    return Recovery::Failed;
-  }
-  if (indexOld && storeOld) return finish(Recovery::Undone);
+  // The new store is not there to complete the pair, or mail was added to the old store since:
+  // the old index goes back beside the store as it is.
+  if (indexNew && storeOld) return PutKeptIndexBack(files, paths, r, detail);
+  if (indexOld && storeOld) return Finish(files, paths, Recovery::Undone);
   if (detail)
     *detail = Describe("index", index) + "; " + Describe("store", store) + "; " +
               Describe("repaired store", repaired);

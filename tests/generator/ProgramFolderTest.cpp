@@ -80,12 +80,12 @@ TEST_F(ProgramFolder, ProfileAndIndexLoadAndPartlyMatchTheStore) {
   std::uint64_t matching = 0, stale = 0, elsewhere = 0, read = 0, emptyId = 0;
   for (int i = 0; i < entries.Count(); ++i) {
     const TMailMessageItem& e = entries.ItemAt(i);
-    if (e.F2().empty()) {
+    if (e.MessageId().empty()) {
       ++emptyId;
-    } else if (ids.count(e.F2())) {
+    } else if (ids.count(e.MessageId())) {
       ++matching;
-      elsewhere += e.F0() != "_msInbox";
-      read += e.F1();
+      elsewhere += e.FolderKey() != "_msInbox";
+      read += e.Read();
     } else {
       ++stale;
     }

@@ -59,33 +59,33 @@ void Fill(TqvMailBox& box) {
   const auto number = [&] { return numbers[rng() % std::size(numbers)]; };
   for (int i = 0; i < 300; ++i) {
     TMailMessageItem& m = box.MailItems().NewItem();
-    m.SetF0(text());
-    m.SetF1(rng() % 2);
-    m.SetF2(text());
-    m.SetF3(static_cast<std::int32_t>(number()));
-    m.SetF4(rng() % 2);
-    m.SetF5(rng() % 5 == 0);
-    m.SetF6(text());
-    m.SetF7(text());
-    m.SetF8(text());
-    m.SetF9(text());
-    m.SetF10(number());
-    m.SetF11(date());
-    m.SetF12(rng() % 3 == 0 ? date() : m.F11());
+    m.SetFolderKey(text());
+    m.SetRead(rng() % 2);
+    m.SetMessageId(text());
+    m.SetPriority(static_cast<std::int32_t>(number()));
+    m.SetHasAttachment(rng() % 2);
+    m.SetFlag5(rng() % 5 == 0);
+    m.SetAccount(text());
+    m.SetSender(text());
+    m.SetRecipients(text());
+    m.SetSubject(text());
+    m.SetBlockSize(number());
+    m.SetDate(date());
+    m.SetReceivedDate(rng() % 3 == 0 ? date() : m.Date());
     if (rng() % 4 == 0) {
-      m.SetF13(static_cast<std::int32_t>(number()));
-      m.SetF14(text());
-      m.SetF18(static_cast<std::int32_t>(number()));
-      m.SetF19(number());
-      m.SetF20(text());
+      m.SetNumber13(static_cast<std::int32_t>(number()));
+      m.SetText14(text());
+      m.SetNumber18(static_cast<std::int32_t>(number()));
+      m.SetNumber19(number());
+      m.SetText20(text());
     }
-    m.SetF15(number());
-    m.SetF16(rng() % 7 == 0);
-    m.SetF17(rng() % 7 == 0);
+    m.SetOffset(number());
+    m.SetFlag16(rng() % 7 == 0);
+    m.SetFlag17(rng() % 7 == 0);
   }
   TMailMessageItem& last = box.MailItems().NewItem();
-  last.SetF12(std::numeric_limits<double>::quiet_NaN());
-  last.SetF8(std::string(100000, 's'));
+  last.SetReceivedDate(std::numeric_limits<double>::quiet_NaN());
+  last.SetRecipients(std::string(100000, 's'));
 }
 
 TEST(CompactMessages, TheIndexWrittenFromTheListIsTheIndexOfTheItems) {
@@ -99,19 +99,19 @@ TEST(CompactMessages, TheIndexWrittenFromTheListIsTheIndexOfTheItems) {
 
   // The same mailbox with no items of its own: its message list comes from the compact one.
   whole.MailItems().Clear();
-  whole.MailItems().NewItem().SetF2("not written");
+  whole.MailItems().NewItem().SetMessageId("not written");
   TCompactItemSource source(whole.MailItems(), list);
   EXPECT_EQ(Difference(Save(whole, &source), expected), "");
 
   // Filing an entry changes its folder and read state alone.
   TMailMessageItem before, after;
   list.Get(5, before);
-  list.SetPlacement(5, "_usrArchive", !before.F1());
+  list.SetPlacement(5, "_usrArchive", !before.Read());
   list.Get(5, after);
-  EXPECT_EQ(after.F0(), "_usrArchive");
-  EXPECT_EQ(after.F1(), !before.F1());
-  after.SetF0(before.F0());
-  after.SetF1(before.F1());
+  EXPECT_EQ(after.FolderKey(), "_usrArchive");
+  EXPECT_EQ(after.Read(), !before.Read());
+  after.SetFolderKey(before.FolderKey());
+  after.SetRead(before.Read());
   TqvMailBox a(nullptr), b(nullptr);
   a.MailItems().NewItem().CopyFrom(&before);
   b.MailItems().NewItem().CopyFrom(&after);

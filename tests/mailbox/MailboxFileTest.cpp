@@ -79,7 +79,7 @@ TEST_F(MailboxFile, SavedIndexLoadsBackUnderItsStoredName) {
   TqvMailBox box(nullptr);
   box.SetName("Stored");
   box.SetPassword("secret");
-  box.MailItems().NewItem().SetF2("id");
+  box.MailItems().NewItem().SetMessageId("id");
   box.SaveToFile(Path("mailbox.idx"), files);
   EXPECT_FALSE(fs::exists(TemporarySaveName(Path("mailbox.idx"), files)));
   TqvMailBox back(nullptr);
@@ -87,7 +87,7 @@ TEST_F(MailboxFile, SavedIndexLoadsBackUnderItsStoredName) {
   back.LoadFromFile(Path("mailbox.idx"), files);
   EXPECT_EQ(back.Name(), "Stored");
   EXPECT_EQ(back.Password(), "secret");
-  EXPECT_EQ(back.MailItems().ItemAt(0).F2(), "id");
+  EXPECT_EQ(back.MailItems().ItemAt(0).MessageId(), "id");
   EXPECT_EQ(back.DesignLeft(), 8);  // the file holds no position: the current one stays
 }
 
@@ -96,7 +96,7 @@ TEST_F(MailboxFile, AFailedSaveLeavesTheOldFileAndNoTemporary) {
   box.SetName("MailBox");
   box.SaveToFile(Path("mailbox.idx"), files);
   const std::string old = ReadFile(dir / "mailbox.idx");
-  box.MailItems().NewItem().SetF2("new");
+  box.MailItems().NewItem().SetMessageId("new");
 
   files.failSync = true;
   EXPECT_THROW(box.SaveToFile(Path("mailbox.idx"), files), EWriteError);

@@ -70,14 +70,14 @@ void FillWorkedExample(TqvMailBox& box) {
   folder.SetIsProtected(true);
   folder.SetUnread(1);
   TMailMessageItem& m = box.MailItems().NewItem();
-  m.SetF0("_msInbox");
-  m.SetF2("id1");
-  m.SetF3(-1);
-  m.SetF7("Ann");
-  m.SetF9("Hi");
-  m.SetF10(1234);
-  m.SetF11(38719.5);
-  m.SetF12(38719.5);
+  m.SetFolderKey("_msInbox");
+  m.SetMessageId("id1");
+  m.SetPriority(-1);
+  m.SetSender("Ann");
+  m.SetSubject("Hi");
+  m.SetBlockSize(1234);
+  m.SetDate(38719.5);
+  m.SetReceivedDate(38719.5);
 }
 
 TEST(MailboxStream, WorkedExampleIsReproducedByteForByte) {
@@ -103,14 +103,14 @@ TEST(MailboxStream, WorkedExampleReadsBackToEqualObjects) {
   EXPECT_EQ(f.Unread(), 1);
   ASSERT_EQ(loaded.MailItems().Count(), 1);
   const TMailMessageItem& m = loaded.MailItems().ItemAt(0);
-  EXPECT_EQ(m.F0(), "_msInbox");
-  EXPECT_EQ(m.F2(), "id1");
-  EXPECT_EQ(m.F3(), -1);
-  EXPECT_EQ(m.F7(), "Ann");
-  EXPECT_EQ(m.F9(), "Hi");
-  EXPECT_EQ(m.F10(), 1234);
-  EXPECT_EQ(m.F11(), 38719.5);
-  EXPECT_EQ(m.F12(), 38719.5);
+  EXPECT_EQ(m.FolderKey(), "_msInbox");
+  EXPECT_EQ(m.MessageId(), "id1");
+  EXPECT_EQ(m.Priority(), -1);
+  EXPECT_EQ(m.Sender(), "Ann");
+  EXPECT_EQ(m.Subject(), "Hi");
+  EXPECT_EQ(m.BlockSize(), 1234);
+  EXPECT_EQ(m.Date(), 38719.5);
+  EXPECT_EQ(m.ReceivedDate(), 38719.5);
   EXPECT_EQ(Save(loaded), kWorkedExample);
 }
 
@@ -194,17 +194,17 @@ TEST(MailboxStream, CopiesAcceptOnlyTheirOwnClass) {
   } catch (const EListError& e) {
     EXPECT_STREQ(e.what(), "List index out of bounds (1)");
   }
-  m.SetF2("id");
+  m.SetMessageId("id");
   EXPECT_EQ(m.DisplayName(), "id");
 }
 
 TEST(MailboxStream, SettingACollectionCopiesTheItems) {
   Window w;
   FillWorkedExample(w.scratch);
-  w.mailBox.MailItems().NewItem().SetF0("old");
+  w.mailBox.MailItems().NewItem().SetFolderKey("old");
   w.mailBox.SetMailItems(&w.scratch.MailItems());
   ASSERT_EQ(w.mailBox.MailItems().Count(), 1);
-  EXPECT_EQ(w.mailBox.MailItems().ItemAt(0).F11(), 38719.5);
+  EXPECT_EQ(w.mailBox.MailItems().ItemAt(0).Date(), 38719.5);
   EXPECT_NE(&w.mailBox.MailItems().ItemAt(0), &w.scratch.MailItems().ItemAt(0));
   w.mailBox.SetTreeItems(&w.scratch.TreeItems());
   EXPECT_EQ(w.mailBox.TreeItems().ItemAt(0).Unread(), 0);  // not copied
@@ -269,8 +269,8 @@ TEST(MailboxStream, ReaderEdgeCases) {
     Window w;
     Load(w.mailBox, head + Str("MailItems") + Hex("0E 01") + Str("F11") + Hex("04 05 00 00 00") +
                         Str("F9") + Hex("14 05 00 00 00 63 61 66 C3 A9") + Hex("00 00 00 00"));
-    EXPECT_EQ(w.mailBox.MailItems().ItemAt(0).F11(), 5.0);
-    EXPECT_EQ(w.mailBox.MailItems().ItemAt(0).F9(), "caf\xE9");
+    EXPECT_EQ(w.mailBox.MailItems().ItemAt(0).Date(), 5.0);
+    EXPECT_EQ(w.mailBox.MailItems().ItemAt(0).Subject(), "caf\xE9");
   }
   {
     Window w;
@@ -348,15 +348,15 @@ TEST(MailboxStream, RandomIndexesRoundTripByteForByte) {
     }
     for (int i = count(rng); i > 0; --i) {
       TMailMessageItem& m = box.MailItems().NewItem();
-      m.SetF0(RandomText(rng));
-      m.SetF1(coin(rng));
-      m.SetF6(RandomText(rng));
-      m.SetF10(coin(rng) ? big(rng) : small(rng));
-      m.SetF11(std::ldexp(static_cast<double>(small(rng)), small(rng) % 1100));
-      m.SetF12(static_cast<double>(big(rng)) / 7);
-      m.SetF15(big(rng));
-      m.SetF18(small(rng));
-      m.SetF20(RandomText(rng));
+      m.SetFolderKey(RandomText(rng));
+      m.SetRead(coin(rng));
+      m.SetAccount(RandomText(rng));
+      m.SetBlockSize(coin(rng) ? big(rng) : small(rng));
+      m.SetDate(std::ldexp(static_cast<double>(small(rng)), small(rng) % 1100));
+      m.SetReceivedDate(static_cast<double>(big(rng)) / 7);
+      m.SetOffset(big(rng));
+      m.SetNumber18(small(rng));
+      m.SetText20(RandomText(rng));
     }
     const std::string first = Save(box);
     TqvMailBox back(nullptr);

@@ -3,19 +3,24 @@
 #include "platform/PosixPlatform.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include <tuple>
 
 #include "support/Process.h"
+#include "support/ScopedZone.h"
 #include "support/Scratch.h"
 
 namespace qv::platform {
@@ -55,6 +60,24 @@ TEST_F(PosixFiles, PermissionBitsAreCopied) {
   EXPECT_EQ(st.st_mode & 07777, 0600u);
 }
 
+// Copied by nobody (65534), outside the old file's group: the copy gets no group rights.
+TEST_F(PosixFiles, GroupRightsGoWhereTheGroupCannotBeKept) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to make a file of a group outside its own";
+  const auto from = Make("from", "1"), to = Make("to", "2");  // root's, of group root
+  ASSERT_TRUE(::chmod(from.c_str(), 0640) == 0 && ::chmod(dir_.c_str(), 0755) == 0 &&
+              ::chown(to.c_str(), 65534, 65534) == 0);
+  const gid_t nobody[] = {65534};
+  const pid_t child = ::fork();
+  if (child == 0)
+    ::_exit(::setgroups(1, nobody) || ::setgid(65534) || ::setuid(65534) ||
+            !files_.CopyPermissions(from, to, nullptr));
+  int status = -1;
+  ::waitpid(child, &status, 0);
+  struct stat st;
+  ASSERT_TRUE(status == 0 && ::stat(to.c_str(), &st) == 0) << status;
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+}
+
 TEST_F(PosixFiles, FilesHeldOpenByAnotherProcessAreInUse) {
   const auto a = Make("a", "1");
   const auto b = Make("b", "2");
@@ -89,6 +112,61 @@ TEST(Locale, CLocaleGivesEnglishNames) {
     ::setenv("LC_ALL", keep.c_str(), 1);
   else
     ::unsetenv("LC_ALL");
+}
+
+// A year's offsets are read once and give each second what the C library gives: zones east and
+// west, of half an hour, of four changes a year, and that changed their rules (a day skipped).
+TEST(PosixClockZones, OffsetsReadOncePerYearGiveWhatTheCLibraryGives) {
+  struct CountingClock : PosixClock {
+    std::optional<long> OffsetAt(std::int64_t secs) override {
+      return ++asked, PosixClock::OffsetAt(secs);
+    }
+    long asked = 0;
+  };
+  for (const char* name : {"Europe/Berlin", "America/New_York", "Australia/Lord_Howe",
+                           "Africa/Casablanca", "Europe/Moscow", "Pacific/Apia"}) {
+    test::ScopedZone zone(name);
+    CountingClock clock;
+    long wrong = 0;
+    for (const int year : {1893, 1945, 2004, 2011, 2014, 2024, 2100}) {
+      // Each half hour and the second before it: every change of these zones is at one of them.
+      for (std::int64_t t = (DaysFromCivil(year, 1, 1) - 25569) * 86400,
+                        end = (DaysFromCivil(year + 1, 1, 1) - 25569) * 86400;
+           t < end; t += 1800) {
+        for (const std::time_t at : {t - 1, t}) {
+          std::tm tm{};
+          const TDateTime utc = IncMilliseconds(UnixToDateTime(at), 250);
+          if (!::localtime_r(&at, &tm) ||
+              clock.UtcToLocal(utc) != IncMilliseconds(utc, tm.tm_gmtoff * std::int64_t{1000}))
+            ++wrong;
+        }
+      }
+    }
+    EXPECT_EQ(wrong, 0) << name;
+    // About 1 500 a year (six-hourly, and each change to the second) for 14 years, not one a date.
+    EXPECT_LT(clock.asked, 14 * 1600) << name;
+  }
+}
+
+// The names come in the ANSI code page of the locale's language, under UTF-8 as under ISO-8859.
+TEST(Locale, NamesComeInTheCodePageOfTheLanguage) {
+  test::SetEnv("LOCPATH", QV_TEST_LOCALE_DIR);
+  for (const auto& [utf8, iso, month, name] :
+       {std::tuple{"de_DE.UTF-8", "de_DE.ISO-8859-1", 2, "M\xe4rz"},
+        std::tuple{"fr_FR.UTF-8", "fr_FR.ISO-8859-1", 1, "f\xe9vrier"},
+        std::tuple{"tr_TR.UTF-8", "tr_TR.ISO-8859-9", 7, "A\xf0ustos"}}) {
+    LocaleNames names[2];
+    for (const int i : {0, 1}) {
+      test::SetEnv("LC_ALL", i == 0 ? utf8 : iso);
+      ASSERT_TRUE(fs::exists(fs::path(QV_TEST_LOCALE_DIR) / (i == 0 ? utf8 : iso)))
+          << "not compiled: install Debian's package locales (scripts/test does)";
+      names[i] = PosixLocale().Names();
+    }
+    EXPECT_EQ(names[0].longMonthNames[month], name);
+    EXPECT_TRUE(names[0] == names[1]) << utf8;
+  }
+  test::UnsetEnv("LC_ALL");
+  test::UnsetEnv("LOCPATH");
 }
 
 TEST(InstanceProbeTest, SeesAHeldLockAndCreatesNothing) {

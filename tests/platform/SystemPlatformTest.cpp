@@ -262,6 +262,27 @@ TEST_F(ZoneTest, UtcToLocalUsesTheOffsetInForceAtThatDate) {
   EXPECT_EQ(DecodeTime(clock.UtcToLocal(ms)).msec, 250);
 }
 
+// A mail date's UTC value is its date and time less its zone; the local value is rebuilt from the
+// converted date and time, as the index keeps it, not that value plus the offset (one ulp off).
+TEST(ZoneConversion, RebuildsTheLocalValueFromItsDateAndTime) {
+  struct Case {
+    const char* zone;
+    int y, mo, d, h, mi, s, zoneMinutes, ly, lmo, ld, lh;
+  };
+  for (const Case& c : {Case{"UTC", 2007, 4, 27, 16, 8, 23, 120, 2007, 4, 27, 14},
+                        Case{"UTC", 1999, 3, 1, 0, 13, 49, 60, 1999, 2, 28, 23},
+                        Case{"Europe/Berlin", 2017, 1, 8, 23, 6, 45, 120, 2017, 1, 8, 22},
+                        Case{"Europe/Berlin", 2020, 6, 2, 14, 23, 55, -300, 2020, 6, 2, 21}}) {
+    test::ScopedZone zone(c.zone);
+    if (!zone.Available()) continue;
+    const TDateTime utc =
+        EncodeDate(c.y, c.mo, c.d) + EncodeTime(c.h, c.mi, c.s, 0) - c.zoneMinutes / 1440.0;
+    EXPECT_EQ(SystemClock().UtcToLocal(utc),
+              EncodeDate(c.ly, c.lmo, c.ld) + EncodeTime(c.lh, c.mi, c.s, 0))
+        << c.zone << " " << c.y << "-" << c.mo << "-" << c.d;
+  }
+}
+
 TEST_F(ZoneTest, NowIsLocalTime) {
   SystemClock clock;
   const std::time_t t = std::time(nullptr);

@@ -6,8 +6,8 @@
 #include <random>
 #include <string>
 
-#include "FixedClock.h"
 #include "base/StringUtils.h"
+#include "support/FixedClock.h"
 
 namespace qv {
 namespace {

@@ -15,18 +15,18 @@ class Merge : public RepairFixture {
   void Old(const std::vector<OldEntry>& entries) {
     for (const auto& e : entries) {
       TMailMessageItem item;
-      item.SetF2(e.id);
-      item.SetF0(e.folder);
-      item.SetF1(e.read);
-      item.SetF9("old subject");
+      item.SetMessageId(e.id);
+      item.SetFolderKey(e.folder);
+      item.SetRead(e.read);
+      item.SetSubject("old subject");
       form_.OldEntries().Add(item);
     }
   }
   void Rebuilt(const std::vector<std::string>& ids) {
     for (const auto& id : ids) {
       TMailMessageItem item;
-      item.SetF0(kInboxKey);
-      item.SetF2(id);
+      item.SetFolderKey(kInboxKey);
+      item.SetMessageId(id);
       form_.IndexEntries().Add(item);
     }
   }
@@ -35,7 +35,7 @@ class Merge : public RepairFixture {
     std::vector<std::string> r;
     const TCompactMessageList& entries = form_.IndexEntries();
     for (std::size_t i = 0; i < entries.Count(); ++i)
-      r.push_back(std::string(entries.F0(i)) + (entries.F1(i) ? "/1" : "/0"));
+      r.push_back(std::string(entries.FolderKey(i)) + (entries.Read(i) ? "/1" : "/0"));
     return r;
   }
   // The index a repair writes after the merge, read back.
@@ -92,9 +92,9 @@ TEST_F(Merge, FirstOldEntryWithTheSameIdentifierPlacesTheMessage) {
 // date agree, each old entry once, in order.
 TEST_F(Merge, MessagesWithoutIdentifierMatchBySenderSubjectAndDate) {
   auto entry = [](TMailMessageItem& e, const char* from, const char* subject, TDateTime date) {
-    e.SetF7(from);
-    e.SetF9(subject);
-    e.SetF11(date);
+    e.SetSender(from);
+    e.SetSubject(subject);
+    e.SetDate(date);
   };
   const struct {
     const char* from;
@@ -107,8 +107,8 @@ TEST_F(Merge, MessagesWithoutIdentifierMatchBySenderSubjectAndDate) {
              {"ann", "hello", 40001.5, "_msArchive"}};
   for (const auto& o : old) {
     TMailMessageItem e;
-    e.SetF0(o.folder);
-    e.SetF1(true);
+    e.SetFolderKey(o.folder);
+    e.SetRead(true);
     entry(e, o.from, o.subject, o.date);
     form_.OldEntries().Add(e);
   }
@@ -123,7 +123,7 @@ TEST_F(Merge, MessagesWithoutIdentifierMatchBySenderSubjectAndDate) {
                  {"bob", "hello", 40000.5}};
   for (const auto& r : rebuilt) {
     TMailMessageItem e;
-    e.SetF0(kInboxKey);
+    e.SetFolderKey(kInboxKey);
     entry(e, r.from, r.subject, r.date);
     form_.IndexEntries().Add(e);
   }
@@ -192,36 +192,36 @@ TEST_F(Merge, MergedEntriesHoldEveryValueOfTheRebuiltOnes) {
   form_.MailBox.SetMailDir("\\elsewhere");
   Old({{"<a>", "_msSent", true}, {"<stale>", "_msTrash", true}});
   TMailMessageItem r;
-  r.SetF0(kInboxKey);
-  r.SetF2("<a>");
-  r.SetF3(2);
-  r.SetF4(true);
-  r.SetF6("Work");
-  r.SetF9("new subject");
-  r.SetF10(123);
-  r.SetF11(38000.5);
-  r.SetF12(38000.5);
-  r.SetF15(std::int64_t{5} << 32);  // beyond 4 GiB
-  r.SetF18(7);
-  r.SetF20("twenty");
+  r.SetFolderKey(kInboxKey);
+  r.SetMessageId("<a>");
+  r.SetPriority(2);
+  r.SetHasAttachment(true);
+  r.SetAccount("Work");
+  r.SetSubject("new subject");
+  r.SetBlockSize(123);
+  r.SetDate(38000.5);
+  r.SetReceivedDate(38000.5);
+  r.SetOffset(std::int64_t{5} << 32);  // beyond 4 GiB
+  r.SetNumber18(7);
+  r.SetText20("twenty");
   form_.IndexEntries().Add(r);
   form_.MergeIndex();
 
   const std::unique_ptr<TqvMailBox> written = WrittenIndex();
   ASSERT_EQ(written->MailItems().Count(), 1);
   const auto& m = written->MailItems().ItemAt(0);
-  EXPECT_EQ(m.F0(), "_msSent");
-  EXPECT_TRUE(m.F1());
-  EXPECT_EQ(m.F9(), "new subject");
-  EXPECT_EQ(m.F15(), std::int64_t{5} << 32);
-  EXPECT_EQ(m.F18(), 7);
-  EXPECT_EQ(m.F20(), "twenty");
-  EXPECT_EQ(m.F3(), 2);
-  EXPECT_TRUE(m.F4());
-  EXPECT_EQ(m.F10(), 123);
-  EXPECT_EQ(m.F11(), 38000.5);
-  EXPECT_EQ(m.F12(), 38000.5);
-  EXPECT_EQ(m.F6(), "Work");
+  EXPECT_EQ(m.FolderKey(), "_msSent");
+  EXPECT_TRUE(m.Read());
+  EXPECT_EQ(m.Subject(), "new subject");
+  EXPECT_EQ(m.Offset(), std::int64_t{5} << 32);
+  EXPECT_EQ(m.Number18(), 7);
+  EXPECT_EQ(m.Text20(), "twenty");
+  EXPECT_EQ(m.Priority(), 2);
+  EXPECT_TRUE(m.HasAttachment());
+  EXPECT_EQ(m.BlockSize(), 123);
+  EXPECT_EQ(m.Date(), 38000.5);
+  EXPECT_EQ(m.ReceivedDate(), 38000.5);
+  EXPECT_EQ(m.Account(), "Work");
   // The rest of the old index is written as it was.
   EXPECT_EQ(written->TreeItems().Count(), 1);
   EXPECT_EQ(written->MailDir(), "\\elsewhere");
@@ -248,11 +248,11 @@ TEST_F(Merge, LargeListsMatchTheFirstOldEntryOfEachIdentifier) {
     const int id = kCount - 1 - i;
     const auto at = static_cast<std::size_t>(i);
     if (id < kCount / 2) {
-      ASSERT_EQ(entries.F0(at), "_f" + std::to_string(id)) << i;
-      ASSERT_EQ(entries.F1(at), id % 3 == 0) << i;
+      ASSERT_EQ(entries.FolderKey(at), "_f" + std::to_string(id)) << i;
+      ASSERT_EQ(entries.Read(at), id % 3 == 0) << i;
     } else {
-      ASSERT_EQ(entries.F0(at), "_msInbox") << i;
-      ASSERT_FALSE(entries.F1(at)) << i;
+      ASSERT_EQ(entries.FolderKey(at), "_msInbox") << i;
+      ASSERT_FALSE(entries.Read(at)) << i;
     }
   }
 }

@@ -51,7 +51,7 @@ class RepairCli : public ::testing::Test {
   void WriteIndex(const fs::path& file = {}) {
     TqvMailBox box(nullptr);
     box.SetName("MailBox");
-    box.MailItems().NewItem().SetF2("<1@x>");
+    box.MailItems().NewItem().SetMessageId("<1@x>");
     platform::SystemFileSystem files;
     box.SaveToFile(file.empty() ? (Folder() / "mailbox.idx").string() : Utf8(file), files);
   }
@@ -214,6 +214,21 @@ TEST_F(RepairCli, HelpSwitchesShowTheUsage) {
     }
   }
 }
+
+#ifndef _WIN32
+// A separator that an earlier version wrote on a German system is read under de_DE.UTF-8.
+TEST_F(RepairCli, SeparatorWithTheLocalesMonthNameUnderUtf8) {
+  WriteIndex();
+  WriteFile(Folder() / "mailbox.mbx",
+            "From a@b.c Mon Jan 05 10:00:00 2004\nMessage-ID: <1@x>\n\none\n"
+            "From a@b.c Di M\xe4r 03 09:03:07 2026\nMessage-ID: <2@x>\n\ntwo\n");
+  test::SetEnv("LOCPATH", QV_TEST_LOCALE_DIR);
+  test::SetEnv("LC_ALL", "de_DE.UTF-8");
+  EXPECT_EQ(Run(DirArg()), 0) << err_;
+  test::UnsetEnv("LC_ALL");
+  EXPECT_EQ(out_.rfind("Repairing message : 2\n", 0), 0u) << out_;
+}
+#endif
 
 TEST_F(RepairCli, BadUsageExitsTwo) {
   for (const std::vector<std::string>& args :

@@ -63,9 +63,9 @@ class RepairFixture : public ::testing::Test {
     box.TreeItems().NewItem().SetText("Sent");
     for (const auto& e : entries) {
       auto& item = box.MailItems().NewItem();
-      item.SetF2(e.id);
-      item.SetF0(e.folder);
-      item.SetF1(e.read);
+      item.SetMessageId(e.id);
+      item.SetFolderKey(e.folder);
+      item.SetRead(e.read);
     }
     platform::SystemFileSystem files;
     box.SaveToFile(File(name + ".idx").string(), files);

@@ -90,47 +90,47 @@ TEST_F(RepairIndex, EntriesCarryTheParsedMessage) {
   TqvMailBox& box = LoadIndex();
   ASSERT_EQ(box.MailItems().Count(), 6);
   const auto& high = box.MailItems().ItemAt(0);
-  EXPECT_EQ(high.F0(), "_msInbox");
-  EXPECT_FALSE(high.F1());
-  EXPECT_EQ(high.F2(), "");
-  EXPECT_EQ(high.F3(), 2);
-  EXPECT_FALSE(high.F4());
-  EXPECT_EQ(high.F6(), "Work");
-  EXPECT_EQ(high.F7(), "Ann Smith <ann@x.org>");
-  EXPECT_EQ(high.F8(), "bob@example.org");
-  EXPECT_EQ(high.F9(), "high");
-  EXPECT_EQ(high.F11(), EncodeDateTime(2004, 1, 5, 10, 0, 0));
-  EXPECT_EQ(high.F12(), high.F11());
-  EXPECT_EQ(high.F13(), 0);
-  EXPECT_EQ(high.F14(), "");
-  EXPECT_EQ(high.F15(), 0);
+  EXPECT_EQ(high.FolderKey(), "_msInbox");
+  EXPECT_FALSE(high.Read());
+  EXPECT_EQ(high.MessageId(), "");
+  EXPECT_EQ(high.Priority(), 2);
+  EXPECT_FALSE(high.HasAttachment());
+  EXPECT_EQ(high.Account(), "Work");
+  EXPECT_EQ(high.Sender(), "Ann Smith <ann@x.org>");
+  EXPECT_EQ(high.Recipients(), "bob@example.org");
+  EXPECT_EQ(high.Subject(), "high");
+  EXPECT_EQ(high.Date(), EncodeDateTime(2004, 1, 5, 10, 0, 0));
+  EXPECT_EQ(high.ReceivedDate(), high.Date());
+  EXPECT_EQ(high.Number13(), 0);
+  EXPECT_EQ(high.Text14(), "");
+  EXPECT_EQ(high.Offset(), 0);
 
   const auto& low = box.MailItems().ItemAt(1);
-  EXPECT_EQ(low.F3(), -1);
-  EXPECT_EQ(low.F7(), "plain@y.org");
+  EXPECT_EQ(low.Priority(), -1);
+  EXPECT_EQ(low.Sender(), "plain@y.org");
   // The item holds blanks and quotes, so the comma text quotes it and doubles its quotes.
-  EXPECT_EQ(low.F8(), "\"\"\"Bob Jones\"\" <bob@example.org>\"");
-  EXPECT_EQ(low.F6(), "Home");
+  EXPECT_EQ(low.Recipients(), "\"\"\"Bob Jones\"\" <bob@example.org>\"");
+  EXPECT_EQ(low.Account(), "Home");
 
   const auto& noSender = box.MailItems().ItemAt(2);
-  EXPECT_EQ(noSender.F2(), "<3@x>");
-  EXPECT_EQ(noSender.F7(), "");
-  EXPECT_EQ(noSender.F8(), "");
-  EXPECT_EQ(noSender.F6(), "Home");
+  EXPECT_EQ(noSender.MessageId(), "<3@x>");
+  EXPECT_EQ(noSender.Sender(), "");
+  EXPECT_EQ(noSender.Recipients(), "");
+  EXPECT_EQ(noSender.Account(), "Home");
 
-  EXPECT_TRUE(box.MailItems().ItemAt(3).F4());   // text and image parts
-  EXPECT_FALSE(box.MailItems().ItemAt(4).F4());  // text parts only
-  EXPECT_FALSE(box.MailItems().ItemAt(5).F4());  // one part, even an attachment
+  EXPECT_TRUE(box.MailItems().ItemAt(3).HasAttachment());   // text and image parts
+  EXPECT_FALSE(box.MailItems().ItemAt(4).HasAttachment());  // text parts only
+  EXPECT_FALSE(box.MailItems().ItemAt(5).HasAttachment());  // one part, even an attachment
 
   std::int64_t offset = 0;
   for (int i = 0; i < box.MailItems().Count(); ++i) {
     const auto& e = box.MailItems().ItemAt(i);
-    EXPECT_EQ(e.F15(), offset) << i;
-    EXPECT_FALSE(e.F5());
-    EXPECT_FALSE(e.F16());
-    EXPECT_EQ(e.F19(), 0);
-    EXPECT_EQ(e.F20(), "");
-    offset += e.F10();
+    EXPECT_EQ(e.Offset(), offset) << i;
+    EXPECT_FALSE(e.Flag5());
+    EXPECT_FALSE(e.Flag16());
+    EXPECT_EQ(e.Number19(), 0);
+    EXPECT_EQ(e.Text20(), "");
+    offset += e.BlockSize();
   }
   EXPECT_EQ(offset, static_cast<std::int64_t>(repaired.size()));
 }

@@ -96,9 +96,9 @@ TEST_F(RepairScan, LeadingTextBecomesTheFirstMessage) {
   std::int64_t next = 0;
   for (int i = 0; i < 4; ++i) {
     const auto& e = box.MailItems().ItemAt(i);
-    EXPECT_EQ(e.F15(), next);
-    EXPECT_EQ(store.substr(static_cast<std::size_t>(e.F15()), Sep("").size()), Sep(""));
-    next += e.F10();
+    EXPECT_EQ(e.Offset(), next);
+    EXPECT_EQ(store.substr(static_cast<std::size_t>(e.Offset()), Sep("").size()), Sep(""));
+    next += e.BlockSize();
   }
   EXPECT_EQ(next, static_cast<std::int64_t>(store.size()));
   // Progress at every separator and once at the end.
@@ -154,8 +154,8 @@ TEST_F(RepairScan, EmptyMessagesAreWrittenAsSeparatorAndEmptyLine) {
   EXPECT_EQ(once, Sep("") + "\r\n" + Sep("") + "\r\nbody\r\n\r\n\r\n" + Sep("") + "\r\n");
   TqvMailBox& box = LoadIndex();
   ASSERT_EQ(box.MailItems().Count(), 3);
-  EXPECT_EQ(box.MailItems().ItemAt(0).F10(), static_cast<std::int64_t>(Sep("").size() + 2));
-  EXPECT_EQ(box.MailItems().ItemAt(0).F2(), "");
+  EXPECT_EQ(box.MailItems().ItemAt(0).BlockSize(), static_cast<std::int64_t>(Sep("").size() + 2));
+  EXPECT_EQ(box.MailItems().ItemAt(0).MessageId(), "");
 
   view_ = RecordingView();
   auto again = Start();

@@ -83,20 +83,20 @@ TEST_F(RepairRun, RepairsStoreAndCarriesFoldersOver) {
   ASSERT_EQ(box.MailItems().Count(), 2);
   EXPECT_EQ(box.TreeItems().Count(), 2);
   const auto& first = box.MailItems().ItemAt(0);
-  EXPECT_EQ(first.F0(), "_msInbox");
-  EXPECT_FALSE(first.F1());
-  EXPECT_EQ(first.F7(), "Ann <ann@example.com>");
-  EXPECT_EQ(first.F8(), "bob@example.org");
-  EXPECT_EQ(first.F9(), "first");
-  EXPECT_EQ(first.F3(), -1);
-  EXPECT_EQ(first.F6(), "Default");
-  EXPECT_EQ(first.F15(), 0);
+  EXPECT_EQ(first.FolderKey(), "_msInbox");
+  EXPECT_FALSE(first.Read());
+  EXPECT_EQ(first.Sender(), "Ann <ann@example.com>");
+  EXPECT_EQ(first.Recipients(), "bob@example.org");
+  EXPECT_EQ(first.Subject(), "first");
+  EXPECT_EQ(first.Priority(), -1);
+  EXPECT_EQ(first.Account(), "Default");
+  EXPECT_EQ(first.Offset(), 0);
   const auto& second = box.MailItems().ItemAt(1);
-  EXPECT_EQ(second.F0(), "_msSent");
-  EXPECT_TRUE(second.F1());
-  EXPECT_EQ(second.F3(), 2);
-  EXPECT_EQ(second.F15(), first.F10());
-  EXPECT_EQ(second.F15() + second.F10(), static_cast<std::int64_t>(store.size()));
+  EXPECT_EQ(second.FolderKey(), "_msSent");
+  EXPECT_TRUE(second.Read());
+  EXPECT_EQ(second.Priority(), 2);
+  EXPECT_EQ(second.Offset(), first.BlockSize());
+  EXPECT_EQ(second.Offset() + second.BlockSize(), static_cast<std::int64_t>(store.size()));
 }
 
 TEST_F(RepairRun, MissingIndexBlocksWithoutAnErrorBox) {

@@ -53,8 +53,8 @@ TEST_F(RightsAndLinks, LinkedStoreAndIndexAreReplacedAtTheirTargets) {
   EXPECT_TRUE(fs::is_symlink(File("mailbox.idx")));
   const std::string block = Sep("") + "Message-ID: <1@x>\r\n\r\nhi\r\n\r\n\r\n";
   EXPECT_EQ(ReadFile(elsewhere / "real.mbx"), block);
-  EXPECT_EQ(LoadIndex().MailItems().ItemAt(0).F0(), "_msSent");
-  EXPECT_EQ(LoadIndex().MailItems().ItemAt(0).F10(), static_cast<std::int64_t>(block.size()));
+  EXPECT_EQ(LoadIndex().MailItems().ItemAt(0).FolderKey(), "_msSent");
+  EXPECT_EQ(LoadIndex().MailItems().ItemAt(0).BlockSize(), static_cast<std::int64_t>(block.size()));
   std::vector<std::string> there;
   for (const auto& e : fs::directory_iterator(elsewhere))
     there.push_back(e.path().filename().string());

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "FixedClock.h"
+#include "support/FixedClock.h"
 #include "support/TestStreams.h"
 
 namespace qv {

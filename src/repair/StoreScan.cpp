@@ -1,0 +1,176 @@
+#include "repair/StoreScan.h"
+
+#include <algorithm>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "base/Stream.h"
+#include "repair/StoreReader.h"
+
+namespace qv {
+
+namespace {
+
+// The first `limit` bytes of a stream.
+class TLimitedStream : public TStream {
+ public:
+  TLimitedStream(TStream& source, std::int64_t limit) : source_(source), left_(limit) {}
+  std::size_t Read(void* buffer, std::size_t n) override {
+    n = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(n), left_));
+    const std::size_t got = n == 0 ? 0 : source_.Read(buffer, n);
+    left_ -= static_cast<std::int64_t>(got);
+    return got;
+  }
+  std::size_t Write(const void*, std::size_t) override { return 0; }
+  std::int64_t Seek(std::int64_t, SeekOrigin) override { return 0; }
+  void SetSize(std::int64_t) override {}
+
+ private:
+  TStream& source_;
+  std::int64_t left_;
+};
+
+// One scan of an open store.
+class Scan {
+ public:
+  Scan(const ScanInput& input, MessageIndexer& indexer, const ScanProgress& progress,
+       ScanResult& found)
+      : in_(input), indexer_(indexer), progress_(progress), found_(found) {}
+
+  void Run(TStream& store);
+
+ private:
+  void Separator(StoreReader& reader, std::int64_t at);
+  void End(StoreReader& reader);
+  // Notes where the line last read stands among the bytes the reader holds.
+  void NoteLine(const StoreReader& reader, std::string_view line) {
+    held_lines_.push_back(
+        {static_cast<std::size_t>(line.data() - reader.Held().data()), line.size()});
+  }
+  // Indexes the message whose lines were noted, within the bytes `held`.
+  void IndexHeld(std::string_view held);
+  // Indexes the text before the first separator (the store's first `bytes` bytes) as a message.
+  void IndexLeadingText(std::int64_t bytes);
+  // Compares the block of the message just finished with the old entry of that number.
+  void CheckOldEntry(std::int64_t blockOffset, std::int64_t blockSize);
+
+  const ScanInput& in_;
+  MessageIndexer& indexer_;
+  const ScanProgress& progress_;
+  ScanResult& found_;
+  bool started_ = false;         // a separator has been seen
+  bool leadingText_ = false;     // text other than blank lines before the first separator
+  std::int64_t blockStart_ = 0;  // where the current message's separator line begins
+  bool indexMatches_ = true;     // every message so far has its old entry at its block
+  // The lines of the message being read, as offsets into the reader's held bytes, and as views
+  // once the message is complete; kept for their storage from message to message.
+  struct HeldLine {
+    std::size_t offset;
+    std::size_t length;
+  };
+  std::vector<HeldLine> held_lines_;
+  std::vector<std::string_view> views_;
+};
+
+void Scan::Run(TStream& store) {
+  // A message's lines are not copied: the reader holds its bytes from its separator on, the scan
+  // notes where each line stands, and the message is indexed from views of them. Lines before the
+  // first separator belong to no message; they are only tested for a separator and for text, so
+  // a line too long for the buffer is read through rather than gathered.
+  StoreReader reader(store);
+  std::string_view line;
+  while (reader.ReadLineOrSketch(line)) {
+    if (IsSeparatorLine(line, in_.names, in_.clock))
+      Separator(reader, reader.LineOffset());
+    else if (started_)
+      NoteLine(reader, line);
+    else if (!leadingText_)
+      leadingText_ = line.find_first_not_of(" \t\r") != std::string_view::npos;
+  }
+  End(reader);
+}
+
+void Scan::Separator(StoreReader& reader, std::int64_t at) {
+  if (started_) {
+    CheckOldEntry(blockStart_, at - blockStart_);
+    IndexHeld(reader.Held());
+  } else {
+    found_.leadingBytes = at;
+    // Text before the first separator is most often a message whose separator was damaged: it is
+    // kept as a message of its own. It is read again from the store rather than held while the
+    // scan looks for a separator that may never come.
+    if (leadingText_) IndexLeadingText(at);
+  }
+  blockStart_ = at;
+  found_.scannedBytes = reader.Offset();
+  if (progress_) progress_(found_);
+  started_ = true;
+  reader.Hold();
+  held_lines_.clear();
+}
+
+void Scan::End(StoreReader& reader) {
+  if (started_) {
+    CheckOldEntry(blockStart_, reader.Offset() - blockStart_);
+    IndexHeld(reader.Held());
+  } else {
+    found_.leadingBytes = reader.Offset();
+  }
+  found_.scannedBytes = reader.Offset();
+  found_.indexMatchesStore =
+      indexMatches_ && found_.leadingEntry < 0 && in_.old && found_.messages == in_.old->Count();
+  // A store with text but no recognised message is never replaced by an empty one.
+  found_.status = !started_ && found_.storeBytes > 0 ? ScanStatus::NoMessages : ScanStatus::Scanned;
+  if (progress_) progress_(found_);
+}
+
+void Scan::IndexHeld(std::string_view held) {
+  views_.clear();
+  for (const HeldLine& l : held_lines_)
+    views_.emplace_back(held.data() + l.offset, l.length);
+  indexer_.Index(views_);
+  ++found_.messages;
+}
+
+void Scan::IndexLeadingText(std::int64_t bytes) {
+  const std::unique_ptr<TStream> again = in_.files.OpenRead(in_.storePath);
+  TLimitedStream leading(*again, bytes);
+  StoreReader reader(leading);
+  reader.Hold();
+  held_lines_.clear();
+  std::string_view line;
+  while (reader.ReadLine(line))
+    NoteLine(reader, line);
+  found_.leadingEntry = found_.messages;
+  indexMatches_ = false;
+  IndexHeld(reader.Held());
+  held_lines_.clear();
+}
+
+void Scan::CheckOldEntry(std::int64_t blockOffset, std::int64_t blockSize) {
+  if (!indexMatches_) return;
+  indexMatches_ = in_.old && in_.old->BlockIs(found_.messages, blockOffset, blockSize);
+}
+
+}  // namespace
+
+void ScanStore(const ScanInput& input, MessageIndexer& indexer, const ScanProgress& progress,
+               ScanResult& found) {
+  found = ScanResult();
+  if (!input.files.FileExists(input.storePath)) {
+    found.status = ScanStatus::Missing;
+    return;
+  }
+  found.store = input.files.Stamp(input.storePath);
+  const std::unique_ptr<TStream> store = input.files.OpenRead(input.storePath);
+  found.storeBytes = store->Size();
+  found.messages = 0;
+  if (!indexer.Sink().Open(found.error)) {
+    found.status = ScanStatus::CreateFailed;
+    return;
+  }
+  Scan(input, indexer, progress, found).Run(*store);
+}
+
+}  // namespace qv
