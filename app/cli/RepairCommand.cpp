@@ -111,40 +111,43 @@ class TerminalView : public DialogView {
   const TForm1* form_ = nullptr;
 };
 
+// The figures as one JSON object.
+void PrintFiguresJson(const TForm1& form, const double* seconds) {
+  const RepairFigures& f = form.Figures();
+  JsonWriter json;
+  json.BeginObject();
+  json.String("mailbox", f.mailbox);
+  json.Integer("store_bytes", f.storeBytes);
+  json.Integer("messages", f.messages);
+  json.Integer("old_entries", f.oldEntries);
+  json.Integer("carried_over", f.carriedOver);
+  json.Integer("new_in_inbox", f.newInInbox);
+  json.Integer("dropped_entries", f.droppedEntries);
+  json.Integer("without_message_id", f.withoutMessageId);
+  json.Integer("duplicate_message_ids", f.duplicateMessageIds);
+  json.Integer("leading_bytes", f.leadingBytes);
+  json.Bool("index_matches_store", f.indexMatchesStore);
+  json.Bool("client_running", f.clientRunning);
+  json.Text("blocked", platform::TextToUtf8(f.blocked));
+  json.Bool("interrupted_replacement", f.interruptedReplacement);
+  if (seconds) {
+    json.Raw("seconds", Format("%.3f", *seconds));
+    json.Bool("replaced", form.Replaced());
+    if (!form.Backups().empty()) {
+      json.BeginArray("backups");
+      for (const std::string& b : form.Backups())
+        json.Text({}, b);
+      json.EndArray();
+    }
+  }
+  json.EndObject();
+  Print(stdout, json.Take());
+}
+
 // The figures, as readable lines or as one JSON object.
 void PrintFigures(const TForm1& form, const RunOptions& options, const double* seconds) {
+  if (options.json) return PrintFiguresJson(form, seconds);
   const RepairFigures& f = form.Figures();
-  if (options.json) {
-    JsonWriter json;
-    json.BeginObject();
-    json.String("mailbox", f.mailbox);
-    json.Integer("store_bytes", f.storeBytes);
-    json.Integer("messages", f.messages);
-    json.Integer("old_entries", f.oldEntries);
-    json.Integer("carried_over", f.carriedOver);
-    json.Integer("new_in_inbox", f.newInInbox);
-    json.Integer("dropped_entries", f.droppedEntries);
-    json.Integer("without_message_id", f.withoutMessageId);
-    json.Integer("duplicate_message_ids", f.duplicateMessageIds);
-    json.Integer("leading_bytes", f.leadingBytes);
-    json.Bool("index_matches_store", f.indexMatchesStore);
-    json.Bool("client_running", f.clientRunning);
-    json.Text("blocked", platform::TextToUtf8(f.blocked));
-    json.Bool("interrupted_replacement", f.interruptedReplacement);
-    if (seconds) {
-      json.Raw("seconds", Format("%.3f", *seconds));
-      json.Bool("replaced", form.Replaced());
-      if (!form.Backups().empty()) {
-        json.BeginArray("backups");
-        for (const std::string& b : form.Backups())
-          json.Text({}, b);
-        json.EndArray();
-      }
-    }
-    json.EndObject();
-    Print(stdout, json.Take());
-    return;
-  }
   auto line = [](const char* what, const std::string& value) {
     Print(stdout, Format("%-24s %s\n", what, value.c_str()));
   };

@@ -8,10 +8,6 @@
 #include "Commands.h"
 #include "platform/SystemPlatform.h"
 
-#ifndef QV_VERSION
-#define QV_VERSION "0"
-#endif
-
 namespace qv::cli {
 
 namespace {
