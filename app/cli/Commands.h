@@ -2,7 +2,9 @@
 // status: 0 success, 1 failure, 2 bad usage.
 #pragma once
 
+#include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qv::cli {
@@ -27,5 +29,9 @@ int RunMessage(const Args& args);
 
 // Prints "qvrepair-cli: <text>" on standard error and returns 2.
 int UsageError(const std::string& text);
+
+// Writes UTF-8 text to standard output or standard error, on a console window as the characters
+// it stands for (platform::Console::Write); false when the stream took less than all of it.
+bool Print(std::FILE* stream, std::string_view text);
 
 }  // namespace qv::cli

@@ -1,11 +1,10 @@
 // message: how one message parses, as one JSON object on standard output.
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <ctime>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "Commands.h"
 #include "Json.h"
@@ -22,68 +21,20 @@ namespace qv::cli {
 
 namespace {
 
-// Sets the C library's time zone (the TZ variable) for the rest of the run.
-void SetZone(const std::string& zone) {
-#ifdef _WIN32
-  ::_putenv_s("TZ", zone.c_str());
-  ::_tzset();
-#else
-  ::setenv("TZ", zone.c_str(), 1);
-  ::tzset();
-#endif
-}
-
-#ifdef _WIN32
-// Local time by the C runtime's reading of TZ ("UTC", "EST5EDT"), which --tz sets: the system's
-// clock follows the zone of the Windows settings instead.
-TDateTime FromTm(const std::tm& t) {
-  TDateTime d = 0, time = 0;
-  TryEncodeDate(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, d);
-  TryEncodeTime(t.tm_hour, t.tm_min, t.tm_sec > 59 ? 59 : t.tm_sec, 0, time);
-  return d + time;
-}
-
-TDateTime RuntimeNow() {
-  const __time64_t now = ::_time64(nullptr);
-  std::tm t{};
-  return ::_localtime64_s(&t, &now) == 0 ? FromTm(t) : 0;
-}
-
-TDateTime RuntimeUtcToLocal(TDateTime utc) {
-  // As the system's clock does: whole seconds through the zone, rounded to the millisecond first.
-  const double secs = std::round((utc - 25569.0) * 86400000.0) / 1000.0;
-  if (!std::isfinite(secs) || std::fabs(secs) > 4e11) return utc;
-  const auto whole = static_cast<__time64_t>(std::floor(secs));
-  std::tm t{};
-  if (::_localtime64_s(&t, &whole) != 0) return utc;
-  const __time64_t local = ::_mkgmtime64(&t);
-  if (local == -1) return utc;
-  return IncMilliseconds(utc, static_cast<std::int64_t>(local - whole) * 1000);
-}
-#endif
-
-// The system's clock, with "now" optionally fixed; with a zone given, local time is that zone's.
+// The system's clock, or the clock of a zone given with --tz, with "now" optionally fixed.
 class CommandClock : public platform::Clock {
  public:
-  CommandClock(std::optional<TDateTime> now, bool zoneGiven) : now_(now), zone_given_(zoneGiven) {}
-  TDateTime Now() override {
-    if (now_) return *now_;
-#ifdef _WIN32
-    if (zone_given_) return RuntimeNow();
-#endif
-    return system_.Now();
-  }
-  TDateTime UtcToLocal(TDateTime utc) override {
-#ifdef _WIN32
-    if (zone_given_) return RuntimeUtcToLocal(utc);
-#endif
-    return system_.UtcToLocal(utc);
-  }
+  CommandClock(std::optional<TDateTime> now, std::unique_ptr<platform::Clock> zone)
+      : now_(now), zone_(std::move(zone)) {}
+  TDateTime Now() override { return now_ ? *now_ : Base().Now(); }
+  TDateTime UtcToLocal(TDateTime utc) override { return Base().UtcToLocal(utc); }
 
  private:
+  platform::Clock& Base() { return zone_ ? *zone_ : system_; }
+
   platform::SystemClock system_;
   std::optional<TDateTime> now_;
-  [[maybe_unused]] bool zone_given_;
+  std::unique_ptr<platform::Clock> zone_;
 };
 
 // "YYYY-MM-DDTHH:MM:SS" as a date value; false for anything else or a time that does not exist.
@@ -112,8 +63,9 @@ bool ParseNow(const std::string& text, TDateTime& value) {
 // The file's lines as the store scanner reads them: LF or CR LF ends a line, a lone CR is
 // dropped.
 TStringList ReadMessageLines(const std::string& fileName) {
-  TFileStream file(fileName, FileMode::OpenRead);
-  StoreReader reader(file);
+  platform::SystemFileSystem files;
+  const std::unique_ptr<TStream> file = files.OpenRead(fileName);
+  StoreReader reader(*file);
   TStringList lines;
   std::string_view line;
   while (reader.ReadLine(line))
@@ -183,15 +135,14 @@ std::string MessageJson(const TclMailMessage& m) {
 int RunMessage(const Args& args) {
   std::string fileName;
   std::optional<TDateTime> now;
-  bool zoneGiven = false;
+  std::unique_ptr<platform::Clock> zone;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--now" || a == "--tz") {
       if (i + 1 >= args.size()) return UsageError("message: " + a + " needs a value");
       const std::string& value = args[++i];
       if (a == "--tz") {
-        SetZone(value);
-        zoneGiven = true;
+        zone = platform::SystemConsole().ZoneClock(value);
       } else {
         TDateTime t;
         if (!ParseNow(value, t))
@@ -207,11 +158,11 @@ int RunMessage(const Args& args) {
   if (fileName.empty()) return UsageError("message: FILE is missing");
 
   const TStringList lines = ReadMessageLines(fileName);
-  CommandClock clock(now, zoneGiven);
+  CommandClock clock(now, std::move(zone));
   TclMailMessage message(nullptr, clock);
   message.LoadMessage(lines);
   const std::string json = MessageJson(message);
-  if (std::fwrite(json.data(), 1, json.size(), stdout) != json.size() || std::fflush(stdout) != 0) {
+  if (!Print(stdout, json) || std::fflush(stdout) != 0) {
     std::fprintf(stderr, "qvrepair-cli: cannot write standard output\n");
     return 1;
   }

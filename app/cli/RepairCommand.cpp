@@ -2,12 +2,6 @@
 // scan, indexing and merge and writes nothing. Both end with the run's figures, as readable lines
 // or one JSON object. Errors (the window's error boxes) go to standard error; progress and
 // results to standard output.
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -43,41 +37,32 @@ class TerminalView : public DialogView {
   TerminalView(bool quiet, bool json)
       : quiet_(quiet),
         json_(json),
-#ifdef _WIN32
-        tty_(!quiet && ::_isatty(1) != 0),
-#else
-        tty_(!quiet && ::isatty(STDOUT_FILENO) == 1),
-#endif
-        start_(Clock::now()) {
-  }
+        tty_(!quiet && console_.IsTerminal(stdout)),
+        start_(Clock::now()) {}
 
-  void SetForm(const TForm1* form) {
-    form_ = form;
-  }
+  void SetForm(const TForm1* form) { form_ = form; }
 
   void ControlChanged(const TControl& control) override {
     if (control.Name() != "Label2") return;
-    label_ = control.Caption();
+    label_ = platform::TextToUtf8(control.Caption());
     if (!tty_ || !form_ || form_->CurrentState() != TForm1::State::Running) return;
     if (redraws_.Due()) Draw(Clock::now());
   }
   void ShowError(const std::string& text) override {
     EndLine();
-    std::fprintf(stderr, "Error: %s\n", platform::AnsiToUtf8(text).c_str());
+    Print(stderr, "Error: " + platform::TextToUtf8(text) + "\n");
     ++errors_;
   }
   void ShowMessage(const std::string& text) override {
     if (quiet_) return;
     EndLine();
-    std::printf("%s\n", platform::AnsiToUtf8(text).c_str());
+    Print(stdout, platform::TextToUtf8(text) + "\n");
     std::fflush(stdout);
   }
   void ProcessMessages() override {}
   void CloseWindow() override {}
 
-  int Errors() const noexcept {
-    return errors_;
-  }
+  int Errors() const noexcept { return errors_; }
 
   // Ends the progress line; off a terminal, the last label line is printed instead.
   void Finish() {
@@ -85,7 +70,7 @@ class TerminalView : public DialogView {
       if (form_ && form_->ScannedBytes() > 0) Draw(Clock::now());
       EndLine();
     } else if (!quiet_ && !json_ && !label_.empty()) {
-      std::printf("%s\n", label_.c_str());
+      Print(stdout, label_ + "\n");
     }
     std::fflush(stdout);
   }
@@ -103,15 +88,7 @@ class TerminalView : public DialogView {
       const auto left = static_cast<long long>(std::ceil((total - done) / rate));
       line += Format("  %.1f MB/s  %lld:%02lld left", rate / 1e6, left / 60, left % 60);
     }
-#ifdef _WIN32
-    // Not every Windows console takes escape sequences: blanks cover a longer line drawn before.
-    const std::size_t pad = drawn_ > line.size() ? drawn_ - line.size() : 0;
-    std::printf("\r%s%*s", line.c_str(), static_cast<int>(pad), "");
-    if (pad > 0) std::printf("\r%s", line.c_str());
-    drawn_ = line.size();
-#else
-    std::printf("\r%s\x1b[K", line.c_str());
-#endif
+    console_.RedrawLine(stdout, line);
     std::fflush(stdout);
     open_ = true;
   }
@@ -123,6 +100,7 @@ class TerminalView : public DialogView {
     }
   }
 
+  platform::SystemConsole console_;
   bool quiet_;
   bool json_;
   bool tty_;
@@ -130,18 +108,43 @@ class TerminalView : public DialogView {
   Pacer redraws_{std::chrono::milliseconds(100)};
   bool open_ = false;
   int errors_ = 0;
-  [[maybe_unused]] std::size_t drawn_ = 0;  // length of the line on the screen (Windows)
   std::string label_;
   const TForm1* form_ = nullptr;
 };
 
-// A file name as the system gives it, as UTF-8 for output.
-std::string NativeToUtf8(const std::string& name) {
-#ifdef _WIN32
-  return platform::AnsiToUtf8(name);
-#else
-  return name;
-#endif
+// The figures as one JSON object.
+void PrintFiguresJson(const TForm1& form, const double* seconds) {
+  const RepairFigures& f = form.Figures();
+  JsonWriter json;
+  json.BeginObject();
+  json.String("mailbox", f.mailbox);
+  json.Integer("store_bytes", f.storeBytes);
+  json.Integer("messages", f.messages);
+  json.Integer("old_entries", f.oldEntries);
+  json.Integer("carried_over", f.carriedOver);
+  json.Integer("new_in_inbox", f.newInInbox);
+  json.Integer("dropped_entries", f.droppedEntries);
+  json.Integer("without_message_id", f.withoutMessageId);
+  json.Integer("duplicate_message_ids", f.duplicateMessageIds);
+  json.Integer("leading_bytes", f.leadingBytes);
+  json.Bool("index_matches_store", f.indexMatchesStore);
+  json.Bool("client_running", f.clientRunning);
+  json.Text("blocked", platform::TextToUtf8(f.blocked));
+  json.Bool("interrupted_replacement", f.interruptedReplacement);
+  json.String("interrupted_action", f.interruptedAction);
+  if (!f.folderTree.empty()) json.Text("folder_tree", platform::TextToUtf8(f.folderTree));
+  if (seconds) {
+    json.Raw("seconds", Format("%.3f", *seconds));
+    json.Bool("replaced", form.Replaced());
+    if (!form.Backups().empty()) {
+      json.BeginArray("backups");
+      for (const std::string& b : form.Backups())
+        json.Text({}, b);
+      json.EndArray();
+    }
+  }
+  json.EndObject();
+  Print(stdout, json.Take());
 }
 
 // What the next start does (or this start did) with an interrupted repair.
@@ -156,42 +159,10 @@ std::string Settling(const std::string& action) {
 
 // The figures, as readable lines or as one JSON object.
 void PrintFigures(const TForm1& form, const RunOptions& options, const double* seconds) {
+  if (options.json) return PrintFiguresJson(form, seconds);
   const RepairFigures& f = form.Figures();
-  if (options.json) {
-    JsonWriter json;
-    json.BeginObject();
-    json.String("mailbox", f.mailbox);
-    json.Integer("store_bytes", f.storeBytes);
-    json.Integer("messages", f.messages);
-    json.Integer("old_entries", f.oldEntries);
-    json.Integer("carried_over", f.carriedOver);
-    json.Integer("new_in_inbox", f.newInInbox);
-    json.Integer("dropped_entries", f.droppedEntries);
-    json.Integer("without_message_id", f.withoutMessageId);
-    json.Integer("duplicate_message_ids", f.duplicateMessageIds);
-    json.Integer("leading_bytes", f.leadingBytes);
-    json.Bool("index_matches_store", f.indexMatchesStore);
-    json.Bool("client_running", f.clientRunning);
-    json.String("blocked", f.blocked);
-    json.Bool("interrupted_replacement", f.interruptedReplacement);
-    json.String("interrupted_action", f.interruptedAction);
-    if (!f.folderTree.empty()) json.Text("folder_tree", NativeToUtf8(f.folderTree));
-    if (seconds) {
-      json.Raw("seconds", Format("%.3f", *seconds));
-      json.Bool("replaced", form.Replaced());
-      if (!form.Backups().empty()) {
-        json.BeginArray("backups");
-        for (const std::string& b : form.Backups())
-          json.Text({}, NativeToUtf8(b));
-        json.EndArray();
-      }
-    }
-    json.EndObject();
-    std::fputs(json.Take().c_str(), stdout);
-    return;
-  }
   auto line = [](const char* what, const std::string& value) {
-    std::printf("%-24s %s\n", what, value.c_str());
+    Print(stdout, Format("%-24s %s\n", what, value.c_str()));
   };
   auto count = [](std::int64_t n) { return std::to_string(n); };
   const char* yes = "yes";
@@ -208,15 +179,15 @@ void PrintFigures(const TForm1& form, const RunOptions& options, const double* s
   line("text before first From", count(f.leadingBytes) + " bytes");
   line("index matches store", f.indexMatchesStore ? yes : no);
   line("mail client running", f.clientRunning ? yes : no);
-  line("blocked", f.blocked.empty() ? std::string(no) : platform::AnsiToUtf8(f.blocked));
+  line("blocked", f.blocked.empty() ? std::string(no) : platform::TextToUtf8(f.blocked));
   line("interrupted repair",
        f.interruptedReplacement ? "yes: " + Settling(f.interruptedAction) : no);
-  if (!f.folderTree.empty()) line("folder tree", NativeToUtf8(f.folderTree));
+  if (!f.folderTree.empty()) line("folder tree", platform::TextToUtf8(f.folderTree));
   if (seconds) {
     line("seconds", Format("%.3f", *seconds));
     line("replaced", form.Replaced() ? yes : no);
     for (const std::string& b : form.Backups())
-      line("backup", NativeToUtf8(b));
+      line("backup", b);
   }
   std::fflush(stdout);
 }

@@ -1,16 +1,11 @@
 #include "StandardStreams.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <string>
 
-#ifdef _WIN32
-#include <process.h>
-#endif
-
 #include "base/Errors.h"
+#include "platform/SystemPlatform.h"
 
 namespace qv::cli {
 
@@ -28,21 +23,7 @@ HandleStream::~HandleStream() {
 }
 
 std::unique_ptr<HandleStream> HandleStream::Temporary() {
-#ifdef _WIN32
-  // The C runtime's tmpfile makes its file in the root of the drive, where a user may not write:
-  // a file in the user's temporary folder instead, removed when it is closed ("D").
-  static int made = 0;
-  const std::string name =
-      (std::filesystem::temp_directory_path() /
-       ("qvrepair-" + std::to_string(::_getpid()) + "-" + std::to_string(++made) + ".tmp"))
-          .string();
-  std::FILE* file = std::fopen(name.c_str(), "w+bD");
-#else
-  std::FILE* file = std::tmpfile();
-#endif
-  if (!file)
-    throw EFCreateError(std::string("Cannot create a temporary file. ") + std::strerror(errno));
-  return std::make_unique<HandleStream>(file, true);
+  return std::make_unique<HandleStream>(platform::SystemConsole().TemporaryFile(), true);
 }
 
 std::size_t HandleStream::Read(void* buffer, std::size_t n) {

@@ -1,19 +1,12 @@
 // qvrepair-cli: the repair without a window, and diagnostic commands over the same library.
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#endif
-
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "Commands.h"
-
-#ifndef QV_VERSION
-#define QV_VERSION "0"
-#endif
+#include "platform/SystemPlatform.h"
 
 namespace qv::cli {
 
@@ -87,33 +80,38 @@ void PrintHelp(std::FILE* out) {
       "recommended). Errors go to standard error.\n");
 }
 
+qv::platform::SystemConsole& StandardConsole() {
+  static qv::platform::SystemConsole console;
+  return console;
+}
+
 void PrintCommandHelp(const Command& c) {
   std::printf("usage: qvrepair-cli %s %s\n%s\n\n%s", c.name, c.usage, c.summary, c.help);
 }
 }  // namespace
 
 int UsageError(const std::string& text) {
-  std::fprintf(stderr, "qvrepair-cli: %s\n", text.c_str());
+  Print(stderr, "qvrepair-cli: " + text + "\n");
   return 2;
+}
+
+bool Print(std::FILE* stream, std::string_view text) {
+  return StandardConsole().Write(stream, text);
 }
 
 }  // namespace qv::cli
 
 int main(int argc, char** argv) {
   using namespace qv::cli;
-#ifdef _WIN32
-  // Bytes pass unchanged: no CR added before LF, no CTRL-Z taken as the end of the input. The
-  // messages on standard error end their lines the same way on every system.
-  ::_setmode(::_fileno(stdin), _O_BINARY);
-  ::_setmode(::_fileno(stdout), _O_BINARY);
-  ::_setmode(::_fileno(stderr), _O_BINARY);
-#endif
-  if (argc < 2) {
+  qv::platform::Console& console = StandardConsole();
+  console.SetUpStandardStreams();
+  const std::vector<std::string> arguments = qv::platform::ProgramArguments(argc, argv);
+  if (arguments.size() < 2) {
     PrintHelp(stderr);
     return 2;
   }
-  const std::string name = argv[1];
-  if (name == "--help" || name == "-h" || (name == "help" && argc == 2)) {
+  const std::string& name = arguments[1];
+  if (console.AsksForHelp(name) || (name == "help" && arguments.size() == 2)) {
     PrintHelp(stdout);
     return 0;
   }
@@ -122,16 +120,16 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (name == "help") {
-    const Command* c = argc == 3 ? Find(argv[2]) : nullptr;
+    const Command* c = arguments.size() == 3 ? Find(arguments[2]) : nullptr;
     if (!c) return UsageError("help: unknown command (see qvrepair-cli --help)");
     PrintCommandHelp(*c);
     return 0;
   }
   const Command* c = Find(name);
   if (!c) return UsageError("unknown command '" + name + "' (see qvrepair-cli --help)");
-  Args args(argv + 2, argv + argc);
+  const Args args(arguments.begin() + 2, arguments.end());
   for (const std::string& a : args) {
-    if (a == "--help" || a == "-h") {
+    if (console.AsksForHelp(a)) {
       PrintCommandHelp(*c);
       return 0;
     }
@@ -139,7 +137,7 @@ int main(int argc, char** argv) {
   try {
     return c->run(args);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "%s\n", e.what());
+    Print(stderr, std::string(e.what()) + "\n");
     return 1;
   }
 }

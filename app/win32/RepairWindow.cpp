@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "DialogIds.h"
+#include "platform/CodePage.h"
 
 namespace qv::win32 {
 
@@ -20,8 +21,14 @@ constexpr int kMinEdge = 8;
 constexpr int kFontPoints = 8;
 constexpr const char* kFontFace = "Tahoma";
 
+// The texts may hold file names and the system's reasons, which are UTF-8: the box is given
+// UTF-16.
 int ShowMessageBox(HWND owner, const std::string& text, const std::string& title, UINT type) {
-  return ::MessageBoxA(owner, text.c_str(), title.c_str(), type);
+  auto wide = [](const std::string& s) {
+    const std::u16string w = platform::Utf8ToUtf16(platform::TextToUtf8(s));
+    return std::wstring(w.begin(), w.end());
+  };
+  return ::MessageBoxW(owner, wide(text).c_str(), wide(title).c_str(), type);
 }
 
 }  // namespace

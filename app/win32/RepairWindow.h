@@ -1,5 +1,5 @@
 // The repair window on the Win32 API: a dialog made from its resource that draws TForm1's two
-// labels and two buttons, shows its boxes with MessageBoxA, and keeps the window responsive
+// labels and two buttons, shows its boxes with MessageBoxW, and keeps the window responsive
 // during a run. No repair logic and no rule of its own lives here: every click and every close
 // goes to the DialogController, and every change of the form's controls comes back through
 // DialogView.
@@ -24,7 +24,8 @@ inline ProgramOptions ParseArguments(const std::vector<std::string>& arguments) 
   return app::ParseDialogArguments(arguments);
 }
 
-// Shows a box as MessageBoxA does (its arguments and result).
+// Shows a box as MessageBoxA does (its arguments and result), the texts as the form gives them
+// (see platform::TextToUtf8).
 using BoxFunction =
     std::function<int(HWND owner, const std::string& text, const std::string& title, UINT type)>;
 

@@ -10,8 +10,9 @@
 #include <commctrl.h>
 
 int main(int argc, char** argv) {
+  // The folder given with --dir in UTF-8, as the program names files.
   const qv::win32::ProgramOptions options =
-      qv::win32::ParseArguments(std::vector<std::string>(argv, argv + argc));
+      qv::win32::ParseArguments(qv::platform::ProgramArguments(argc, argv));
   // A program without a console says what it has to say in a box.
   if (!options.error.empty()) {
     ::MessageBoxA(nullptr, options.error.c_str(), qv::kFormCaption,

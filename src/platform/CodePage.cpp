@@ -205,4 +205,13 @@ std::string Utf8ToAnsi(std::string_view utf8) {
   return Utf16ToAnsi(Utf8ToUtf16(utf8));
 }
 
+std::string TextToUtf8(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t at = i;
+    if (NextUtf8(text, i) == 0xFFFD && text.substr(at, i - at) != "\xEF\xBF\xBD")
+      return AnsiToUtf8(text);
+  }
+  return std::string(text);
+}
+
 }  // namespace qv::platform

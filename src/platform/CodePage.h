@@ -26,4 +26,10 @@ std::u16string Utf8ToUtf16(std::string_view utf8);
 std::string AnsiToUtf8(std::string_view ansi);
 std::string Utf8ToAnsi(std::string_view utf8);
 
+// A text for the user (a message, an error) in UTF-8. The program's texts are ANSI, but the file
+// names and the system's reasons in them are UTF-8, as the file system names files: a text that
+// is valid UTF-8 is taken as it is, any other as ANSI (in which a byte above 0x7F is hardly ever
+// followed by the bytes that would continue it in UTF-8).
+std::string TextToUtf8(std::string_view text);
+
 }  // namespace qv::platform

@@ -44,6 +44,8 @@ class FileHold {
   virtual ~FileHold() = default;
 };
 
+// Paths are strings in the file system's encoding, UTF-8 on every system (the Windows services
+// convert them to UTF-16 at the system's functions).
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
@@ -115,6 +117,14 @@ class FileSystem {
   virtual std::string ProgramPath() = 0;
   // The characters that separate the parts of a path ("/" on POSIX; "\\" and "/" on Windows).
   virtual std::string_view PathSeparators() const { return "/"; }
+  // The path with the system's own separator (the first of PathSeparators) between its parts,
+  // as the system shows paths to its user.
+  std::string NativePath(std::string path) const {
+    const std::string_view separators = PathSeparators();
+    for (char& c : path)
+      if (separators.find(c) != std::string_view::npos) c = separators.front();
+    return path;
+  }
   // The folder part of a path, with its trailing separator ("" when the path has none).
   std::string FolderOf(const std::string& path) const {
     const std::size_t at = path.find_last_of(PathSeparators());
@@ -142,8 +152,8 @@ class FileSystem {
   // them).
   virtual bool CopyPermissions(const std::string& from, const std::string& to,
                                std::string* error) = 0;
-  // A file name given in the ANSI code page (the profile's mailbox name) in the file system's own
-  // encoding.
+  // A file name given in the ANSI code page (the profile's mailbox name) in the file system's
+  // encoding (UTF-8).
   virtual std::string FileNameFromAnsi(const std::string& ansi) = 0;
   // Takes the lock that lets one repair at a time work on a program folder. Returns null when
   // another holder has it (heldByOther true) or when it cannot be taken (error says why).

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <clocale>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -640,6 +641,37 @@ bool PosixInstanceProbe::FilesInUse(const std::vector<std::string>& paths) {
 
 bool PosixInstanceProbe::FindFileHolder(const std::vector<std::string>& paths, FileHolder& holder) {
   return FindHolder(paths, true, holder);
+}
+
+// --- console -------------------------------------------------------------------------------
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
+bool PosixConsole::IsTerminal(std::FILE* stream) {
+  return ::isatty(::fileno(stream)) == 1;
+}
+
+bool PosixConsole::Write(std::FILE* stream, std::string_view text) {
+  return std::fwrite(text.data(), 1, text.size(), stream) == text.size();
+}
+
+void PosixConsole::RedrawLine(std::FILE* stream, const std::string& line) {
+  Write(stream, "\r" + line + "\x1b[K");
+}
+
+std::FILE* PosixConsole::TemporaryFile() {
+  std::FILE* file = std::tmpfile();
+  if (!file)
+    throw EFCreateError(std::string("Cannot create a temporary file. ") + std::strerror(errno));
+  return file;
+}
+
+std::unique_ptr<Clock> PosixConsole::ZoneClock(const std::string& zone) {
+  ::setenv("TZ", zone.c_str(), 1);
+  ::tzset();
+  return std::make_unique<PosixClock>();
 }
 
 // --- beep ----------------------------------------------------------------------------------

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/Console.h"
 #include "platform/Platform.h"
 
 namespace qv::platform {
@@ -93,6 +94,19 @@ class PosixInstanceProbe : public InstanceProbe {
   // The process's command name (as ps shows it) is its program name.
   bool FindFileHolder(const std::vector<std::string>& paths, FileHolder& holder) override;
   static std::string LockFilePath(const std::string& name);
+};
+
+// Standard streams are bytes already; a line is redrawn with an escape sequence that erases the
+// rest of it; temporary files are the C library's (tmpfile); --tz sets the TZ variable, which
+// PosixClock follows.
+class PosixConsole : public Console {
+ public:
+  void SetUpStandardStreams() override {}
+  bool IsTerminal(std::FILE* stream) override;
+  bool Write(std::FILE* stream, std::string_view text) override;
+  void RedrawLine(std::FILE* stream, const std::string& line) override;
+  std::FILE* TemporaryFile() override;
+  std::unique_ptr<Clock> ZoneClock(const std::string& zone) override;
 };
 
 // Rings the terminal bell on the controlling terminal, when there is one.

@@ -11,17 +11,20 @@
 namespace qv::platform {
 
 // Each system's classes are named alike: <System>FileSystem, <System>Clock, <System>Locale,
-// <System>InstanceProbe, <System>Beeper, gathered in <System>Platform.
+// <System>InstanceProbe, <System>Beeper, gathered in <System>Platform, and <System>Console for
+// the console program.
 #ifdef _WIN32
 using SystemPlatform = WinPlatform;
 using SystemFileSystem = WinFileSystem;
 using SystemClock = WinClock;
 using SystemLocale = WinLocale;
+using SystemConsole = WinConsole;
 #else
 using SystemPlatform = PosixPlatform;
 using SystemFileSystem = PosixFileSystem;
 using SystemClock = PosixClock;
 using SystemLocale = PosixLocale;
+using SystemConsole = PosixConsole;
 #endif
 
 }  // namespace qv::platform

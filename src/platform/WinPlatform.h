@@ -5,13 +5,18 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "platform/Console.h"
 #include "platform/Platform.h"
 
 namespace qv::platform {
 
-// Paths are ANSI strings handed to the A functions, with "\" or "/" between their parts.
+// Paths are UTF-8, with "\" or "/" between their parts; they reach the system's wide (UTF-16)
+// functions, long ones absolute and with the "\\?\" prefix that lifts the limit of MAX_PATH
+// characters. Files are read and written through the system's handles, so that a failure carries
+// the system's own text (the C runtime reports a full disk as "Invalid argument").
 class WinFileSystem : public FileSystem {
  public:
   std::int64_t FileAge(const std::string& path) override;
@@ -42,14 +47,18 @@ class WinFileSystem : public FileSystem {
   std::vector<std::string> FileNamesIn(const std::string& folder) override;
   std::string ProgramPath() override;
   std::string_view PathSeparators() const override { return "\\/"; }
-  // The A functions take MAX_PATH characters, the terminating zero among them.
-  std::size_t MaxPathBytes() const override { return 259; }
+  // The wide functions take 32767 UTF-16 units with the prefix; a UTF-8 byte is at most one.
+  std::size_t MaxPathBytes() const override { return 32000; }
   FileStamp Stamp(const std::string& path) override;
   LinkOutcome LinkFile(const std::string& from, const std::string& to, std::string* error) override;
   std::string ResolveLinks(const std::string& path) override;
-  // The access list (DACL) is copied; the owner and group where the process may set them.
+  // The access list (DACL) is copied; the owner and group where the process may set them. A
+  // volume that keeps no rights (FAT, exFAT: a memory stick) has none to copy: nothing is done.
   bool CopyPermissions(const std::string& from, const std::string& to, std::string* error) override;
-  // The A functions take ANSI names: the name itself.
+  // The file system flags of the volume that holds a path (FILE_PERSISTENT_ACLS and the like); 0
+  // when the system cannot tell.
+  virtual std::uint32_t VolumeFlags(const std::string& path);
+  // The system's conversion from the ANSI code page to UTF-8.
   std::string FileNameFromAnsi(const std::string& ansi) override;
   // A named mutex "Local\qvrepair-folder-<hash of the case-folded full path>", held as long as
   // the lock object lives (or the process does); one that exists already is another holder's.
@@ -86,6 +95,31 @@ class WinLocale : public Locale {
 
  private:
   LocaleNames names_;
+};
+
+// A command line as ProgramArguments splits it (UTF-16 in, UTF-8 out), the program's name first.
+std::vector<std::string> SplitCommandLine(std::wstring_view line);
+
+// The console of qvrepair-cli: the C runtime's standard streams set to binary, text written to a
+// console window as UTF-16 (its code page, 437 on a Western system, would show UTF-8 as
+// "Pr├╝fung"), temporary files in the user's temporary folder (the runtime's tmpfile makes them in
+// the drive's root), and --tz by the C runtime's reading of TZ, since the system's clock follows
+// the Windows settings.
+class WinConsole : public Console {
+ public:
+  bool AsksForHelp(std::string_view argument) const override {
+    return Console::AsksForHelp(argument) || argument == "/?";
+  }
+  void SetUpStandardStreams() override;
+  bool IsTerminal(std::FILE* stream) override;
+  bool Write(std::FILE* stream, std::string_view text) override;
+  // Not every console takes escape sequences: blanks cover a longer line drawn before.
+  void RedrawLine(std::FILE* stream, const std::string& line) override;
+  std::FILE* TemporaryFile() override;
+  std::unique_ptr<Clock> ZoneClock(const std::string& zone) override;
+
+ private:
+  std::size_t drawn_ = 0;  // the length of the line on the screen
 };
 
 // Named mutexes are the system's own (OpenMutexA); a file is in use while it cannot be opened

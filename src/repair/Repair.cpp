@@ -119,8 +119,9 @@ TForm1::~TForm1() {
 }
 
 void TForm1::SetAppDir(std::string dir) {
+  dir = services_.files.NativePath(std::move(dir));
   if (!dir.empty() && services_.files.PathSeparators().find(dir.back()) == std::string_view::npos)
-    dir += '/';
+    dir += services_.files.PathSeparators().front();
   AppDir = std::move(dir);
   app_dir_set_ = true;
 }
@@ -325,7 +326,8 @@ bool TForm1::ReadProfile() {
     Block(e.what());
     return false;
   }
-  if (const std::string problem = MailboxNameProblem(MailboxName); !problem.empty()) {
+  if (const std::string problem = MailboxNameProblem(files.FileNameFromAnsi(MailboxName));
+      !problem.empty()) {
     // A name that reaches outside the profile folder: no file is looked at.
     BlockWithError(FormatMessage(kBadMailboxName, {VisibleText(MailboxName)}) + "\n" +
                    FileDetail(ProfilePath(), "its mailbox name: " + problem));
@@ -472,7 +474,7 @@ void TForm1::RestoreFolderTree() {
 }
 
 void TForm1::FormShow() {
-  ProfileDir = "profile/default/";
+  ProfileDir = services_.files.NativePath("profile/default/");
   if (!app_dir_set_) {
     AppDir = services_.files.FolderOf(services_.files.ProgramPath());
     if (AppDir.empty()) AppDir = "./";

@@ -139,7 +139,7 @@ class TForm1 : public TComponent {
 
   // Program state.
   std::string AppDir;      // ends with a path separator
-  std::string ProfileDir;  // "profile/default/"
+  std::string ProfileDir;  // "profile/default/", with the system's separators
   std::string MailboxName;
   std::int32_t MessageCount = -1;
   // Named by the window model, but holds no lines: the scan indexes views of the reader's buffer.

@@ -1,6 +1,7 @@
 #include "repair/StoreScan.h"
 
 #include <algorithm>
+#include <memory>
 #include <new>
 #include <string_view>
 #include <vector>
@@ -189,15 +190,14 @@ void ScanStore(const ScanInput& input, MessageIndexer& indexer, const ScanProgre
     return;
   }
   found.store = input.files.Stamp(input.storePath);
-  const std::unique_ptr<TStream> file = input.files.OpenRead(input.storePath);
-  TStream& store = *file;
-  found.storeBytes = store.Size();
+  const std::unique_ptr<TStream> store = input.files.OpenRead(input.storePath);
+  found.storeBytes = store->Size();
   found.messages = 0;
   if (!indexer.Sink().Open(found.error)) {
     found.status = ScanStatus::CreateFailed;
     return;
   }
-  Scan(input, indexer, progress, found).Run(store);
+  Scan(input, indexer, progress, found).Run(*store);
 }
 
 }  // namespace qv

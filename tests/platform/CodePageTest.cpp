@@ -38,6 +38,17 @@ TEST(AnsiCodePage, CharactersOutsideBecomeQuestionMarks) {
   EXPECT_EQ(Utf8ToAnsi("\xD0\x96"), "?");
 }
 
+// Messages are ANSI but carry file names in UTF-8: a text that is valid UTF-8 is shown as it is.
+TEST(AnsiCodePage, TextsForTheUserAreUtf8WhereTheyAreValidUtf8) {
+  if (!IsWindows1252()) GTEST_SKIP() << "the ANSI code page is " << AnsiCodePage();
+  EXPECT_EQ(TextToUtf8("Cannot open \"/J\xC3\xBCrgen\xEF\xBF\xBD\""),
+            "Cannot open \"/J\xC3\xBCrgen\xEF\xBF\xBD\"");
+  EXPECT_EQ(TextToUtf8("PR\xDC"
+                       "FUNG \xC3"),
+            "PR\xC3\x9C"
+            "FUNG \xC3\x83");
+}
+
 TEST(Utf8, MalformedSequencesBecomeReplacementCharacters) {
   EXPECT_EQ(Utf8ToUtf16("\xC3"), u"\uFFFD");
   EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), u"\uFFFD");      // overlong

@@ -1,17 +1,27 @@
 // What only the Windows services do: the system's named mutexes for the running-check and the
-// folder lock, files in use through sharing, locale names and the ANSI code page of the system.
+// folder lock, files in use through sharing, names in UTF-8 and beyond MAX_PATH, the system's
+// texts, volumes without rights, the command line, the console, locale names and the ANSI code
+// page of the system.
 #include "platform/WinPlatform.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "base/Errors.h"
 #include "platform/CodePage.h"
-#include "platform/Win32.h"
+#include "platform/WinShared.h"
 #include "support/Process.h"
 #include "support/Scratch.h"
+
+#include "platform/Win32.h"
 
 #include <sddl.h>
 
@@ -144,6 +154,118 @@ TEST_F(WinFiles, TheAccessListIsCopied) {
   for (const std::string& p : {a, b})
     ::SetFileSecurityA(p.c_str(), DACL_SECURITY_INFORMATION, full);
   ::LocalFree(full);
+}
+
+// Names outside the ANSI code page, in a folder deeper than MAX_PATH characters: every file step
+// of a repair reaches the file the UTF-8 name means.
+TEST_F(WinFiles, NamesOutsideTheCodePageAndBeyondMaxPath) {
+  fs::path deep = dir_ / u8"Дмитрий メール表 Jürgen";
+  while (deep.native().size() < 300)
+    deep /= u8"Почта 表";
+  ASSERT_TRUE(fs::create_directories(deep));
+  const std::u8string u8 = deep.u8string();
+  const std::string folder(u8.begin(), u8.end());
+  const std::string a = folder + "\\" +
+                        files_.FileNameFromAnsi(
+                            "Pr\xFC"
+                            "fung") +
+                        ".mbx";
+  ASSERT_EQ(a.substr(a.size() - 12), "Prüfung.mbx");
+  const std::string b = folder + "/表.idx", c = folder + "\\c";
+  std::unique_ptr<TStream> out = files_.CreateFile(a);
+  out->WriteString("mail");
+  out->Commit();
+  std::string error;
+  EXPECT_EQ(files_.FileSize(a), 4);
+  EXPECT_TRUE(files_.Stamp(a).exists);
+  EXPECT_EQ(files_.OpenRead(a)->ReadRest(), "mail");
+  EXPECT_EQ(files_.LinkFile(a, b, &error), LinkOutcome::Linked) << error;
+  EXPECT_TRUE(files_.Stamp(a).SameFile(files_.Stamp(b)));
+  EXPECT_TRUE(files_.MoveFile(b, c, &error)) << error;
+  EXPECT_TRUE(files_.ReplaceFile(c, a, &error)) << error;
+  EXPECT_TRUE(files_.CopyPermissions(folder, a, &error)) << error;
+  EXPECT_TRUE(files_.SyncFile(a, &error)) << error;
+  EXPECT_TRUE(files_.SyncFolder(folder, &error)) << error;
+  EXPECT_EQ(files_.ResolveLinks(a), a);
+  EXPECT_FALSE(WinInstanceProbe().FilesInUse({a}));
+  bool held = true;
+  EXPECT_TRUE(files_.LockFolder(folder, &held, &error) != nullptr) << error;
+  EXPECT_TRUE(files_.DeleteFile(a, &error)) << error;
+  EXPECT_FALSE(files_.FileExists(a));
+}
+
+// FAT and exFAT (a memory stick) keep no rights: there are none to copy, and a repair goes on.
+TEST_F(WinFiles, NoRightsAreCopiedOnAVolumeThatKeepsNone) {
+  struct FatFiles : WinFileSystem {
+    std::uint32_t VolumeFlags(const std::string&) override {
+      return FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK;
+    }
+  } fat;
+  const auto b = Make("b", "2");
+  std::string error;
+  EXPECT_NE(files_.VolumeFlags(b) & FILE_PERSISTENT_ACLS, 0u);
+  EXPECT_FALSE(files_.CopyPermissions((dir_ / "none").string(), b, &error));
+  EXPECT_TRUE(fat.CopyPermissions((dir_ / "none").string(), b, &error)) << error;
+}
+
+// A full disk says so in the system's words (the C runtime said "Invalid argument" when the
+// system had taken part of a write).
+TEST_F(WinFiles, AFullDiskSaysSoInTheSystemsWords) {
+  const HANDLE full =
+      ::CreateFileW(L"Z:\\dev\\full", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, 0, nullptr);
+  if (full == INVALID_HANDLE_VALUE) GTEST_SKIP() << "no device that is always full (Wine's)";
+  const std::unique_ptr<TStream> out = win::HandleStream(full, "mailbox.xyz", 1 << 10);
+  try {
+    out->WriteString(std::string(4096, 'x'));
+    out->Commit();
+    ADD_FAILURE() << "the write succeeded";
+  } catch (const EWriteError& e) {
+    EXPECT_EQ(e.Detail(), "\"mailbox.xyz\": " + TextOf(ERROR_DISK_FULL));
+  }
+}
+
+// The command line as the C runtime splits it, but for a backslash before the quote that closes
+// an argument, which a folder written as "C:\Mail\" has: it stays, and the quote closes.
+TEST(WinCommandLine, SplitsAsTheRuntimeButKeepsABackslashBeforeTheClosingQuote) {
+  const struct {
+    const wchar_t* line;
+    std::vector<std::string> args;
+  } kCases[] = {
+      {L"\"C:\\Program Files\\q.exe\" repair", {"C:\\Program Files\\q.exe", "repair"}},
+      {L"q --dir \"C:\\Quorvane Mail\\\" --json", {"q", "--dir", "C:\\Quorvane Mail\\", "--json"}},
+      {L"q --dir \"C:\\Mail\\\"", {"q", "--dir", "C:\\Mail\\"}},
+      {L"q a\\\\\"b c\" \"\" d\\e \"x\\\"y\"", {"q", "a\\b c", "", "d\\e", "x\"y"}},
+      {L"q  \t\x8868\x00FC ", {"q", "表ü"}},
+  };
+  for (const auto& c : kCases)
+    EXPECT_EQ(SplitCommandLine(c.line), c.args)
+        << platform::Utf16ToUtf8(std::u16string(c.line, c.line + std::wstring(c.line).size()));
+}
+
+// A console window shows the program's UTF-8 as the characters it stands for, not as its bytes in
+// the console's code page (437: "Pr├╝fung").
+TEST(WinConsoleTest, WritesUtf8ToAConsoleWindowAsItsCharacters) {
+  ::FreeConsole();
+  if (!::AllocConsole()) GTEST_SKIP() << "no console window (no display)";
+  const HANDLE h =
+      ::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+  std::FILE* stream = ::_fdopen(::_open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY), "wb");
+  ASSERT_NE(stream, nullptr);
+  WinConsole console;
+  EXPECT_TRUE(console.IsTerminal(stream));
+  EXPECT_TRUE(console.Write(stream,
+                            "Pr\xC3\xBC"
+                            "fung"));
+  wchar_t shown[7] = {};
+  DWORD n = 0;
+  ::ReadConsoleOutputCharacterW(h, shown, 7, COORD{0, 0}, &n);
+  std::fclose(stream);
+  ::FreeConsole();
+  EXPECT_EQ(std::wstring(shown, n),
+            L"Pr\x00FC"
+            L"fung");
 }
 
 TEST_F(WinFiles, ReplacingKeepsTheTargetsVisibility) {

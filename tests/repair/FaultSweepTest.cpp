@@ -273,7 +273,7 @@ TEST_F(FaultSweep, FailureAtEveryFileStepLeavesAWholePair) {
     SCOPED_TRACE(backup ? "with backups" : "without backups");
     backup_ = backup;
     RunClean();
-    const std::string folder = Folder().string() + "/";
+    const std::string folder = (Folder() / "").string();
     // Every create, commit, sync, link, rename, removal and folder sync of a run, in order (the
     // backups are two more links).
     ASSERT_EQ(steps_.size(), backup ? 24u : 22u);

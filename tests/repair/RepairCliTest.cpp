@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "mailbox/qvMailbox.h"
+#include "mailbox/qvProfile.h"
+#include "platform/CodePage.h"
 #include "platform/SystemPlatform.h"
 #include "support/Files.h"
 #include "support/Process.h"
@@ -46,12 +48,17 @@ class RepairCli : public ::testing::Test {
 
   fs::path Folder() const { return dir_ / "app" / "profile" / "default"; }
 
-  void WriteIndex() {
+  void WriteIndex(const fs::path& file = {}) {
     TqvMailBox box(nullptr);
     box.SetName("MailBox");
     box.MailItems().NewItem().SetMessageId("<1@x>");
     platform::SystemFileSystem files;
-    box.SaveToFile((Folder() / "mailbox.idx").string(), files);
+    box.SaveToFile(file.empty() ? (Folder() / "mailbox.idx").string() : Utf8(file), files);
+  }
+  // A path in UTF-8, as the program takes and shows it.
+  static std::string Utf8(const fs::path& p) {
+    const std::u8string s = p.u8string();
+    return std::string(s.begin(), s.end());
   }
 
   // Runs the program with the arguments; returns its exit status.
@@ -154,6 +161,64 @@ TEST_F(RepairCli, FailedRunExitsOneWithItsErrorLine) {
   EXPECT_EQ(err_.rfind("Error: Cannot find mailbox!\n\"", 0), 0u) << err_;
   EXPECT_NE(err_.find("mailbox.mbx\": "), std::string::npos) << err_;
   EXPECT_EQ(out_, "Mailbox Name : MAILBOX\n");
+}
+
+// Folders and mailboxes named outside the ANSI code page (the profile names the mailbox in it),
+// and names whose bytes in the code page hold a backslash (the second byte of 表 on code page
+// 932): the files are found, and messages show the folder as it is named, with the system's
+// separators however --dir wrote them. Under Wine the tests run on code pages 1251 and 932 too.
+TEST_F(RepairCli, NamesOutsideTheCodePage) {
+  struct Case {
+    unsigned codePage;
+    const char8_t* folder;
+    const char* mailbox;  // as the profile holds it
+    const char8_t* file;  // the mailbox's files
+  };
+  static const Case kCases[] = {
+      {1252, u8"Дмитрий 表",
+       "Pr\xFC"
+       "fung",
+       u8"Prüfung"},
+      {1251, u8"Jürgen 表", "\xCF\xEE\xF7\xF2\xE0", u8"Почта"},
+      {932, u8"Jürgen メール表", "\x95\x5C", u8"表"},
+  };
+  const Case* c = &kCases[0];
+  for (const Case& each : kCases)
+    if (each.codePage == platform::AnsiCodePage()) c = &each;
+  const fs::path app = dir_ / c->folder;
+  const fs::path folder = app / "profile" / "default";
+  fs::create_directories(folder);
+  TqvProfile profile(nullptr);
+  profile.SetName("qvProfile");
+  profile.SetMailbox(c->mailbox);
+  platform::SystemFileSystem files;
+  profile.SaveToFile(Utf8(folder / "profile.dat"), files);
+  WriteIndex(folder / (std::u8string(c->file) + u8".idx"));
+  WriteFile(folder / (std::u8string(c->file) + u8".mbx"), kStore);
+
+  EXPECT_EQ(Run({"repair", "--dir", Utf8(app)}), 0) << err_;
+  EXPECT_NE(out_.find("\nreplaced                 yes\n"), std::string::npos) << out_;
+  WriteFile(folder / "profile.dat", "");  // a profile that cannot be read
+  EXPECT_EQ(Run({"repair", "--dir", Utf8(app.generic_u8string())}), 1);
+  EXPECT_NE(err_.find("\"" + Utf8(folder / "profile.dat") + "\""), std::string::npos) << err_;
+}
+
+// The switches that ask for the usage; "/?" is the Windows way.
+TEST_F(RepairCli, HelpSwitchesShowTheUsage) {
+#ifdef _WIN32
+  const int slash = 0;
+#else
+  const int slash = 2;
+#endif
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"--help"}, {"repair", "-h"}, {"/?"}, {"check", "/?"}}) {
+    SCOPED_TRACE(args.back());
+    const bool windowsWay = args.back() == "/?";
+    EXPECT_EQ(Run(args), windowsWay ? slash : 0);
+    if (!windowsWay || slash == 0) {
+      EXPECT_EQ(out_.rfind("usage: qvrepair-cli", 0), 0u) << out_;
+    }
+  }
 }
 
 #ifndef _WIN32

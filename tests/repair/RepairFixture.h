@@ -50,10 +50,10 @@ class RepairFixture : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  // Spelled as the form spells them: the program folder, then "/profile/default/" (Windows takes
-  // either separator).
-  fs::path Folder() const { return dir_.string() + "/profile/default"; }
-  fs::path File(const std::string& name) const { return Folder().string() + "/" + name; }
+  // Spelled as the form spells them: the program folder, then "profile/default/", with the
+  // system's separator.
+  fs::path Folder() const { return (dir_ / "profile" / "default").make_preferred(); }
+  fs::path File(const std::string& name) const { return Folder() / name; }
 
   // An index with two folders and the given old entries.
   void WriteIndex(const std::vector<OldEntry>& entries, const std::string& name = "mailbox") {

@@ -101,7 +101,7 @@ TEST_F(ReplaceFault, NoMessageIsLostWhateverStepFails) {
        {}},
       {"sync of the folder before the renames",
        100,
-       failOn("syncdir", "/profile/default/"),
+       failOn("syncdir", (fs::path("profile") / "default" / "").string()),
        Left::OldPair,
        {}},
       {"sync of the folder after the renames",
@@ -241,7 +241,7 @@ TEST_F(ReplaceFault, FailedCreateOfTheRepairedStoreClosesTheWindow) {
 TEST_F(ReplaceFault, RunSyncsTheStoreAndTheIndexBeforeReplacing) {
   auto form = Repair(Store(10));
   ASSERT_TRUE(form->Replaced());
-  const std::string folder = Folder().string() + "/";
+  const std::string folder = (Folder() / "").string();
   // The journal names what the run makes before any of it holds data (the repaired store and the
   // new index's file are made empty first), and everything the renames need is on the disk, the
   // journal's second record last, before the first rename.

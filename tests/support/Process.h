@@ -101,9 +101,18 @@ class ChildProcess {
   ChildProcess(const std::vector<std::string>& argv, const std::string& stdoutPath = "",
                const std::string& stderrPath = "") {
 #ifdef _WIN32
-    std::string commandLine;
+    // The arguments are UTF-8, as the programs take them; the system gets them as UTF-16.
+    auto wide = [](const std::string& utf8) {
+      std::wstring w(utf8.size() + 1, L'\0');
+      w.resize(static_cast<std::size_t>(
+          ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(),
+                                static_cast<int>(w.size()))));
+      return w;
+    };
+    std::string utf8;
     for (const std::string& a : argv)
-      commandLine += (commandLine.empty() ? "" : " ") + QuoteArgument(a);
+      utf8 += (utf8.empty() ? "" : " ") + QuoteArgument(a);
+    std::wstring commandLine = wide(utf8);
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     auto open = [&inherit](const std::string& path, bool write) {
       return ::CreateFileA(path.empty() ? NullDevice() : path.c_str(),
@@ -111,15 +120,15 @@ class ChildProcess {
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
                            write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     };
-    STARTUPINFOA startup{};
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = open("", false);
     startup.hStdOutput = open(stdoutPath, true);
     startup.hStdError = open(stderrPath, true);
     PROCESS_INFORMATION info{};
-    const BOOL started = ::CreateProcessA(argv[0].c_str(), commandLine.data(), nullptr, nullptr,
-                                          TRUE, 0, nullptr, nullptr, &startup, &info);
+    const BOOL started = ::CreateProcessW(wide(argv[0]).c_str(), commandLine.data(), nullptr,
+                                          nullptr, TRUE, 0, nullptr, nullptr, &startup, &info);
     for (HANDLE h : {startup.hStdInput, startup.hStdOutput, startup.hStdError})
       if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
     if (!started) throw std::runtime_error("cannot start " + argv[0]);
