@@ -112,7 +112,8 @@ void TForm1::ReportError(const std::string& text) {
 void TForm1::SetState(State s) {
   state_ = s;
   // The folder is held only while a run may still start or is going on.
-  if (s == State::Done || s == State::Blocked) folder_lock_.reset();
+  // (An export holds it also when blocked only by a missing index, which it does without.)
+  if (s == State::Done || (s == State::Blocked && !export_)) folder_lock_.reset();
   Button1.SetEnabled(s == State::Ready);
   Button2.SetCaption(s == State::Done ? "Close" : "Cancel");
   Button2.SetEnabled(s != State::Running);
@@ -141,7 +142,7 @@ void TForm1::Block(const std::string& reason) {
 
 void TForm1::BlockWithError(const std::string& reason) {
   // A dry run reports why a repair would not start in its figures, not as an error.
-  if (!dry_run_) ReportError(reason);
+  if (!dry_run_ || export_) ReportError(reason);
   Block(reason);
 }
 
@@ -246,7 +247,7 @@ void TForm1::FormShow() {
   platform::FileSystem& files = services_.files;
   MessageLines = std::make_unique<TStringList>();
   // A dry run goes on when another run holds the folder: it writes nothing, and says so.
-  if (!TakeFolderLock() && !dry_run_) return;
+  if (!TakeFolderLock() && (!dry_run_ || export_)) return;
   if (!ReadProfile()) {
     paths_ = MailboxPaths();
     return;
@@ -291,6 +292,7 @@ void TForm1::Button1Click() {
   if (dry_run_ ? (state_ == State::Running || state_ == State::Done || paths_.store.empty())
                : state_ != State::Ready)
     return;
+  if (export_ && !StartExport()) return;
   SetState(State::Running);
   replaced_ = false;
   try {
@@ -315,7 +317,7 @@ void TForm1::Button1Click() {
       return;
     case ScanStatus::NoMessages:
       figures_.scanned = true;
-      EndRunUnchanged(dry_run_ ? "" : kNoMessagesFound);
+      EndRunUnchanged(dry_run_ && !export_ ? "" : kNoMessagesFound);
       return;
   }
   try {
@@ -339,6 +341,7 @@ void TForm1::FinishRun() {
   figures_.scanned = true;
   if (dry_run_) {
     RepairedStore.reset();
+    if (export_) ExportMessages();
     return;
   }
   replaced_ = ReplaceFiles();
@@ -352,7 +355,7 @@ const std::vector<std::string>& TForm1::Backups() const noexcept {
 // --- the steps ---------------------------------------------------------------------------------
 
 void TForm1::ShowProgress() {
-  Label2.SetCaption(kRepairingMessage + IntToStr(MessageCount));
+  Label2.SetCaption((export_ ? kReadingMessage : kRepairingMessage) + IntToStr(MessageCount));
   view_.ProcessMessages();
 }
 
@@ -442,6 +445,41 @@ void TForm1::MergeIndex() {
   f.newInInbox = m.newInInbox;
   f.oldEntries = m.oldEntries;
   f.droppedEntries = m.droppedEntries;
+}
+
+void TForm1::SetExport(ExportTarget target) {
+  export_ = std::move(target);
+  dry_run_ = true;
+}
+
+bool TForm1::StartExport() {
+  exported_ = ExportResult();
+  exported_bytes_ = 0;
+  // Without an index the export goes on: every message to the Inbox. What else keeps a repair
+  // from starting (another run, the mail client, no profile) was reported and stops it too.
+  if ((state_ == State::Blocked && blocked_reason_ != kCannotFindMailbox) || figures_.clientRunning)
+    return false;
+  std::string full;
+  const std::string error = PrepareExportFolder(services_.files, export_->out, AppDir, false, full);
+  if (error.empty()) return true;
+  ReportError(error);
+  SetState(State::Done);
+  return false;
+}
+
+void TForm1::ExportMessages() {
+  const ExportInput input{services_.files, services_.clock, services_.locale.Names(),
+                          StorePath(),     scan_.store,     AppDir};
+  ExportStore(
+      input, MailBox.TreeItems(), entries_, *export_,
+      [this](const ScanResult& found) {
+        MessageCount = static_cast<std::int32_t>(found.messages);
+        exported_bytes_ = found.scannedBytes;
+        Label2.SetCaption(kExportingMessage + IntToStr(MessageCount));
+        view_.ProcessMessages();
+      },
+      exported_);
+  if (!exported_.error.empty()) ReportError(exported_.error);
 }
 
 bool TForm1::ReplaceFiles() {

@@ -52,7 +52,7 @@ using ScanProgress = std::function<void(const ScanResult& found)>;
 // only blank lines becomes the first message (read a second time from the store once the first
 // separator shows that there is one). Raises what reading the store or the sink raises; `found`
 // then tells how far the scan got. The sink is left open: the caller closes it.
-void ScanStore(const ScanInput& input, MessageIndexer& indexer, const ScanProgress& progress,
+void ScanStore(const ScanInput& input, MessageStep& indexer, const ScanProgress& progress,
                ScanResult& found);
 
 }  // namespace qv
