@@ -57,39 +57,29 @@ inline std::string_view MboxStatusLine(bool read) noexcept {
 }
 
 // A message's lines (without the separator) as an mboxrd file holds them after its From_ line,
-// each handed to `put(quoted, line)` (quoted: one more ">" goes before it): every line that
-// IsMboxFromLine is quoted; the header (the lines before the first empty one) gets the Status
-// line of `read` in place of its first Status or X-Status field, whose other ones (with their
-// folded lines) go, or at its end when it has none; and an empty line ends the message unless its
-// last line is one already.
+// each handed to `put(quoted, line)` (quoted: one more ">" goes before it): first the Status line
+// of `read` (readers take the first Status field, and a header that a reader takes to end early at
+// a malformed line still shows it), then the lines, every one that IsMboxFromLine quoted, less the
+// Status and X-Status fields (with their folded lines) of the header, which ends at the first empty
+// line; last an empty line unless the last line is one already.
 template <class Put>
 void ForEachMboxLine(std::span<const std::string_view> lines, bool read, Put&& put) {
-  const std::string_view status = MboxStatusLine(read);
-  bool header = true, statusPut = false, dropping = false;
-  std::string_view last;
+  put(false, MboxStatusLine(read));
+  bool header = true, dropping = false, endsEmpty = false;
   for (const std::string_view line : lines) {
     if (header) {
       if (line.empty()) {
         header = false;
-        if (!statusPut) put(false, status);
-        statusPut = true;
       } else if (dropping && (line[0] == ' ' || line[0] == '\t')) {
         continue;  // folded into a field that goes
       } else if ((dropping = IsStatusField(line))) {
-        if (!statusPut) put(false, status);
-        statusPut = true;
-        last = status;
         continue;
       }
     }
     put(IsMboxFromLine(line), line);
-    last = line;
+    endsEmpty = line.empty();
   }
-  if (!statusPut) {
-    put(false, status);
-    last = status;
-  }
-  if (!last.empty()) put(false, std::string_view());
+  if (!endsEmpty) put(false, std::string_view());
 }
 
 }  // namespace qv
