@@ -1,5 +1,6 @@
 #include "repair/ExportFormat.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "base/StringUtils.h"
@@ -47,7 +48,8 @@ std::string PortableName(std::string_view utf8) {
   if (name.empty()) return "_";
   if (name.front() == '.') name.front() = '_';
   if (name.back() == '.') name.back() = '_';
-  if (IsDeviceName(name)) name += '_';
+  // ("LPT1.txt" is the device too: the "_" goes after the stem.)
+  if (IsDeviceName(name)) name.insert(std::min(name.find('.'), name.size()), "_");
   return name;
 }
 
@@ -96,7 +98,8 @@ std::string MaildirLevelName(std::string_view utf8, std::size_t maxBytes) {
 }
 
 std::string MaildirBaseName(std::int64_t runTime, std::size_t number) {
-  return Format("%lld.%010zu.qvrepair", static_cast<long long>(runTime), number);
+  return Format("%lld.%010llu.qvrepair", static_cast<long long>(runTime),
+                static_cast<unsigned long long>(number));
 }
 
 std::string MaildirFlags(bool read, bool colon) {

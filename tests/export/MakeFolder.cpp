@@ -81,10 +81,10 @@ int main(int argc, char** argv) {
     const char* status;
   };
   static constexpr Item kTree[] = {
-      {0, "Inbox", "_msInbox"},          {1, "Kunden", "_usrKunden"},
-      {0, "Sent", "_msSent"},            {0, "\xC4rger & Co", "_usrAerger"},
-      {1, "Q1.2024/Q2", "_usrQ"},        {2, "Tiefer", "_usrTief"},
-      {0, "A.B", "_usrAB1"},             {0, "A_B", "_usrAB2"},
+      {0, "Inbox", "_msInbox"},      {1, "Kunden", "_usrKunden"},
+      {0, "Sent", "_msSent"},        {0, "\xC4rger & Co", "_usrAerger"},
+      {1, "Q1.2024/Q2", "_usrQ"},    {2, "Tiefer", "_usrTief"},
+      {0, "A.B", "_usrAB1"},         {0, "A_B", "_usrAB2"},
       {0, "INBOX", "_usrInboxLike"},
   };
   int n = 0;
