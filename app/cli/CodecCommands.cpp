@@ -59,17 +59,6 @@ int WithStandardOutput(StandardOutput& output, Body body) {
   return 0;
 }
 
-const char* MethodName(TclEncodeMethod method) {
-  switch (method) {
-    case cmMIMEQuotedPrintable:
-      return "cmMIMEQuotedPrintable";
-    case cmMIMEBase64:
-      return "cmMIMEBase64";
-    default:
-      return "cmNone";
-  }
-}
-
 }  // namespace
 
 int RunEncode(const Args& args) {
@@ -131,7 +120,8 @@ int RunDecode(const Args& args) {
 int RunPreferred(const Args& args) {
   if (!args.empty()) return UsageError("preferred: takes no arguments");
   const std::unique_ptr<TStream> input = OpenStandardInput(false);
-  std::printf("%s\n", MethodName(TclEncoder::GetPreferredEncoding(*input)));
+  const TclEncodeMethod method = TclEncoder::GetPreferredEncoding(*input);
+  std::printf("%s\n", std::string(kEncodeMethodInfo.NameOf(method)).c_str());
   return std::fflush(stdout) == 0 ? 0 : 1;
 }
 

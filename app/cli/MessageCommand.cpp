@@ -121,41 +121,9 @@ TStringList ReadMessageLines(const std::string& fileName) {
   return lines;
 }
 
-const char* PriorityName(TclMessagePriority p) {
-  switch (p) {
-    case mpLow:
-      return "mpLow";
-    case mpHigh:
-      return "mpHigh";
-    default:
-      return "mpNormal";
-  }
-}
-
-const char* FormatName(TclMessageFormat f) {
-  switch (f) {
-    case mfMIME:
-      return "mfMIME";
-    case mfUUencode:
-      return "mfUUencode";
-    default:
-      return "mfNone";
-  }
-}
-
-const char* EncodingName(TclEncodeMethod m) {
-  switch (m) {
-    case cmMIMEQuotedPrintable:
-      return "cmMIMEQuotedPrintable";
-    case cmMIMEBase64:
-      return "cmMIMEBase64";
-    case cmUUEncode:
-      return "cmUUEncode";
-    case cm8Bit:
-      return "cm8Bit";
-    default:
-      return "cmNone";
-  }
+// A value of an enumeration as a JSON string of its name in the class tables.
+std::string EnumName(const TEnumInfo& info, int value) {
+  return "\"" + std::string(info.NameOf(value)) + "\"";
 }
 
 void WriteBodies(JsonWriter& json, const TclMessageBodies& bodies) {
@@ -165,7 +133,7 @@ void WriteBodies(JsonWriter& json, const TclMessageBodies& bodies) {
     json.BeginObject();
     json.String("Class", body.ClassName());
     json.String("ContentType", body.ContentType());
-    json.Raw("Encoding", std::string("\"") + EncodingName(body.Encoding()) + "\"");
+    json.Raw("Encoding", EnumName(kEncodeMethodInfo, body.Encoding()));
     json.String("ContentDisposition", body.ContentDisposition());
     if (auto* text = dynamic_cast<const TclTextBody*>(&body))
       json.String("CharSet", text->CharSet());
@@ -184,7 +152,6 @@ void WriteBodies(JsonWriter& json, const TclMessageBodies& bodies) {
 
 std::string MessageJson(const TclMailMessage& m) {
   JsonWriter json;
-  auto name = [](const char* identifier) { return std::string("\"") + identifier + "\""; };
   json.BeginObject();
   json.String("From", m.From());
   json.List("ToList", m.ToList());
@@ -193,13 +160,13 @@ std::string MessageJson(const TclMailMessage& m) {
   json.String("Subject", m.Subject());
   json.Number("Date", m.Date());
   json.String("MessageID", m.MessageID());
-  json.Raw("Priority", name(PriorityName(m.Priority())));
+  json.Raw("Priority", EnumName(kMessagePriorityInfo, m.Priority()));
   json.String("ContentType", m.ContentType());
   json.String("ContentSubType", m.ContentSubType());
   json.String("CharSet", m.CharSet());
   json.String("ContentDisposition", m.ContentDisposition());
-  json.Raw("MessageFormat", name(FormatName(m.MessageFormat())));
-  json.Raw("Encoding", name(EncodingName(m.Encoding())));
+  json.Raw("MessageFormat", EnumName(kMessageFormatInfo, m.MessageFormat()));
+  json.Raw("Encoding", EnumName(kEncodeMethodInfo, m.Encoding()));
   json.String("ReplyTo", m.ReplyTo());
   json.String("ReadReceiptTo", m.ReadReceiptTo());
   json.List("References", m.References());

@@ -21,6 +21,9 @@ enum TclEncodeMethod : std::uint8_t {
   cm8Bit = 4,
 };
 
+// The names of the methods, for component streams.
+extern const TEnumInfo kEncodeMethodInfo;
+
 class EclEncoderError : public Exception {
  public:
   using Exception::Exception;

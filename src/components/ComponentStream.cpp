@@ -307,115 +307,116 @@ class TComponentReader : public TReader {
   }
 
   void ReadPropValue(TPersistent& obj, const TPropInfo& p) {
-    switch (p.kind) {
-      case TPropKind::Integer: {
-        std::int64_t v;
-        if (NextValue() == TValueType::Ident && !p.identMap.empty()) {
-          ReadValue();
-          const auto found = ValueOfIdent(p.identMap, ReadStr());
+    TPropertyValue value(*this, obj, p);
+    ReadValueWith(value);
+  }
+
+  // What a property makes of a stored value: the kinds of value each kind of property takes, and
+  // how it is set from them.
+  class TPropertyValue final : public TValueVisitor {
+   public:
+    TPropertyValue(TComponentReader& reader, TPersistent& obj, const TPropInfo& p)
+        : reader_(reader), obj_(obj), p_(p) {}
+
+    bool Accepts(TValueType t) override {
+      switch (p_.kind) {
+        case TPropKind::Integer:
+          return IsShortInteger(t) || (t == TValueType::Ident && !p_.identMap.empty());
+        case TPropKind::Char:
+        case TPropKind::String:
+          return IsTextValue(t);
+        case TPropKind::Enumeration:
+          return t == TValueType::Ident || t == TValueType::False || t == TValueType::True ||
+                 t == TValueType::Nil || t == TValueType::Null;
+        case TPropKind::Set:
+          return t == TValueType::Set;
+        case TPropKind::Float:
+          return IsInteger(t) || t == TValueType::Extended || t == TValueType::Double;
+        case TPropKind::Int64:
+          return IsInteger(t);
+        case TPropKind::Object:
+          return AcceptsObject(t);
+        case TPropKind::Event:
+          return t == TValueType::Nil || t == TValueType::Ident;
+      }
+      return false;
+    }
+
+    void Ident(TValueType t, std::string name) override {
+      switch (p_.kind) {
+        case TPropKind::Integer: {
+          const auto found = ValueOfIdent(p_.identMap, name);
           if (!found) ThrowInvalidPropertyValue();
-          v = *found;
-        } else {
-          v = ReadInteger();
+          return p_.setOrd(obj_, ClampToWidth(*found, p_.width));
         }
-        p.setOrd(obj, ClampToWidth(v, p.width));
-        return;
-      }
-      case TPropKind::Char: {
-        const TValueType t = NextValue();
-        if (t != TValueType::String && t != TValueType::LString && t != TValueType::WString &&
-            t != TValueType::Utf8String)
-          ThrowInvalidPropertyValue();
-        const std::string s = ReadString();
-        if (s.size() > 1) ThrowInvalidPropertyValue();
-        p.setOrd(obj, s.empty() ? 0 : static_cast<std::uint8_t>(s[0]));
-        return;
-      }
-      case TPropKind::Enumeration: {
-        const int v = p.enumInfo->IndexOf(ReadIdent());
-        if (v < 0) ThrowInvalidPropertyValue();
-        p.setOrd(obj, v);
-        return;
-      }
-      case TPropKind::Set:
-        p.setOrd(obj, ReadSet(*p.enumInfo));
-        return;
-      case TPropKind::Float:
-        p.setFloat(obj, ReadFloat());
-        return;
-      case TPropKind::Int64: {
-        const TValueType t = NextValue();
-        if (t != TValueType::Int64 && t != TValueType::Int8 && t != TValueType::Int16 &&
-            t != TValueType::Int32)
-          ThrowInvalidPropertyValue();
-        p.setOrd(obj, ReadInt64());
-        return;
-      }
-      case TPropKind::String:
-        p.setStr(obj, ReadString());
-        return;
-      case TPropKind::Object:
-        ReadObjectValue(obj, p);
-        return;
-      case TPropKind::Event: {
-        const TValueType t = ReadValue();
-        if (t == TValueType::Nil) {
-          p.setEvent(obj, {});
+        case TPropKind::Enumeration: {
+          const int v = p_.enumInfo->IndexOf(name);
+          if (v < 0) ThrowInvalidPropertyValue();
+          return p_.setOrd(obj_, v);
+        }
+        case TPropKind::Object:
+          if (t == TValueType::Nil) return p_.setObj(obj_, nullptr);
+          reader_.fixups_.push_back({&obj_, &p_, std::move(name)});
           return;
-        }
-        if (t != TValueType::Ident) ThrowInvalidPropertyValue();
-        const std::string method = ReadStr();
-        if (!root_->HasMethod(method)) ThrowInvalidPropertyValue();
-        p.setEvent(obj, {root_, method});
-        return;
+        default:  // an event
+          if (t == TValueType::Nil) return p_.setEvent(obj_, {});
+          if (!reader_.root_->HasMethod(name)) ThrowInvalidPropertyValue();
+          return p_.setEvent(obj_, {reader_.root_, std::move(name)});
       }
     }
-  }
 
-  std::int64_t ReadSet(const TEnumInfo& members) {
-    if (ReadValue() != TValueType::Set) ThrowInvalidPropertyValue();
-    std::uint32_t bits = 0;
-    bool bad = false;
-    while (true) {
-      const std::string m = ReadStr();
-      if (m.empty()) break;
-      const int i = members.IndexOf(m);
-      if (i < 0 || i >= 32) {
-        bad = true;  // the rest of the set is skipped before failing
-      } else {
-        bits |= std::uint32_t{1} << i;
-      }
+    void Integer(TValueType, std::int64_t v) override {
+      if (p_.kind == TPropKind::Float) return p_.setFloat(obj_, static_cast<double>(v));
+      p_.setOrd(obj_, p_.kind == TPropKind::Integer ? ClampToWidth(v, p_.width) : v);
     }
-    if (bad) ThrowInvalidPropertyValue();
-    return bits;
-  }
 
-  void ReadObjectValue(TPersistent& obj, const TPropInfo& p) {
-    switch (ReadValue()) {
-      case TValueType::Nil:
-        p.setObj(obj, nullptr);
-        return;
-      case TValueType::Collection: {
-        auto* collection = dynamic_cast<TCollection*>(p.getObj(obj));
-        if (!collection) ThrowInvalidPropertyValue();
-        ReadCollection(*collection);
-        return;
-      }
-      case TValueType::Ident:
-        if (p.objectRole != TObjectRole::Reference) ThrowInvalidPropertyValue();
-        fixups_.push_back({&obj, &p, ReadStr()});
-        return;
-      default:
-        ThrowInvalidPropertyValue();
+    void Real(TValueType, double v) override { p_.setFloat(obj_, v); }
+
+    void Text(TValueType t, std::string bytes) override {
+      std::string s = TextToAnsi(t, std::move(bytes));
+      if (p_.kind == TPropKind::String) return p_.setStr(obj_, std::move(s));
+      if (s.size() > 1) ThrowInvalidPropertyValue();
+      p_.setOrd(obj_, s.empty() ? 0 : static_cast<std::uint8_t>(s[0]));
     }
-  }
+
+    // Members that are not of the set's enumeration fail once the whole set is read.
+    void Set(std::vector<std::string> members) override {
+      std::uint32_t bits = 0;
+      bool bad = false;
+      for (const std::string& m : members) {
+        const int i = p_.enumInfo->IndexOf(m);
+        if (i < 0 || i >= 32)
+          bad = true;
+        else
+          bits |= std::uint32_t{1} << i;
+      }
+      if (bad) ThrowInvalidPropertyValue();
+      p_.setOrd(obj_, bits);
+    }
+
+    void Collection(TReader&) override { reader_.ReadCollection(*collection_); }
+
+   private:
+    bool AcceptsObject(TValueType t) {
+      if (t == TValueType::Collection) {
+        collection_ = dynamic_cast<TCollection*>(p_.getObj(obj_));
+        return collection_ != nullptr;
+      }
+      return t == TValueType::Nil ||
+             (t == TValueType::Ident && p_.objectRole == TObjectRole::Reference);
+    }
+
+    TComponentReader& reader_;
+    TPersistent& obj_;
+    const TPropInfo& p_;
+    TCollection* collection_ = nullptr;
+  };
 
   void ReadCollection(TCollection& collection) {
     struct UpdateGuard {
       TCollection& c;
       ~UpdateGuard() { c.EndUpdate(); }
     };
-    EnterNesting();
     collection.BeginUpdate();
     UpdateGuard guard{collection};
     TItemSink* sink = sink_ && &sink_->Collection() == &collection ? sink_ : nullptr;
@@ -424,9 +425,7 @@ class TComponentReader : public TReader {
       if (sink) sink->Clear();
     }
     while (!EndOfList()) {
-      const TValueType t = NextValue();
-      if (t == TValueType::Int8 || t == TValueType::Int16 || t == TValueType::Int32)
-        ReadInteger();  // a stored item number is not used
+      if (IsShortInteger(NextValue())) ReadInteger();  // a stored item number is not used
       if (!sink) {
         ReadItem(collection.Add());
         continue;
@@ -440,8 +439,6 @@ class TComponentReader : public TReader {
       }
       sink->End(item);
     }
-    ReadByte();
-    LeaveNesting();
   }
 
   void ReadItem(TCollectionItem& item) {

@@ -1,6 +1,7 @@
 #include "components/Filer.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "base/Errors.h"
@@ -266,10 +267,10 @@ bool TReader::ReadBoolean() {
   ThrowInvalidPropertyValue();
 }
 
-std::string TReader::ReadIdent() {
-  switch (ReadValue()) {
-    case TValueType::Ident:
-      return ReadStr();
+namespace {
+// The identifiers that have tags of their own; null for every other tag.
+const char* TagIdent(TValueType t) noexcept {
+  switch (t) {
     case TValueType::False:
       return "False";
     case TValueType::True:
@@ -279,8 +280,16 @@ std::string TReader::ReadIdent() {
     case TValueType::Null:
       return "Null";
     default:
-      ThrowInvalidPropertyValue();
+      return nullptr;
   }
+}
+}  // namespace
+
+std::string TReader::ReadIdent() {
+  const TValueType t = ReadValue();
+  if (t == TValueType::Ident) return ReadStr();
+  if (const char* ident = TagIdent(t)) return ident;
+  ThrowInvalidPropertyValue();
 }
 
 TExtended80 TReader::ReadExtendedBytes() {
@@ -316,22 +325,29 @@ std::string TReader::ReadLongData(std::uint64_t count, unsigned unit) {
   return ReadBytes(count * unit);
 }
 
+std::u16string Utf16FromBytes(std::string_view bytes) {
+  std::u16string wide(bytes.size() / 2, u'\0');
+  for (std::size_t i = 0; i < wide.size(); ++i)
+    wide[i] = static_cast<char16_t>(static_cast<std::uint8_t>(bytes[2 * i]) |
+                                    (static_cast<std::uint8_t>(bytes[2 * i + 1]) << 8));
+  return wide;
+}
+
+std::string TextToAnsi(TValueType type, std::string bytes) {
+  if (type == TValueType::WString) return platform::Utf16ToAnsi(Utf16FromBytes(bytes));
+  if (type == TValueType::Utf8String) return platform::Utf8ToAnsi(bytes);
+  return bytes;
+}
+
 std::string TReader::ReadString() {
-  switch (ReadValue()) {
+  switch (const TValueType t = ReadValue()) {
     case TValueType::String:
       return ReadStr();
     case TValueType::LString:
-      return ReadLongData(GetLE<std::uint32_t>(*this), 1);
-    case TValueType::WString: {
-      const std::string bytes = ReadLongData(GetLE<std::uint32_t>(*this), 2);
-      std::u16string wide(bytes.size() / 2, u'\0');
-      for (std::size_t i = 0; i < wide.size(); ++i)
-        wide[i] = static_cast<char16_t>(static_cast<std::uint8_t>(bytes[2 * i]) |
-                                        (static_cast<std::uint8_t>(bytes[2 * i + 1]) << 8));
-      return platform::Utf16ToAnsi(wide);
-    }
     case TValueType::Utf8String:
-      return platform::Utf8ToAnsi(ReadLongData(GetLE<std::uint32_t>(*this), 1));
+      return TextToAnsi(t, ReadLongData(GetLE<std::uint32_t>(*this), 1));
+    case TValueType::WString:
+      return TextToAnsi(t, ReadLongData(GetLE<std::uint32_t>(*this), 2));
     default:
       ThrowInvalidPropertyValue();
   }
@@ -362,80 +378,91 @@ void TReader::SkipProperty() {
 }
 
 void TReader::SkipValue() {
-  const auto skip = [this](std::uint64_t n) {
-    if (n > end_ - pos_ && n > Remaining()) throw EReadError(kStreamReadError);
-    char tmp[256];
-    while (n > 0) {
-      const auto k = static_cast<std::size_t>(std::min<std::uint64_t>(n, sizeof tmp));
-      Read(tmp, k);
-      n -= k;
+  TValueVisitor skip;
+  ReadValueWith(skip);
+}
+
+void TValueVisitor::List(TReader& reader) {
+  while (!reader.EndOfList())
+    reader.SkipValue();
+}
+
+void TValueVisitor::Collection(TReader& reader) {
+  while (!reader.EndOfList()) {
+    if (IsShortInteger(reader.NextValue())) reader.SkipValue();
+    if (reader.ReadValue() != TValueType::List) ThrowInvalidPropertyValue();
+    while (!reader.EndOfList())
+      reader.SkipProperty();
+    reader.ReadByte();
+  }
+}
+
+namespace {
+
+// The bytes after the tag of a value that is not a list or a collection.
+void ReadScalar(TReader& r, TValueType t, TValueVisitor& v) {
+  switch (t) {
+    case TValueType::Int8:
+      return v.Integer(t, GetLE<std::int8_t>(r));
+    case TValueType::Int16:
+      return v.Integer(t, GetLE<std::int16_t>(r));
+    case TValueType::Int32:
+      return v.Integer(t, GetLE<std::int32_t>(r));
+    case TValueType::Int64:
+    case TValueType::Currency:
+      return v.Integer(t, GetLE<std::int64_t>(r));
+    case TValueType::Extended:
+      return v.Real(t, ExtendedToDouble(r.ReadExtendedBytes()));
+    case TValueType::Single:
+      return v.Real(t, std::bit_cast<float>(GetLE<std::uint32_t>(r)));
+    case TValueType::Double:
+    case TValueType::Date:
+      return v.Real(t, std::bit_cast<double>(GetLE<std::uint64_t>(r)));
+    case TValueType::String:
+      return v.Text(t, r.ReadStr());
+    case TValueType::LString:
+    case TValueType::Utf8String:
+    case TValueType::Binary:
+      return v.Text(t, r.ReadBytes(GetLE<std::uint32_t>(r)));
+    case TValueType::WString:
+      return v.Text(t, r.ReadBytes(std::uint64_t{GetLE<std::uint32_t>(r)} * 2));
+    case TValueType::Set: {
+      std::vector<std::string> members;
+      for (std::string m; !(m = r.ReadStr()).empty();)
+        members.push_back(std::move(m));
+      return v.Set(std::move(members));
     }
-  };
-  switch (ReadValue()) {
+    default:
+      ThrowInvalidPropertyValue();
+  }
+}
+
+}  // namespace
+
+void TReader::ReadValueWith(TValueVisitor& v) {
+  const TValueType t = ReadValue();
+  if (!v.Accepts(t)) ThrowInvalidPropertyValue();
+  switch (t) {
     case TValueType::Null:
     case TValueType::False:
     case TValueType::True:
     case TValueType::Nil:
-      return;
-    case TValueType::List:
-      EnterNesting();
-      while (!EndOfList())
-        SkipValue();
-      ReadByte();
-      LeaveNesting();
-      return;
-    case TValueType::Int8:
-      skip(1);
-      return;
-    case TValueType::Int16:
-      skip(2);
-      return;
-    case TValueType::Int32:
-    case TValueType::Single:
-      skip(4);
-      return;
-    case TValueType::Extended:
-      skip(10);
-      return;
-    case TValueType::String:
+      return v.Ident(t, TagIdent(t));
     case TValueType::Ident:
-      skip(ReadByte());
-      return;
-    case TValueType::Binary:
-    case TValueType::LString:
-    case TValueType::Utf8String:
-      skip(GetLE<std::uint32_t>(*this));
-      return;
-    case TValueType::WString:
-      skip(std::uint64_t{GetLE<std::uint32_t>(*this)} * 2);
-      return;
-    case TValueType::Set:
-      while (true) {
-        const std::uint8_t n = ReadByte();
-        if (n == 0) return;
-        skip(n);
-      }
+      return v.Ident(t, ReadStr());
+    case TValueType::List:
     case TValueType::Collection:
       EnterNesting();
-      while (!EndOfList()) {
-        const auto t = NextValue();
-        if (t == TValueType::Int8 || t == TValueType::Int16 || t == TValueType::Int32) SkipValue();
-        if (ReadValue() != TValueType::List) ThrowInvalidPropertyValue();
-        while (!EndOfList())
-          SkipProperty();
-        ReadByte();
-      }
+      if (t == TValueType::List)
+        v.List(*this);
+      else
+        v.Collection(*this);
       ReadByte();
       LeaveNesting();
       return;
-    case TValueType::Currency:
-    case TValueType::Date:
-    case TValueType::Int64:
-    case TValueType::Double:
-      skip(8);
-      return;
+    default:
+      ReadScalar(*this, t, v);
   }
-  ThrowInvalidPropertyValue();
 }
 
 void TReader::DefineProperty(std::string_view name, const ReadProc& read, const WriteProc&, bool) {

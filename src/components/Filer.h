@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/Stream.h"
 #include "components/Extended.h"
@@ -57,6 +58,49 @@ inline constexpr const char* kClassNotFound = "Class %s not found";
 
 // Lists and collections nest at most this deep; deeper input is rejected as malformed.
 inline constexpr int kMaxNesting = 64;
+
+// A stored value as TReader::ReadValueWith hands it out: one call per value, once the bytes after
+// its tag are read. This is the one place that knows what follows each tag. The visitor itself
+// takes every value and keeps nothing: reading with it skips a value.
+class TValueVisitor {
+ public:
+  virtual ~TValueVisitor() = default;
+  // Whether a value with this tag is taken; one that is not fails with "Invalid property value"
+  // right after its tag.
+  virtual bool Accepts(TValueType type) { return type <= TValueType{kMaxValueType}; }
+  // Null, False, True and Nil ("Null", "False", "True", "nil"), and identifiers.
+  virtual void Ident(TValueType, std::string) {}
+  // Int8, Int16, Int32, Int64, and Currency (in ten-thousandths).
+  virtual void Integer(TValueType, std::int64_t) {}
+  // Extended, Single, Double and Date.
+  virtual void Real(TValueType, double) {}
+  // String, LString, Utf8String and Binary: the bytes as stored; WString: its UTF-16 code units as
+  // stored, two bytes each, low byte first.
+  virtual void Text(TValueType, std::string) {}
+  // Set: the names of its members.
+  virtual void Set(std::vector<std::string>) {}
+  // List and Collection: called once the tag is read and one more level of nesting is entered, to
+  // read the elements (for a collection, its items) up to the end marker, which the reader takes
+  // afterwards.
+  virtual void List(TReader& reader);
+  virtual void Collection(TReader& reader);
+};
+
+// A value of one of the four string kinds (String, LString, WString, Utf8String) as stored, in the
+// ANSI code page; and the code units of a WString's bytes.
+std::string TextToAnsi(TValueType type, std::string bytes);
+std::u16string Utf16FromBytes(std::string_view bytes);
+constexpr bool IsTextValue(TValueType t) noexcept {
+  return t == TValueType::String || t == TValueType::LString || t == TValueType::WString ||
+         t == TValueType::Utf8String;
+}
+// The integer kinds an item number is stored as.
+constexpr bool IsShortInteger(TValueType t) noexcept {
+  return t == TValueType::Int8 || t == TValueType::Int16 || t == TValueType::Int32;
+}
+constexpr bool IsInteger(TValueType t) noexcept {
+  return IsShortInteger(t) || t == TValueType::Int64;
+}
 
 // What DefineProperties talks to: the writer or the reader of the current pass.
 class TFiler {
@@ -153,6 +197,8 @@ class TReader : public TFiler {
   bool EndOfList() { return PeekByte() == 0; }
   TExtended80 ReadExtendedBytes();
 
+  // Reads one value, tag first, and hands it to the visitor.
+  void ReadValueWith(TValueVisitor& visitor);
   void SkipValue();
   void SkipProperty();  // a name and its value
 

@@ -34,6 +34,11 @@ int TEnumInfo::IndexOf(std::string_view name) const noexcept {
   return -1;
 }
 
+std::string_view TEnumInfo::NameOf(int index) const noexcept {
+  if (index < 0 || static_cast<std::size_t>(index) >= names.size()) return {};
+  return names[static_cast<std::size_t>(index)];
+}
+
 const char* IdentOfValue(TIdentMap map, std::int64_t value) noexcept {
   for (const auto& e : map)
     if (e.value == value) return e.ident;

@@ -38,6 +38,8 @@ struct TEnumInfo {
   std::span<const char* const> names;
   // Index of a member, compared without regard to case, or -1.
   int IndexOf(std::string_view name) const noexcept;
+  // The name of the member with that index, or "" when there is none.
+  std::string_view NameOf(int index) const noexcept;
 };
 
 extern const TEnumInfo kBooleanInfo;  // "False", "True"

@@ -1,167 +1,16 @@
 #include "components/StreamTree.h"
 
 #include <charconv>
-#include <cmath>
-#include <cstring>
+#include <string>
 
 #include "base/Errors.h"
 #include "base/StringUtils.h"
+#include "components/Filer.h"
 #include "platform/CodePage.h"
 
 namespace qv {
 
 namespace {
-
-class TTreeReader : public TReader {
- public:
-  using TReader::TReader;
-
-  void ReadRecord(TStreamRecord& rec) {
-    EnterNesting();
-    if ((PeekByte() & 0xF0) == 0xF0) {
-      rec.flags = ReadByte() & 0x0F;
-      if (rec.flags & 0x02) rec.position = ReadInteger();
-    }
-    rec.className = ReadStr();
-    rec.name = ReadStr();
-    rec.headerRead = true;
-    ReadEntries(rec.entries);
-    while (!EndOfList()) {
-      rec.children.emplace_back();
-      ReadRecord(rec.children.back());
-    }
-    ReadByte();
-    rec.complete = true;
-    LeaveNesting();
-  }
-
- private:
-  void ReadEntries(std::vector<TStreamEntry>& entries) {
-    while (!EndOfList()) {
-      entries.emplace_back();
-      entries.back().name = ReadStr();
-      ReadAnyValue(entries.back().value);
-    }
-    ReadByte();
-  }
-
-  template <class T>
-  T Get() {
-    std::uint8_t b[sizeof(T)];
-    Read(b, sizeof b);
-    std::make_unsigned_t<T> u = 0;
-    for (std::size_t i = 0; i < sizeof(T); ++i)
-      u = static_cast<decltype(u)>(u | (static_cast<decltype(u)>(b[i]) << (8 * i)));
-    return static_cast<T>(u);
-  }
-
-  void ReadAnyValue(TStreamValue& v) {
-    ReadValueOnly(v);
-    v.complete = true;
-  }
-
-  void ReadValueOnly(TStreamValue& v) {
-    v.type = NextValue();
-    switch (v.type) {
-      case TValueType::Null:
-      case TValueType::False:
-      case TValueType::True:
-      case TValueType::Nil:
-      case TValueType::Ident:
-        v.text = ReadIdent();
-        return;
-      case TValueType::List:
-        ReadByte();
-        EnterNesting();
-        while (!EndOfList()) {
-          v.list.emplace_back();
-          ReadAnyValue(v.list.back());
-        }
-        ReadByte();
-        LeaveNesting();
-        return;
-      case TValueType::Int8:
-      case TValueType::Int16:
-      case TValueType::Int32:
-      case TValueType::Int64:
-        v.integer = ReadInt64();
-        return;
-      case TValueType::Extended:
-      case TValueType::Double:
-        v.real = ReadFloat();
-        return;
-      case TValueType::Single: {
-        ReadByte();
-        const auto bits = Get<std::uint32_t>();
-        float f;
-        std::memcpy(&f, &bits, sizeof f);
-        v.real = f;
-        return;
-      }
-      case TValueType::Date: {
-        ReadByte();
-        const auto bits = Get<std::uint64_t>();
-        std::memcpy(&v.real, &bits, sizeof v.real);
-        return;
-      }
-      case TValueType::Currency:
-        ReadByte();
-        v.integer = Get<std::int64_t>();
-        return;
-      case TValueType::String:
-      case TValueType::LString:
-        v.text = platform::AnsiToUtf8(ReadString());
-        return;
-      case TValueType::WString: {
-        ReadByte();
-        const std::uint32_t n = Get<std::uint32_t>();
-        const std::string bytes = ReadBytes(std::uint64_t{n} * 2);
-        std::u16string wide(n, u'\0');
-        for (std::size_t i = 0; i < wide.size(); ++i)
-          wide[i] = static_cast<char16_t>(static_cast<std::uint8_t>(bytes[2 * i]) |
-                                          (static_cast<std::uint8_t>(bytes[2 * i + 1]) << 8));
-        v.text = platform::Utf16ToUtf8(wide);
-        return;
-      }
-      case TValueType::Utf8String: {
-        ReadByte();
-        // Malformed sequences show as U+FFFD.
-        v.text = platform::Utf16ToUtf8(platform::Utf8ToUtf16(ReadBytes(Get<std::uint32_t>())));
-        return;
-      }
-      case TValueType::Binary:
-        v.text = ReadBinary();
-        return;
-      case TValueType::Set:
-        ReadByte();
-        while (true) {
-          std::string m = ReadStr();
-          if (m.empty()) break;
-          v.members.push_back(std::move(m));
-        }
-        return;
-      case TValueType::Collection:
-        ReadByte();
-        EnterNesting();
-        while (!EndOfList()) {
-          v.items.emplace_back();
-          TStreamItem& item = v.items.back();
-          const TValueType t = NextValue();
-          if (t == TValueType::Int8 || t == TValueType::Int16 || t == TValueType::Int32) {
-            item.hasNumber = true;
-            item.number = ReadInteger();
-          }
-          if (ReadValue() != TValueType::List) ThrowInvalidPropertyValue();
-          ReadEntries(item.entries);
-          item.complete = true;
-        }
-        ReadByte();
-        LeaveNesting();
-        return;
-    }
-    ThrowInvalidPropertyValue();
-  }
-};
 
 std::string FormatReal(double d) {
   char buf[64];
@@ -200,126 +49,186 @@ std::string Quote(const std::string& utf8) {
   return out + "\"";
 }
 
-class TTreeFormatter {
- public:
-  std::string out;
+std::string Utf8Text(TValueType t, const std::string& bytes) {
+  if (t == TValueType::WString) return platform::Utf16ToUtf8(Utf16FromBytes(bytes));
+  // Malformed sequences show as U+FFFD.
+  if (t == TValueType::Utf8String) return platform::Utf16ToUtf8(platform::Utf8ToUtf16(bytes));
+  return platform::AnsiToUtf8(bytes);
+}
 
-  void Record(const TStreamRecord& rec, int depth) {
-    if (!rec.headerRead) return;
-    const char* word = (rec.flags & 0x01) ? "inherited" : (rec.flags & 0x04) ? "inline" : "object";
-    Line(depth, Format("%s %s: %s", word, rec.name.c_str(), rec.className.c_str()) +
-                    ((rec.flags & 0x02) ? " [" + IntToStr(rec.position) + "]" : std::string()));
-    Entries(rec.entries, depth + 1);
-    for (const auto& child : rec.children)
-      Record(child, depth + 1);
-    if (rec.complete) Line(depth, "end");
+std::string Hex(const std::string& bytes) {
+  std::string hex = "{";
+  for (char c : bytes)
+    hex += Format("%02X", static_cast<unsigned char>(c));
+  return hex + "}";
+}
+
+std::string Currency(std::int64_t v) {
+  const std::uint64_t mag =
+      v < 0 ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
+  return Format("%s%llu.%04llu", v < 0 ? "-" : "", static_cast<unsigned long long>(mag / 10000),
+                static_cast<unsigned long long>(mag % 10000));
+}
+
+// Reads the records and writes their lines as it goes, in pieces of about kPiece bytes.
+class TTreeWriter : public TReader {
+ public:
+  static constexpr std::size_t kPiece = 1 << 16;
+
+  TTreeWriter(TStream& stream, const TTextOutput& output) : TReader(stream), output_(output) {}
+
+  void Root() {
+    char sig[4];
+    Read(sig, sizeof sig);
+    if (std::string_view(sig, 4) != "TPF0") throw EReadError(kInvalidStreamFormat);
+    Record(0);
+  }
+
+  void Flush() {
+    if (!out_.empty()) output_(out_);
+    out_.clear();
   }
 
  private:
+  // The text of one value: its lines start with `lead` at `depth`.
+  class TValueText final : public TValueVisitor {
+   public:
+    TValueText(TTreeWriter& w, std::string lead, int depth)
+        : w_(w), lead_(std::move(lead)), depth_(depth) {}
+
+    bool Accepts(TValueType t) override {
+      type_ = t;
+      return TValueVisitor::Accepts(t);
+    }
+    void Ident(TValueType, std::string name) override { Put(name); }
+    void Integer(TValueType t, std::int64_t v) override {
+      Put(t == TValueType::Currency ? Currency(v) : IntToStr(v));
+    }
+    void Real(TValueType, double v) override { Put(FormatReal(v)); }
+    void Text(TValueType t, std::string bytes) override {
+      Put(t == TValueType::Binary ? Hex(bytes) : Quote(Utf8Text(t, bytes)));
+    }
+    void Set(std::vector<std::string> members) override {
+      std::string s = "[";
+      for (std::size_t i = 0; i < members.size(); ++i)
+        s += (i ? ", " : "") + members[i];
+      Put(s + "]");
+    }
+    void List(TReader&) override {
+      if (Open("()", "(")) return;
+      while (!w_.EndOfList())
+        w_.Value("", depth_ + 1);
+      w_.Line(depth_, ")");
+    }
+    void Collection(TReader&) override {
+      if (Open("<>", "<")) return;
+      while (!w_.EndOfList())
+        w_.Item(depth_ + 1);
+      w_.Line(depth_, ">");
+    }
+    // A list or collection cut off before its first element still shows its opening line.
+    void Unfinished() {
+      if (opened_) return;
+      if (type_ == TValueType::List) Put("(");
+      if (type_ == TValueType::Collection) Put("<");
+    }
+
+   private:
+    void Put(const std::string& text) { w_.Line(depth_, lead_ + text); }
+    // Writes the opening line (`empty` when the end follows at once); true when it was empty.
+    bool Open(const char* empty, const char* open) {
+      const bool none = w_.EndOfList();
+      opened_ = true;
+      Put(none ? empty : open);
+      return none;
+    }
+
+    TTreeWriter& w_;
+    std::string lead_;
+    int depth_;
+    TValueType type_ = TValueType::Null;
+    bool opened_ = false;
+  };
+
+  void Record(int depth) {
+    EnterNesting();
+    std::uint8_t flags = 0;  // prefix flags: 1 inherited, 2 child position, 4 inline
+    std::int64_t position = 0;
+    if ((PeekByte() & 0xF0) == 0xF0) {
+      flags = ReadByte() & 0x0F;
+      if (flags & 0x02) position = ReadInteger();
+    }
+    const std::string className = ReadStr();
+    const std::string name = ReadStr();
+    const char* word = (flags & 0x01) ? "inherited" : (flags & 0x04) ? "inline" : "object";
+    Line(depth, Format("%s %s: %s", word, name.c_str(), className.c_str()) +
+                    ((flags & 0x02) ? " [" + IntToStr(position) + "]" : std::string()));
+    Entries(depth + 1);
+    while (!EndOfList())
+      Record(depth + 1);
+    ReadByte();
+    Line(depth, "end");
+    LeaveNesting();
+  }
+
+  void Entries(int depth) {
+    while (!EndOfList()) {
+      const std::string name = ReadStr();
+      Value(name + " = ", depth);
+    }
+    ReadByte();
+  }
+
+  void Value(std::string lead, int depth) {
+    TValueText text(*this, std::move(lead), depth);
+    try {
+      ReadValueWith(text);
+    } catch (...) {
+      text.Unfinished();
+      throw;
+    }
+  }
+
+  void Item(int depth) {
+    const bool numbered = IsShortInteger(NextValue());
+    std::int64_t number = 0;
+    const auto head = [&] { Line(depth, numbered ? "item [" + IntToStr(number) + "]" : "item"); };
+    if (numbered) {
+      try {
+        number = ReadInteger();
+      } catch (...) {
+        head();  // a number cut off shows as 0
+        throw;
+      }
+    }
+    head();
+    if (ReadValue() != TValueType::List) ThrowInvalidPropertyValue();
+    Entries(depth + 1);
+    Line(depth, "end");
+  }
+
   void Line(int depth, const std::string& text) {
-    out.append(static_cast<std::size_t>(depth) * 2, ' ');
-    out += text;
-    out += '\n';
+    out_.append(static_cast<std::size_t>(depth) * 2, ' ');
+    out_ += text;
+    out_ += '\n';
+    if (out_.size() >= kPiece) Flush();
   }
 
-  void Entries(const std::vector<TStreamEntry>& entries, int depth) {
-    for (const auto& e : entries)
-      Value(e.name + " = ", e.value, depth);
-  }
-
-  // Writes a value that starts a line with `lead`.
-  void Value(const std::string& lead, const TStreamValue& v, int depth) {
-    switch (v.type) {
-      case TValueType::List:
-        if (v.list.empty() && v.complete) {
-          Line(depth, lead + "()");
-          return;
-        }
-        Line(depth, lead + "(");
-        for (const auto& x : v.list)
-          Value("", x, depth + 1);
-        if (v.complete) Line(depth, ")");
-        return;
-      case TValueType::Collection:
-        if (v.items.empty() && v.complete) {
-          Line(depth, lead + "<>");
-          return;
-        }
-        Line(depth, lead + "<");
-        for (const auto& item : v.items) {
-          Line(depth + 1, item.hasNumber ? "item [" + IntToStr(item.number) + "]" : "item");
-          Entries(item.entries, depth + 2);
-          if (item.complete) Line(depth + 1, "end");
-        }
-        if (v.complete) Line(depth, ">");
-        return;
-      default:
-        if (v.complete) Line(depth, lead + Scalar(v));
-    }
-  }
-
-  static std::string Scalar(const TStreamValue& v) {
-    switch (v.type) {
-      case TValueType::Null:
-      case TValueType::False:
-      case TValueType::True:
-      case TValueType::Nil:
-      case TValueType::Ident:
-        return v.text;
-      case TValueType::Int8:
-      case TValueType::Int16:
-      case TValueType::Int32:
-      case TValueType::Int64:
-        return IntToStr(v.integer);
-      case TValueType::Extended:
-      case TValueType::Single:
-      case TValueType::Date:
-      case TValueType::Double:
-        return FormatReal(v.real);
-      case TValueType::Currency: {
-        const std::uint64_t mag = v.integer < 0 ? 0 - static_cast<std::uint64_t>(v.integer)
-                                                : static_cast<std::uint64_t>(v.integer);
-        return Format("%s%llu.%04llu", v.integer < 0 ? "-" : "",
-                      static_cast<unsigned long long>(mag / 10000),
-                      static_cast<unsigned long long>(mag % 10000));
-      }
-      case TValueType::String:
-      case TValueType::LString:
-      case TValueType::WString:
-      case TValueType::Utf8String:
-        return Quote(v.text);
-      case TValueType::Binary: {
-        std::string hex = "{";
-        for (char c : v.text)
-          hex += Format("%02X", static_cast<unsigned char>(c));
-        return hex + "}";
-      }
-      case TValueType::Set: {
-        std::string s = "[";
-        for (std::size_t i = 0; i < v.members.size(); ++i)
-          s += (i ? ", " : "") + v.members[i];
-        return s + "]";
-      }
-      default:
-        return "?";
-    }
-  }
+  const TTextOutput& output_;
+  std::string out_;
 };
 
 }  // namespace
 
-void ReadStreamTree(TStream& stream, TStreamRecord& root) {
-  TTreeReader reader(stream);
-  char sig[4];
-  reader.Read(sig, sizeof sig);
-  if (std::string_view(sig, 4) != "TPF0") throw EReadError(kInvalidStreamFormat);
-  reader.ReadRecord(root);
-}
-
-std::string FormatStreamTree(const TStreamRecord& root) {
-  TTreeFormatter f;
-  f.Record(root, 0);
-  return std::move(f.out);
+void WriteStreamTree(TStream& stream, const TTextOutput& output) {
+  TTreeWriter writer(stream, output);
+  try {
+    writer.Root();
+  } catch (...) {
+    writer.Flush();
+    throw;
+  }
+  writer.Flush();
 }
 
 }  // namespace qv

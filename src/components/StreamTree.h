@@ -2,61 +2,24 @@
 // files that the model classes would reject, and lets tests look at what a writer produced.
 #pragma once
 
-#include <cstdint>
-#include <string>
-#include <vector>
+#include <functional>
+#include <string_view>
 
 #include "base/Stream.h"
-#include "components/Filer.h"
 
 namespace qv {
 
-struct TStreamEntry;
-struct TStreamItem;
+// Where the text goes, piece by piece.
+using TTextOutput = std::function<void(std::string_view text)>;
 
-struct TStreamValue {
-  TValueType type = TValueType::Null;
-  std::int64_t integer = 0;          // integers, 64-bit integers, currency (ten-thousandths)
-  double real = 0;                   // extended, single, double and date values
-  std::string text;                  // strings (as UTF-8), identifiers, binary data
-  std::vector<std::string> members;  // sets
-  std::vector<TStreamValue> list;    // lists
-  std::vector<TStreamItem> items;    // collections
-  bool complete =
-      false;  // the whole value was read (for lists and collections: their closing byte)
-};
-
-struct TStreamEntry {
-  std::string name;
-  TStreamValue value;
-};
-
-struct TStreamItem {
-  bool hasNumber = false;
-  std::int64_t number = 0;  // an item number stored in front of the item
-  std::vector<TStreamEntry> entries;
-  bool complete = false;
-};
-
-struct TStreamRecord {
-  std::uint8_t flags = 0;  // prefix flags: 1 inherited, 2 child position, 4 inline
-  std::int64_t position = 0;
-  std::string className;
-  std::string name;
-  std::vector<TStreamEntry> entries;
-  std::vector<TStreamRecord> children;
-  bool headerRead = false;  // the class and component names were read
-  bool complete = false;
-};
-
-// Reads the signature and one component record into root. On failure the exception propagates
-// and root keeps what was read up to that point. Failures are those of the component reader:
-// "Invalid stream format", "Invalid property value", "Stream read error" (EReadError).
-void ReadStreamTree(TStream& stream, TStreamRecord& root);
-
-// The record as indented text: "object <name>: <class>", one "<name> = <value>" line per entry
-// (strings quoted, identifiers bare, sets in brackets, lists in parentheses, collections as
-// "<", "item" ... "end", ">"), "end". Parts that were not read completely lack their closing line.
-std::string FormatStreamTree(const TStreamRecord& root);
+// Reads the signature and one component record and writes it as indented text while it is read:
+// "object <name>: <class>", one "<name> = <value>" line per entry (strings quoted, identifiers
+// bare, sets in brackets, lists in parentheses, collections as "<", "item" ... "end", ">"), "end".
+// The text is handed out in pieces of a few dozen KiB, so that a file of any size takes little
+// memory. On failure everything read up to that point has been handed out and the exception
+// propagates; parts that were not read completely lack their closing line. Failures are those of
+// the component reader: "Invalid stream format", "Invalid property value", "Stream read error"
+// (EReadError).
+void WriteStreamTree(TStream& stream, const TTextOutput& output);
 
 }  // namespace qv

@@ -31,13 +31,10 @@ void SplitIntoList(TStringList& list, std::string_view value, char from) {
 namespace {
 constexpr const char* kPriorityNames[] = {"mpLow", "mpNormal", "mpHigh"};
 constexpr const char* kFormatNames[] = {"mfNone", "mfMIME", "mfUUencode"};
-constexpr const char* kEncodeMethodNames[] = {"cmNone", "cmMIMEQuotedPrintable", "cmMIMEBase64",
-                                              "cmUUEncode", "cm8Bit"};
 }  // namespace
 
 const TEnumInfo kMessagePriorityInfo{"TclMessagePriority", kPriorityNames};
 const TEnumInfo kMessageFormatInfo{"TclMessageFormat", kFormatNames};
-const TEnumInfo kEncodeMethodInfo{"TclEncodeMethod", kEncodeMethodNames};
 
 const TClassInfo& TclMailMessage::StaticClassInfo() {
   using M = TclMailMessage;

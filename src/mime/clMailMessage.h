@@ -1,6 +1,7 @@
 // TclMailMessage: one Internet mail message held as typed header properties and an owned
-// collection of body parts (text, attachment, image, nested multipart), with the parser that turns
-// the lines of a raw message into them.
+// collection of body parts, with the parser that turns the lines of a raw message into them. This
+// header brings the parts' classes (clMessageBodies.h, clMessageBody.h and the body classes) with
+// it.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +10,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "base/DateTime.h"
 #include "base/Errors.h"
@@ -20,25 +20,16 @@
 #include "components/Component.h"
 #include "components/Filer.h"
 #include "components/Strings.h"
+#include "mime/clAttachmentBody.h"
+#include "mime/clImageBody.h"
+#include "mime/clMessageBodies.h"
+#include "mime/clMessageBody.h"
+#include "mime/clMessageEnums.h"
+#include "mime/clMultipartBody.h"
+#include "mime/clTextBody.h"
 #include "platform/Platform.h"
 
 namespace qv {
-
-enum TclMessagePriority : std::uint8_t { mpLow = 0, mpNormal = 1, mpHigh = 2 };
-enum TclMessageFormat : std::uint8_t { mfNone = 0, mfMIME = 1, mfUUencode = 2 };
-
-// Identifiers of the enumerations, for component streams.
-extern const TEnumInfo kMessagePriorityInfo;
-extern const TEnumInfo kMessageFormatInfo;
-extern const TEnumInfo kEncodeMethodInfo;
-
-// The message format by whether a MIME header is present.
-inline constexpr TclMessageFormat MessageFormatByMime[2] = {mfUUencode, mfMIME};
-
-// Values of the priority fields by priority (an empty value writes no field).
-inline constexpr std::string_view PriorityImportanceValues[3] = {"Low", "", "High"};
-inline constexpr std::string_view PriorityXPriorityValues[3] = {"5", "3", "1"};
-inline constexpr std::string_view PriorityMSMailValues[3] = {"Low", "Normal", "High"};
 
 inline constexpr const char* kDefaultMimeOLE = "Produced By Velmora MimeOLE v 6.0";
 
@@ -46,16 +37,6 @@ inline constexpr const char* kDefaultMimeOLE = "Produced By Velmora MimeOLE v 6.
 // kept as an attachment part with its raw content instead of being parsed again, so hostile mail
 // cannot exhaust the stack. Real mail nests a handful of levels.
 inline constexpr int kMaxBodyNesting = 100;
-
-// The failure of a broken internal precondition of this unit (a body or collection without owner).
-class EAssertionFailed : public Exception {
- public:
-  EAssertionFailed() : Exception("Assertion failure") {}
-};
-
-class TclMailMessage;
-class TclMessageBody;
-class TclMessageBodies;
 
 using TclNotifyEvent = std::function<void(TclMailMessage& sender)>;
 // Sender, body, file name, data (in/out; the stream handed over belongs to the body), handled.
@@ -68,271 +49,6 @@ using TclBodyEncodingProgress =
     std::function<void(TclMailMessage& sender, int bodyNo, int bytesProceed, int totalBytes)>;
 // Pseudo-random integers from 0 to range - 1, for boundaries and content identifiers.
 using TclRandomSource = std::function<int(int range)>;
-
-// A file name without its folder (the text after the last "\\", "/" or ":").
-std::string_view FileNameWithoutFolder(std::string_view name);
-
-// --- body classes and their registry -----------------------------------------------------------
-
-// A body class that can be found by name: its name and how to make a body of it in a collection.
-struct TclBodyClass {
-  const char* name;
-  // Constructs a body of the class in owner; a missing owner fails with "Assertion failure".
-  TclMessageBody& (*create)(TclMessageBodies* owner);
-  bool (*isInstance)(const TclMessageBody& body);
-};
-
-// Adds a class to the registry (the four classes of this unit are there from the start, in the
-// order TclTextBody, TclAttachmentBody, TclMultipartBody, TclImageBody).
-void RegisterBodyClass(const TclBodyClass& cls);
-const std::vector<const TclBodyClass*>& BodyClassList();
-// The registered class of that name (compared without regard to case), or null.
-const TclBodyClass* FindBodyClass(std::string_view name);
-
-// --- the body collection -----------------------------------------------------------------------
-
-class TclMessageBodies : public TPersistent {
-  QV_CLASS_INFO
- public:
-  // A collection without message fails with "Assertion failure".
-  explicit TclMessageBodies(TclMailMessage* message);
-  ~TclMessageBodies() override;
-
-  TclMailMessage& MailMessage() const noexcept { return *message_; }
-  int Count() const noexcept { return static_cast<int>(bodies_.size()); }
-  // The body at a position from 0; outside the range fails with "List index out of bounds (%d)".
-  TclMessageBody& Items(int index) const;
-  void Delete(int index);
-  void Clear();
-  int IndexOf(const TclMessageBody* body) const noexcept;
-
-  // Clear, then one new body of the same class per source body, copied from it in order.
-  void CopyFrom(const TPersistent* source) override;
-  // As CopyFrom, but the source bodies give up their text and nested parts instead of copying
-  // them; for a source that is discarded afterwards.
-  void TakeFrom(TclMessageBodies& source);
-
-  // The stored entry "Items": per body its class name and its fields, in a list.
-  void DefineProperties(TFiler& filer) override;
-  void WriteItems(TWriter& writer) const;
-  // Clears, then reads the bodies; an unregistered class name fails with "Invalid property value".
-  void ReadItems(TReader& reader);
-  TPersistent* GetOwner() const override;
-
-  // Constructs a body of class B in this collection (it appends itself).
-  template <class B>
-  B& Add();
-  TclMessageBody& Add(const TclBodyClass& cls) { return cls.create(this); }
-
- private:
-  friend class TclMessageBody;
-  void AddBody(std::unique_ptr<TclMessageBody> body);
-  void CopyBodies(TclMessageBodies& source, bool take);
-
-  TclMailMessage* message_;
-  std::vector<std::unique_ptr<TclMessageBody>> bodies_;
-};
-
-// --- body parts ------------------------------------------------------------------------------
-
-class TclMessageBody : public TPersistent {
-  QV_CLASS_INFO
- public:
-  ~TclMessageBody() override;
-
-  TclMessageBodies& Owner() const noexcept { return *owner_; }
-  TclMailMessage& MailMessage() const noexcept { return owner_->MailMessage(); }
-  int Index() const noexcept { return owner_->IndexOf(this); }
-
-  const std::string& ContentType() const noexcept { return content_type_; }
-  void SetContentType(const std::string& v);
-  TclEncodeMethod Encoding() const noexcept { return encoding_; }
-  void SetEncoding(TclEncodeMethod v);
-  const std::string& ContentDisposition() const noexcept { return content_disposition_; }
-  void SetContentDisposition(const std::string& v);
-  TStringList& ExtraFields() noexcept { return extra_fields_; }
-  const TStringList& ExtraFields() const noexcept { return extra_fields_; }
-  const TStringList& KnownFields() const noexcept { return known_fields_; }
-  TStringList& RawHeader() noexcept { return raw_header_; }
-  const TStringList& RawHeader() const noexcept { return raw_header_; }
-  TclEncoder& Encoder() noexcept { return encoder_; }
-
-  // The transfer encoding in effect: the part's own in a multipart message, else the message's.
-  virtual TclEncodeMethod GetEncoding() const;
-  // Reads the part's fields from the header indexed in fieldList; start is the line after it.
-  virtual void ParseBodyHeader(int start, const TStringList& lines, const TStringList& fieldList);
-  // Takes the raw, still encoded content of the part.
-  void AddData(TStream& source);
-  // Whether content added to this part goes anywhere; the parser gathers none for a part that
-  // drops it.
-  virtual bool ReceivesData() const { return true; }
-  virtual void Clear();
-
-  // Composition: the part's header lines, and its content encoded with its transfer encoding.
-  virtual void BuildBodyHeader(TStringList& lines);
-  // The raw content to encode; the caller owns the stream (none gives an empty content).
-  virtual std::unique_ptr<TStream> GetDataSourceStream() = 0;
-  virtual void EncodeData(TStream& source, TStream& destination);
-  std::unique_ptr<TMemoryStream> GetEncodedData();
-
-  void CopyFrom(const TPersistent* source) override;
-  // The class of this body, for making another body of the same class.
-  virtual const TclBodyClass& BodyClass() const = 0;
-
-  // The body's fields in a component stream: a class writes its own fields, then the base's.
-  virtual void WriteData(TWriter& writer) const;
-  virtual void ReadData(TReader& reader);
-
- protected:
-  explicit TclMessageBody(TclMessageBodies& owner);
-  friend class TclMessageBodies;
-
-  // Where decoded content goes; none drops it.
-  virtual std::unique_ptr<TStream> GetDataStream() = 0;
-  virtual void PrepareData(TStream& source);
-  virtual void DataAdded(TStream& data);
-  virtual void DecodeData(TStream& source, TStream& destination);
-  virtual void CreateMembers();
-  virtual void RegisterFields();
-  void AddKnownField(std::string_view name);
-  // Copies the fields of source (a body of this class); with take, text and nested parts are
-  // moved out of source instead of copied.
-  virtual void CopyBody(TclMessageBody& source, bool take);
-  void NotifyChanged();
-
- private:
-  TclMessageBodies* owner_;
-  // Where the body stood when its position was last asked for, so that asking again (the
-  // encoder's progress asks on every block) does not search the collection.
-  mutable int index_hint_ = -1;
-  std::string content_type_;
-  TclEncodeMethod encoding_ = cmNone;
-  TclEncoder encoder_;
-  std::string content_disposition_;
-  TStringList extra_fields_;
-  TStringList known_fields_;
-  TStringList raw_header_;
-};
-
-class TclTextBody : public TclMessageBody {
-  QV_CLASS_INFO
- public:
-  static const TclBodyClass kClass;
-  const TclBodyClass& BodyClass() const override { return kClass; }
-
-  const std::string& CharSet() const noexcept { return charset_; }
-  void SetCharSet(const std::string& v);
-  TStringList& Strings() noexcept { return strings_; }
-  const TStringList& Strings() const noexcept { return strings_; }
-
-  void ParseBodyHeader(int start, const TStringList& lines, const TStringList& fieldList) override;
-  void Clear() override;
-  void BuildBodyHeader(TStringList& lines) override;
-  std::unique_ptr<TStream> GetDataSourceStream() override;
-  void WriteData(TWriter& writer) const override;
-  void ReadData(TReader& reader) override;
-
- protected:
-  using TclMessageBody::TclMessageBody;
-  friend class TclMessageBodies;
-  std::unique_ptr<TStream> GetDataStream() override;
-  void DataAdded(TStream& data) override;
-  void CreateMembers() override;
-  void CopyBody(TclMessageBody& source, bool take) override;
-
- private:
-  std::string charset_;
-  TStringList strings_;
-};
-
-class TclAttachmentBody : public TclMessageBody {
-  QV_CLASS_INFO
- public:
-  static const TclBodyClass kClass;
-  const TclBodyClass& BodyClass() const override { return kClass; }
-
-  const std::string& FileName() const noexcept { return file_name_; }
-  virtual void SetFileName(const std::string& name);
-  const std::string& ContentID() const noexcept { return content_id_; }
-  void SetContentID(const std::string& v);
-
-  TclEncodeMethod GetEncoding() const override;
-  void ParseBodyHeader(int start, const TStringList& lines, const TStringList& fieldList) override;
-  // Only when the message supplies streams for attachments (OnGetDataStream).
-  bool ReceivesData() const override;
-  void Clear() override;
-  void BuildBodyHeader(TStringList& lines) override;
-  std::unique_ptr<TStream> GetDataSourceStream() override;
-  void WriteData(TWriter& writer) const override;
-  void ReadData(TReader& reader) override;
-
- protected:
-  using TclMessageBody::TclMessageBody;
-  friend class TclMessageBodies;
-  std::unique_ptr<TStream> GetDataStream() override;
-  void RegisterFields() override;
-  void CopyBody(TclMessageBody& source, bool take) override;
-
- private:
-  std::string file_name_;
-  std::string content_id_;
-};
-
-class TclImageBody : public TclAttachmentBody {
-  QV_CLASS_INFO
- public:
-  static const TclBodyClass kClass;
-  const TclBodyClass& BodyClass() const override { return kClass; }
-
-  void SetFileName(const std::string& name) override;
-  void ParseBodyHeader(int start, const TStringList& lines, const TStringList& fieldList) override;
-  void Clear() override;
-  void BuildBodyHeader(TStringList& lines) override;
-  // The text after the last ".", "\" or ":" of FileName when that last one is "."; else "".
-  std::string GetFileExtension() const;
-
- protected:
-  using TclAttachmentBody::TclAttachmentBody;
-  friend class TclMessageBodies;
-};
-
-class TclMultipartBody : public TclMessageBody {
-  QV_CLASS_INFO
- public:
-  static const TclBodyClass kClass;
-  const TclBodyClass& BodyClass() const override { return kClass; }
-  ~TclMultipartBody() override;
-
-  TclMessageBodies& Bodies() noexcept { return *bodies_; }
-  const TclMessageBodies& Bodies() const noexcept { return *bodies_; }
-  const std::string& ContentSubType() const noexcept { return content_sub_type_; }
-  void SetContentSubType(const std::string& v);
-  const std::string& Boundary() const;
-  void SetBoundary(const std::string& v);
-  TclMailMessage& InnerMessage() noexcept { return *inner_; }
-
-  void ParseBodyHeader(int start, const TStringList& lines, const TStringList& fieldList) override;
-  void Clear() override;
-  void BuildBodyHeader(TStringList& lines) override;
-  std::unique_ptr<TStream> GetDataSourceStream() override;
-  void WriteData(TWriter& writer) const override;
-  void ReadData(TReader& reader) override;
-
- protected:
-  using TclMessageBody::TclMessageBody;
-  friend class TclMessageBodies;
-  std::unique_ptr<TStream> GetDataStream() override;
-  void DataAdded(TStream& data) override;
-  void CreateMembers() override;
-  void CopyBody(TclMessageBody& source, bool take) override;
-
- private:
-  std::unique_ptr<TclMailMessage> inner_;
-  std::unique_ptr<TclMessageBodies> bodies_;
-  std::string content_sub_type_;
-};
-
-// --- the message -----------------------------------------------------------------------------
 
 class TclMailMessage : public TComponent {
   QV_CLASS_INFO
@@ -514,6 +230,10 @@ class TclMailMessage : public TComponent {
   void SetString(std::string& field, const std::string& v);
   void SetListObject(TStrings& list, TStrings* v);
   void ParseMultipartBodies(const TStringList& lines);
+  // Makes the part whose delimiter is lines[i] from its header; dataStart and pending: where its
+  // content begins, and the first line of it held back.
+  TclMessageBody& OpenPart(const TStringList& lines, int i, std::string_view delimiter,
+                           int& dataStart, std::string_view& pending);
   void ParseSingleBody(const TStringList& lines);
   // The header fields, from a string list (LoadMessage: all of them) or from views (LoadOutline:
   // the envelope and the content fields).
@@ -580,15 +300,5 @@ class TclMailMessage : public TComponent {
   TclRandomSource random_;
   TMethod events_[5];
 };
-
-template <class B>
-B& TclMessageBodies::Add() {
-  std::unique_ptr<B> body(new B(*this));
-  B& ref = *body;
-  AddBody(std::move(body));
-  ref.CreateMembers();
-  ref.Clear();
-  return ref;
-}
 
 }  // namespace qv

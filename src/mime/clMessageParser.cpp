@@ -91,6 +91,45 @@ TclMessageBody& TclMailMessage::CreateBodyFromHeader(int i, const TStringList& l
   return body;
 }
 
+TclMessageBody& TclMailMessage::OpenPart(const TStringList& lines, int i,
+                                         std::string_view delimiter, int& dataStart,
+                                         std::string_view& pending) {
+  const int count = lines.Count();
+  // A part's header ends at its first empty line. When a delimiter line comes first, the part
+  // ends there without data, and its header is read from its own lines only: read on to the next
+  // empty line, it would take fields of the parts after it, and a run of parts without empty
+  // lines would be read again for every part.
+  int headerEnd = i + 1;
+  while (headerEnd < count && !lines[headerEnd].empty() &&
+         !IsDelimiterLine(lines[headerEnd], delimiter))
+    ++headerEnd;
+  if (headerEnd < count && !lines[headerEnd].empty()) {
+    TStringList header;
+    header.Reserve(static_cast<std::size_t>(headerEnd - i));
+    for (int k = i; k < headerEnd; ++k)
+      header.Add(lines[k]);
+    TclMessageBody& body = CreateBodyFromHeader(0, header);
+    CopyHeaderLines(1, header, body.RawHeader());
+    ParseExtraFields(body.RawHeader(), body.KnownFields(), body.ExtraFields());
+    dataStart = headerEnd;
+    pending = {};
+    return body;
+  }
+  TclMessageBody& body = CreateBodyFromHeader(i, lines);
+  dataStart = CopyHeaderLines(i + 1, lines, body.RawHeader());
+  ParseExtraFields(body.RawHeader(), body.KnownFields(), body.ExtraFields());
+  if (i + 1 >= count) {
+    // A delimiter on the last line opens a part without header or data; it must not take a line
+    // from the top of the message as its content.
+    dataStart = count;
+    pending = {};
+    return body;
+  }
+  if (dataStart < count - 1) ++dataStart;
+  pending = lines[dataStart];
+  return body;
+}
+
 void TclMailMessage::ParseMultipartBodies(const TStringList& lines) {
   const std::string delimiter = "--" + boundary_;
   const std::string closing = delimiter + "--";
@@ -120,40 +159,8 @@ void TclMailMessage::ParseMultipartBodies(const TStringList& lines) {
       TclMessageBody* flushed = current;
       current = nullptr;
       FlushBodyData(flushed);
-      if (line.find(closing) == std::string::npos) {
-        // A part's header ends at its first empty line. When a delimiter line comes first, the
-        // part ends there without data, and its header is read from its own lines only: read on
-        // to the next empty line, it would take fields of the parts after it, and a run of parts
-        // without empty lines would be read again for every part.
-        int headerEnd = i + 1;
-        while (headerEnd < count && !lines[headerEnd].empty() &&
-               !IsDelimiterLine(lines[headerEnd], delimiter))
-          ++headerEnd;
-        if (headerEnd < count && !lines[headerEnd].empty()) {
-          TStringList header;
-          header.Reserve(static_cast<std::size_t>(headerEnd - i));
-          for (int k = i; k < headerEnd; ++k)
-            header.Add(lines[k]);
-          current = &CreateBodyFromHeader(0, header);
-          CopyHeaderLines(1, header, current->RawHeader());
-          ParseExtraFields(current->RawHeader(), current->KnownFields(), current->ExtraFields());
-          dataStart = headerEnd;
-          pending = {};
-          continue;
-        }
-        current = &CreateBodyFromHeader(i, lines);
-        dataStart = CopyHeaderLines(i + 1, lines, current->RawHeader());
-        ParseExtraFields(current->RawHeader(), current->KnownFields(), current->ExtraFields());
-        if (i + 1 >= count) {
-          // A delimiter on the last line opens a part without header or data; it must not take
-          // a line from the top of the message as its content.
-          dataStart = count;
-          pending = {};
-          continue;
-        }
-        if (dataStart < count - 1) ++dataStart;
-        pending = lines[dataStart];
-      }
+      if (line.find(closing) == std::string::npos)
+        current = &OpenPart(lines, i, delimiter, dataStart, pending);
     } else if (current != nullptr && dataStart < i) {
       append(pending);
       pending = line;

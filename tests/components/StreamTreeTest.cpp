@@ -1,6 +1,11 @@
 // The generic reader and its text form, as `qvrepair-cli dump` prints it.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include "Sample.h"
 #include "base/Errors.h"
 #include "components/ComponentStream.h"
@@ -9,6 +14,11 @@
 
 namespace qv::test {
 namespace {
+
+// Appends the text of the stream's tree to `text`; a failure propagates.
+void Dump(TStream& in, std::string& text) {
+  WriteStreamTree(in, [&text](std::string_view piece) { text += piece; });
+}
 
 TEST(StreamTree, EveryValueKindHasAReadableForm) {
   const std::string file =
@@ -24,9 +34,9 @@ TEST(StreamTree, EveryValueKindHasAReadableForm) {
       "" +
       Str("TKid") + Str("Kid") + Hex("00 00") + Hex("00");
   TMemoryStream in(file);
-  TStreamRecord root;
-  ReadStreamTree(in, root);
-  EXPECT_EQ(FormatStreamTree(root),
+  std::string text;
+  Dump(in, text);
+  EXPECT_EQ(text,
             "object Thing1: TThing [3]\n"
             "  A = -1\n"
             "  B = 2147483648\n"
@@ -66,9 +76,9 @@ TEST(StreamTree, AFailureKeepsWhatWasReadWithoutClosingLines) {
   const std::string bytes = out.DataString();
   const std::size_t cut = bytes.find("second") + 2;
   TMemoryStream in(bytes.substr(0, cut));
-  TStreamRecord root;
-  EXPECT_THROW(ReadStreamTree(in, root), EReadError);
-  EXPECT_EQ(FormatStreamTree(root),
+  std::string text;
+  EXPECT_THROW(Dump(in, text), EReadError);
+  EXPECT_EQ(text,
             "object S: TSample\n"
             "  I32 = 5\n"
             "  Items = <\n"
@@ -82,33 +92,47 @@ TEST(StreamTree, AFailureKeepsWhatWasReadWithoutClosingLines) {
 TEST(StreamTree, ReadsWhatTheModelWouldRejectAndRejectsWhatIsMalformed) {
   TMemoryStream ok("TPF0" + Str("TUnknown") + Str("") + Str("Whatever") +
                    Hex("11 00 00 00 00 00 00 F0 3F 00 00"));
-  TStreamRecord root;
-  ReadStreamTree(ok, root);
-  EXPECT_EQ(FormatStreamTree(root), "object : TUnknown\n  Whatever = 1\nend\n");
+  std::string text;
+  Dump(ok, text);
+  EXPECT_EQ(text, "object : TUnknown\n  Whatever = 1\nend\n");
 
   for (const std::string& bad :
        {std::string("TPF1"), "TPF0" + Str("T") + Str("") + Str("X") + Hex("16 00 00"),
         "TPF0" + Str("T") + Str("") + Str("X") + Hex("0C FF FF FF FF")}) {
     TMemoryStream in(bad);
-    TStreamRecord r;
-    EXPECT_THROW(ReadStreamTree(in, r), EReadError);
+    std::string ignored;
+    EXPECT_THROW(Dump(in, ignored), EReadError);
   }
 }
 
-TEST(StreamTree, TrickleInputGivesTheSameTree) {
+// The stream of a sample named "S" with `items` numbered items.
+std::string SampleWithItems(int items) {
   TSample s(nullptr);
   s.SetName("S");
   s.SetText("caf\xE9");
-  for (int i = 0; i < 20; ++i)
+  for (int i = 0; i < items; ++i)
     s.Items().NewItem().SetValue(i);
   TMemoryStream out;
   WriteComponentStream(out, s);
-  TMemoryStream whole(out.DataString());
-  TrickleStream trickle(out.DataString());
-  TStreamRecord a, b;
-  ReadStreamTree(whole, a);
-  ReadStreamTree(trickle, b);
-  EXPECT_EQ(FormatStreamTree(a), FormatStreamTree(b));
+  return out.DataString();
+}
+
+TEST(StreamTree, TrickleInputGivesTheSameTree) {
+  TMemoryStream whole(SampleWithItems(20));
+  TrickleStream trickle(SampleWithItems(20));
+  std::string a, b;
+  Dump(whole, a);
+  Dump(trickle, b);
+  EXPECT_EQ(a, b);
+}
+
+// An index of any size is shown in little memory: its text goes out while it is read.
+TEST(StreamTree, TheTextGoesOutWhileTheStreamIsRead) {
+  TMemoryStream in(SampleWithItems(6000));
+  std::vector<std::int64_t> readWhenWritten;
+  WriteStreamTree(in, [&](std::string_view) { readWhenWritten.push_back(in.Position()); });
+  ASSERT_GT(readWhenWritten.size(), 2u);
+  EXPECT_LT(readWhenWritten.front(), in.Size() / 2);
 }
 
 }  // namespace
