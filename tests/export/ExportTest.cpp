@@ -290,8 +290,15 @@ TEST_F(Export, NamesThatMeetOnceReplacedOrByLetterCaseGetFoldersOfTheirOwn) {
                                               ".a_b (3)",  ".INBOX (2)",   ".Projects_sbd",
                                               ".Projects", ".Projects.Sub"};
     const std::vector<std::string> mbox = {
-        "Inbox",     "A.B",          "A_B",          "a_b (2)",
-        "INBOX (2)", "Projects.sbd", "Projects (2)", "Projects (2).sbd/Sub"};
+        "Inbox",
+        "A.B",
+        "A_B",
+        "a_b (2)",
+        "INBOX (2)",
+        "Projects.sbd",
+        "Projects (2)",
+        "Projects (2).sbd" + std::string(1, static_cast<char>(fs::path::preferred_separator)) +
+            "Sub"};
     EXPECT_EQ(paths, format == ExportFormat::Maildir ? maildir : mbox);
   }
 }

@@ -270,7 +270,8 @@ def check_mbox(cli, app, work, expected):
     if done.returncode != 0:
         return fail(f"mbox export: {done.returncode} {done.stderr.decode()}")
     summary = json.loads(done.stdout)
-    by_names = {tuple(f["names"]): f["path"] for f in summary["folders"]}
+    # The Windows program names a path with "\" (a folder's own name never holds one).
+    by_names = {tuple(f["names"]): f["path"].replace("\\", "/") for f in summary["folders"]}
     for names, want in expected.items():
         path = os.path.join(out, by_names[names])
         box = mailbox.mbox(path, create=False)
