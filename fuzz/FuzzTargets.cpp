@@ -5,7 +5,7 @@
 namespace qv::fuzz {
 
 std::span<const FuzzTarget> FuzzTargets() {
-  static constexpr std::array<FuzzTarget, 12> kTargets = {{
+  static constexpr std::array<FuzzTarget, 13> kTargets = {{
       {"component_mailbox", &FuzzComponentMailbox},
       {"component_profile", &FuzzComponentProfile},
       {"stream_tree", &FuzzStreamTree},
@@ -18,6 +18,7 @@ std::span<const FuzzTarget> FuzzTargets() {
       {"header_text", &FuzzHeaderText},
       {"mail_date", &FuzzMailDate},
       {"replacement_journal", &FuzzReplacementJournal},
+      {"export_message", &FuzzExportMessage},
   }};
   return kTargets;
 }

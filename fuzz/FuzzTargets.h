@@ -47,5 +47,6 @@ void FuzzDecodeUU(std::string_view input);
 void FuzzHeaderText(std::string_view input);          // DecodeHeaderText and the address routines
 void FuzzMailDate(std::string_view input);            // ParseMailDate and ParseMailTime
 void FuzzReplacementJournal(std::string_view input);  // the next start after a crash
+void FuzzExportMessage(std::string_view input);       // an export's mbox lines and folder names
 
 }  // namespace qv::fuzz

@@ -153,6 +153,7 @@ int main(int argc, char** argv) {
   test::FixedClock clock(46364.6);
   for (const auto& m : messages) {
     corpus.Add("load_message", Body(m));
+    corpus.Add("export_message", std::string(1, static_cast<char>(m.size())) + Body(m));
     for (const auto& f : Fields(m, "Subject:"))
       corpus.Add("header_text", "iso-8859-1\n" + f);
     for (const auto& f : Fields(m, "From:"))

@@ -21,6 +21,7 @@ struct Command {
 
 int RunRepair(const Args& args);
 int RunCheck(const Args& args);
+int RunExport(const Args& args);
 int RunEncode(const Args& args);
 int RunDecode(const Args& args);
 int RunPreferred(const Args& args);

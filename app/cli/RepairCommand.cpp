@@ -112,6 +112,9 @@ class TerminalView : public DialogView {
   const TForm1* form_ = nullptr;
 };
 
+// What an export did (below), in the figures' lines or their JSON object.
+void PrintExport(const TForm1& form, JsonWriter* json);
+
 // The figures as one JSON object.
 void PrintFiguresJson(const TForm1& form, const double* seconds) {
   const RepairFigures& f = form.Figures();
@@ -133,6 +136,7 @@ void PrintFiguresJson(const TForm1& form, const double* seconds) {
   json.Bool("interrupted_replacement", f.interruptedReplacement);
   json.String("interrupted_action", f.interruptedAction);
   if (!f.folderTree.empty()) json.Text("folder_tree", platform::TextToUtf8(f.folderTree));
+  if (form.Exporting()) PrintExport(form, &json);
   if (seconds) {
     json.Raw("seconds", Format("%.3f", *seconds));
     json.Bool("replaced", form.Replaced());
@@ -157,7 +161,7 @@ std::string Settling(const std::string& action) {
   return "it cannot be settled safely (see blocked)";
 }
 
-// The figures, as readable lines or as one JSON object.
+// The figures, as readable lines or as one JSON object (with what an export did).
 void PrintFigures(const TForm1& form, const RunOptions& options, const double* seconds) {
   if (options.json) return PrintFiguresJson(form, seconds);
   const RepairFigures& f = form.Figures();
@@ -183,6 +187,7 @@ void PrintFigures(const TForm1& form, const RunOptions& options, const double* s
   line("interrupted repair",
        f.interruptedReplacement ? "yes: " + Settling(f.interruptedAction) : no);
   if (!f.folderTree.empty()) line("folder tree", platform::TextToUtf8(f.folderTree));
+  if (form.Exporting()) PrintExport(form, nullptr);
   if (seconds) {
     line("seconds", Format("%.3f", *seconds));
     line("replaced", form.Replaced() ? yes : no);
@@ -285,6 +290,101 @@ int RunCheck(const Args& args) {
   if (refusal.empty()) return 3;
   view.ShowError(refusal);
   return 1;
+}
+
+namespace {
+
+// What an export did: where it went, how many messages are in place, and per folder its path in
+// the export, its messages and how many of them are read.
+void PrintExport(const TForm1& form, JsonWriter* json) {
+  const ExportResult& e = form.Exported();
+  const bool withoutIndex = form.IndexMissing();
+  if (json) {
+    json->Text("export", e.out);
+    json->Bool("without_index", withoutIndex);
+    json->Integer("written", e.written);
+    json->Bool("complete", e.began && e.error.empty());
+    json->BeginArray("folders");
+    for (std::size_t i = 0; i < e.folders.size(); ++i) {
+      json->BeginObject();
+      json->BeginArray("names");
+      for (const std::string& name : e.names[i])
+        json->Text({}, name);
+      json->EndArray();
+      json->Text("path", e.folders[i].path);
+      json->Integer("messages", e.folders[i].messages);
+      json->Integer("read", e.folders[i].read);
+      json->EndObject();
+    }
+    json->EndArray();
+    return;
+  }
+  auto line = [](const char* what, const std::string& value) {
+    Print(stdout, Format("%-24s %s\n", what, value.c_str()));
+  };
+  line("export", e.out);
+  if (withoutIndex) line("index", "missing: every message is in the Inbox, unread");
+  line("written", std::to_string(e.written) + (e.began && e.error.empty()
+                                                   ? " messages (all)"
+                                                   : " messages complete (the export failed)"));
+  for (std::size_t i = 0; i < e.folders.size(); ++i) {
+    const ExportFolder& folder = e.folders[i];
+    std::string names;
+    for (const std::string& name : e.names[i])
+      names += (names.empty() ? "" : " / ") + name;
+    line("folder", folder.path + "  " + std::to_string(folder.messages) + " messages, " +
+                       std::to_string(folder.read) + " read  (" + names + ")");
+  }
+}
+
+}  // namespace
+
+int RunExport(const Args& args) {
+  RunOptions options;
+  ExportTarget target;
+  bool to = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--dir" && i + 1 < args.size() && !args[i + 1].empty()) {
+      options.dir = args[++i];
+    } else if (a == "--to" && i + 2 < args.size() && !args[i + 2].empty() &&
+               (args[i + 1] == "maildir" || args[i + 1] == "mbox")) {
+      target.format = args[i + 1] == "maildir" ? ExportFormat::Maildir : ExportFormat::Mbox;
+      target.out = args[i + 2];
+      to = true;
+      i += 2;
+    } else if (a == "--json") {
+      options.json = true;
+    } else if (a == "--quiet") {
+      options.quiet = true;
+    } else {
+      to = false;
+      break;
+    }
+  }
+  if (!to)
+    return UsageError(
+        "usage: qvrepair-cli export [--dir DIR] --to maildir|mbox OUT [--json] [--quiet]");
+  platform::SystemPlatform platform;
+  TerminalView view(options.quiet, options.json);
+  TComponentRegistry registry;
+  TForm1 form(platform.services(), view, registry);
+  view.SetForm(&form);
+  if (!options.dir.empty()) form.SetAppDir(options.dir);
+  form.SetExport(target);
+  form.FormShow();
+  form.Button1Click();
+  view.Finish();
+  const ExportResult& e = form.Exported();
+  if (!e.began) {
+    // Refused before anything was written: the reason is on standard error.
+    if (view.Errors() == 0) view.ShowError(form.BlockedReason());
+    form.FormClose();
+    return 1;
+  }
+  if (!options.quiet) PrintFigures(form, options, nullptr);
+  form.FormClose();
+  return e.error.empty() ? 0 : 1;
 }
 
 }  // namespace qv::cli

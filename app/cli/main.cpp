@@ -36,6 +36,22 @@ const Command kCommands[] = {
      "(no profile or store, files that cannot be read) or a repair would refuse now (why, on\n"
      "standard error), 2 bad usage.\n",
      RunCheck},
+    {"export", "[--dir DIR] --to maildir|mbox OUT [--json] [--quiet]",
+     "write every message, in its folder and with its read state as a repair would file it, to a "
+     "new Maildir or mbox tree",
+     "  --dir DIR          the mail client's program folder (nothing in it is written)\n"
+     "  --to maildir OUT   a Maildir++ tree in OUT: the Inbox in OUT/cur, a folder B below A in\n"
+     "                     OUT/.A.B/cur, read messages with the flag S\n"
+     "  --to mbox OUT      one mboxrd file per folder, as a desktop client's local folders:\n"
+     "                     OUT/Inbox, OUT/A, and B below A in OUT/A.sbd/B\n"
+     "  --json             the summary as one JSON object\n"
+     "  --quiet            print nothing but errors\n"
+     "OUT must not exist or be an empty folder, outside the program folder. Without an index "
+     "every\n"
+     "message goes to the Inbox, unread.\n"
+     "Exit status: 0 every message was written, 1 the export failed or was refused (the reason on\n"
+     "standard error; the summary says how many messages were written completely), 2 bad usage.\n",
+     RunExport},
     {"encode", "METHOD [--chars N] [--suppress-crlf] [--string]",
      "encode standard input to standard output with a transfer encoding",
      "  METHOD            none, quoted-printable, base64, uuencode or 8bit\n"

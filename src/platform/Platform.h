@@ -162,6 +162,29 @@ class FileSystem {
   // Whether another holder has the folder's lock, looked at without keeping it (a dry run looks,
   // and so never keeps a repair out).
   virtual bool FolderLockHeld(const std::string& folder) = 0;
+
+  // A tree of new files and folders (an export's). None of these follows a link at the last part
+  // of a path, and none takes over or replaces what is already there.
+  enum class EntryKind { None, File, Folder, Link, Other };
+  // What a path names ("None" also when a folder on the way is missing).
+  virtual EntryKind KindOf(const std::string& path) = 0;
+  // The full path of an existing file or folder with every link followed and no "." or ".."
+  // part; "" when there is none (the reason in *error).
+  virtual std::string CanonicalPath(const std::string& path, std::string* error) = 0;
+  // Whether a folder holds no entry; false, with the reason, when it cannot be read.
+  virtual bool FolderIsEmpty(const std::string& path, bool& empty, std::string* error) = 0;
+  // Makes a folder, for its owner only; fails when the name is taken.
+  virtual bool CreateFolder(const std::string& path, std::string* error) = 0;
+  enum class WriteMode { New, Append };
+  // A file to write at its end: New makes it (for its owner only) and fails when the name is
+  // taken; Append opens an existing regular file. Fails with "Cannot create file "%s". %s"
+  // (EFCreateError). Writes go to the system as they come, but for a small buffer.
+  virtual std::unique_ptr<TStream> OpenForWriting(const std::string& path, WriteMode mode) = 0;
+  // Sets a file's modification (and access) time, in seconds since the Unix epoch.
+  virtual bool SetFileTime(const std::string& path, std::int64_t unixSeconds,
+                           std::string* error) = 0;
+  // Whether a file name may hold ":" (not on Windows, where it names a stream of the file).
+  virtual bool NamesMayHoldColon() const { return true; }
 };
 
 class Clock {

@@ -45,6 +45,13 @@ class PosixFileSystem : public FileSystem {
                                          std::string* error) override;
   // A shared flock tried and released at once.
   bool FolderLockHeld(const std::string& folder) override;
+  // The files and folders of an export (PosixFileTree.cpp).
+  EntryKind KindOf(const std::string& path) override;
+  std::string CanonicalPath(const std::string& path, std::string* error) override;
+  bool FolderIsEmpty(const std::string& path, bool& empty, std::string* error) override;
+  bool CreateFolder(const std::string& path, std::string* error) override;
+  std::unique_ptr<TStream> OpenForWriting(const std::string& path, WriteMode mode) override;
+  bool SetFileTime(const std::string& path, std::int64_t unixSeconds, std::string* error) override;
 };
 
 // Local time by the C library's zone rules (the TZ variable, else the system's zone). The zone's

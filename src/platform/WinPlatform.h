@@ -68,6 +68,14 @@ class WinFileSystem : public FileSystem {
   bool FolderLockHeld(const std::string& folder) override;
   // The mutex name LockFolder uses for a folder.
   static std::string FolderLockName(const std::string& folder);
+  // The files and folders of an export (WinFileTree.cpp; paths in UTF-8).
+  EntryKind KindOf(const std::string& path) override;
+  std::string CanonicalPath(const std::string& path, std::string* error) override;
+  bool FolderIsEmpty(const std::string& path, bool& empty, std::string* error) override;
+  bool CreateFolder(const std::string& path, std::string* error) override;
+  std::unique_ptr<TStream> OpenForWriting(const std::string& path, WriteMode mode) override;
+  bool SetFileTime(const std::string& path, std::int64_t unixSeconds, std::string* error) override;
+  bool NamesMayHoldColon() const override { return false; }
 };
 
 // Local time by the system's time zone settings. The zone's rules of a year are looked up once,

@@ -28,14 +28,14 @@ std::string ExtractAngleAddress(std::string_view text);
 // accounts.
 std::string AccountForRecipients(const TAccounts& accounts, std::string_view recipients);
 
-class MessageIndexer {
+class MessageIndexer : public MessageStep {
  public:
   // `message` is read anew for every message; the entries are appended to `entries`.
   MessageIndexer(TclMailMessage& message, const TAccounts& accounts, platform::Clock& clock,
                  MessageSink& sink, TCompactMessageList& entries)
       : message_(message), accounts_(accounts), clock_(clock), sink_(sink), entries_(entries) {}
 
-  MessageSink& Sink() noexcept { return sink_; }
+  MessageSink& Sink() noexcept override { return sink_; }
 
   // Hands the message to the sink as one block (a new separator, the lines, and one more line
   // holding CR LF when the last line is not empty, every line followed by CR LF, so such a
@@ -43,7 +43,7 @@ class MessageIndexer {
   // values its header gives and the place the sink gave its block. A message without lines is
   // a separator and one empty line, with an entry of its own. The lines are views that must stay
   // valid during the call.
-  void Index(std::span<const std::string_view> lines);
+  void Index(std::span<const std::string_view> lines) override;
 
  private:
   TclMailMessage& message_;

@@ -47,6 +47,16 @@ class MessageSink {
   virtual void Close() = 0;
 };
 
+// What the scan hands each message to: the indexing step (MessageIndexer), or a step that passes
+// the messages on to a sink as they are.
+class MessageStep {
+ public:
+  virtual ~MessageStep() = default;
+  virtual MessageSink& Sink() noexcept = 0;
+  // One message's lines: views that stay valid during the call only.
+  virtual void Index(std::span<const std::string_view> lines) = 0;
+};
+
 // A dry run's sink: the blocks' places as the repaired store would hold them; nothing is written.
 class NullStoreWriter : public MessageSink {
  public:

@@ -134,7 +134,8 @@ void TForm1::ReportError(const std::string& text) {
 void TForm1::SetState(State s) {
   state_ = s;
   // The folder is held only while a run may still start or is going on.
-  if (s == State::Done || s == State::Blocked) folder_lock_.reset();
+  // (An export holds it also when blocked only by a missing index, which it does without.)
+  if (s == State::Done || (s == State::Blocked && !export_)) folder_lock_.reset();
   Button1.SetEnabled(s == State::Ready);
   Button2.SetCaption(s == State::Done ? "Close" : "Cancel");
   Button2.SetEnabled(s != State::Running);
@@ -174,7 +175,7 @@ void TForm1::Block(const std::string& reason) {
 
 void TForm1::BlockWithError(const std::string& reason) {
   // A dry run reports why a repair would not start in its figures, not as an error.
-  if (!dry_run_) ReportError(reason);
+  if (!dry_run_ || export_) ReportError(reason);
   Block(reason);
 }
 
@@ -356,7 +357,9 @@ class ListStart : public TItemSink {
 }  // namespace
 
 void TForm1::ReadOldIndex() {
-  if (const std::string why = services_.files.NoFileReason(IndexPath(), nullptr); !why.empty()) {
+  index_missing_ = false;
+  if (const std::string why = services_.files.NoFileReason(IndexPath(), &index_missing_);
+      !why.empty()) {
     Label2.SetCaption(kCannotFindMailbox);
     Block(std::string(kCannotFindMailbox) + "\n" + FileDetail(IndexPath(), why));
     return;
@@ -486,7 +489,7 @@ void TForm1::FormShow() {
   platform::FileSystem& files = services_.files;
   MessageLines = std::make_unique<TStringList>();
   // A dry run goes on when another run holds the folder: it writes nothing, and says so.
-  if (!TakeFolderLock() && !dry_run_) return;
+  if (!TakeFolderLock() && (!dry_run_ || export_)) return;
   if (!ReadProfile()) {
     paths_ = MailboxPaths();
     return;
@@ -546,6 +549,7 @@ void TForm1::Button1Click() {
   if (dry_run_ ? (state_ == State::Running || state_ == State::Done || paths_.store.empty())
                : state_ != State::Ready)
     return;
+  if (export_ && !StartExport()) return;
   SetState(State::Running);
   replaced_ = false;
   unsettled_ = false;
@@ -572,7 +576,8 @@ void TForm1::Button1Click() {
       return;
     case ScanStatus::NoMessages:
       figures_.scanned = true;
-      EndRunUnchanged(dry_run_ ? "" : std::string(kNoMessagesFound) + "\n" + scan_.error);
+      EndRunUnchanged(dry_run_ && !export_ ? ""
+                                           : std::string(kNoMessagesFound) + "\n" + scan_.error);
       return;
   }
   try {
@@ -596,6 +601,7 @@ void TForm1::FinishRun() {
   figures_.scanned = true;
   if (dry_run_) {
     RepairedStore.reset();
+    if (export_) ExportMessages();
     return;
   }
   replaced_ = ReplaceFiles();
@@ -613,7 +619,7 @@ const std::vector<std::string>& TForm1::Backups() const noexcept {
 // --- the steps ---------------------------------------------------------------------------------
 
 void TForm1::ShowProgress() {
-  Label2.SetCaption(kRepairingMessage + IntToStr(MessageCount));
+  Label2.SetCaption((export_ ? kReadingMessage : kRepairingMessage) + IntToStr(MessageCount));
   view_.ProcessMessages();
 }
 
@@ -710,6 +716,41 @@ void TForm1::MergeIndex() {
   f.newInInbox = m.newInInbox;
   f.oldEntries = m.oldEntries;
   f.droppedEntries = m.droppedEntries;
+}
+
+void TForm1::SetExport(ExportTarget target) {
+  export_ = std::move(target);
+  dry_run_ = true;
+}
+
+bool TForm1::StartExport() {
+  exported_ = ExportResult();
+  exported_bytes_ = 0;
+  // Without an index the export goes on: every message to the Inbox. What else keeps a repair
+  // from starting (another run, the mail client, no profile) was reported and stops it too.
+  const bool onlyIndexMissing = index_missing_ && blocked_reason_.starts_with(kCannotFindMailbox);
+  if ((state_ == State::Blocked && !onlyIndexMissing) || figures_.clientRunning) return false;
+  std::string full;
+  const std::string error = PrepareExportFolder(services_.files, export_->out, AppDir, false, full);
+  if (error.empty()) return true;
+  ReportError(error);
+  SetState(State::Done);
+  return false;
+}
+
+void TForm1::ExportMessages() {
+  const ExportInput input{services_.files, services_.clock, services_.locale.Names(),
+                          StorePath(),     scan_.store,     AppDir};
+  ExportStore(
+      input, MailBox.TreeItems(), entries_, *export_,
+      [this](const ScanResult& found) {
+        MessageCount = static_cast<std::int32_t>(found.messages);
+        exported_bytes_ = found.scannedBytes;
+        Label2.SetCaption(kExportingMessage + IntToStr(MessageCount));
+        view_.ProcessMessages();
+      },
+      exported_);
+  if (!exported_.error.empty()) ReportError(exported_.error);
 }
 
 bool TForm1::ReplaceFiles() {

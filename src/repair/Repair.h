@@ -21,6 +21,7 @@
 #include "platform/Platform.h"
 #include "repair/Controls.h"
 #include "repair/DialogView.h"
+#include "repair/Export.h"
 #include "repair/Merge.h"
 #include "repair/MessageIndexer.h"
 #include "repair/MessageSink.h"
@@ -43,6 +44,8 @@ inline constexpr const char* kCannotFindMailboxRun = "Cannot find mailbox!";
 inline constexpr const char* kCloseClient = "Please close Quorvane before running.";
 inline constexpr const char* kErrorCreatingBackup = "Error creating backup mailbox.";
 inline constexpr const char* kRepairingMessage = "Repairing message : ";
+inline constexpr const char* kReadingMessage = "Reading message : ";
+inline constexpr const char* kExportingMessage = "Exporting message : ";
 inline constexpr const char* kNoMessagesFound =
     "No messages were found in the mailbox. Nothing was changed.";
 inline constexpr const char* kRepairRunning =
@@ -154,6 +157,14 @@ class TForm1 : public TComponent {
   // FormShow.
   void SetDryRun(bool dryRun) { dry_run_ = dryRun; }
   bool DryRun() const noexcept { return dry_run_; }
+  // An export: start-up, scan, indexing and merge as a dry run makes them, but with the folder
+  // held as by a repair and refused while the mail client runs (or without a store); then each
+  // message is written to `target` into the folder the merge filed it in. Without an index every
+  // message goes to the Inbox, unread. Set before FormShow.
+  void SetExport(ExportTarget target);
+  bool Exporting() const noexcept { return export_.has_value(); }
+  // What the export did.
+  const ExportResult& Exported() const noexcept { return exported_; }
   // Keeps the old store and index under "<name>.bak-YYYYMMDD-HHMMSS" (hard links, or synced
   // copies where the file system has none) before anything is replaced.
   void SetBackup(bool backup) { backup_ = backup; }
@@ -164,8 +175,11 @@ class TForm1 : public TComponent {
   const std::vector<std::string>& Backups() const noexcept;
   // The figures of start-up and of the last scan and merge.
   const RepairFigures& Figures() const noexcept { return figures_; }
-  // Bytes of the store the running scan has read.
-  std::int64_t ScannedBytes() const noexcept { return scanned_bytes_; }
+  // Bytes of the store the running scan has read (for an export, which reads it twice, half of
+  // what both readings have read).
+  std::int64_t ScannedBytes() const noexcept {
+    return export_ ? (scanned_bytes_ + exported_bytes_) / 2 : scanned_bytes_;
+  }
 
   // Event handlers.
   void FormShow();
@@ -207,6 +221,8 @@ class TForm1 : public TComponent {
   Interrupted InterruptedReplacement() const noexcept { return interrupted_; }
   // The reason start-up did not offer the repair ("" when it did).
   const std::string& BlockedReason() const noexcept { return blocked_reason_; }
+  // Whether start-up found no index at all (an export goes on without one).
+  bool IndexMissing() const noexcept { return index_missing_; }
 
   // The steps of a run.
   // Scans the store into IndexEntries through RepairedStore (what it found: LastScan).
@@ -281,6 +297,11 @@ class TForm1 : public TComponent {
   void EndRunUnchanged(const std::string& text);
   // Puts the new pair in place (the Replacement); false when it failed, which was reported.
   bool ReplaceFiles();
+  // Whether an export may start: the folder is held, the mail client does not run, the store and
+  // the export's folder are there; otherwise reported.
+  bool StartExport();
+  // Writes the messages where the merge filed them (ExportStore).
+  void ExportMessages();
 
   platform::Services services_;
   DialogView& view_;
@@ -295,6 +316,7 @@ class TForm1 : public TComponent {
   std::vector<std::string> leftovers_;
   Interrupted interrupted_ = Interrupted::None;
   std::string blocked_reason_;
+  bool index_missing_ = false;
   bool dry_run_ = false;
   bool backup_ = false;
   bool keep_current_ = false;
@@ -305,6 +327,9 @@ class TForm1 : public TComponent {
   ScanResult scan_;
   std::unique_ptr<Replacement> replacement_;  // the run's, once the scan has named the files
   OldIndex old_entries_{MailBox.MailItems()};
+  std::optional<ExportTarget> export_;
+  ExportResult exported_;
+  std::int64_t exported_bytes_ = 0;
   TCompactMessageList entries_;
 };
 

@@ -37,7 +37,7 @@ class TLimitedStream : public TStream {
 // One scan of an open store.
 class Scan {
  public:
-  Scan(const ScanInput& input, MessageIndexer& indexer, const ScanProgress& progress,
+  Scan(const ScanInput& input, MessageStep& indexer, const ScanProgress& progress,
        ScanResult& found)
       : in_(input), indexer_(indexer), progress_(progress), found_(found) {}
 
@@ -59,7 +59,7 @@ class Scan {
   void CheckOldEntry(std::int64_t blockOffset, std::int64_t blockSize);
 
   const ScanInput& in_;
-  MessageIndexer& indexer_;
+  MessageStep& indexer_;
   const ScanProgress& progress_;
   ScanResult& found_;
   bool started_ = false;         // a separator has been seen
@@ -181,7 +181,7 @@ void Scan::CheckOldEntry(std::int64_t blockOffset, std::int64_t blockSize) {
 
 }  // namespace
 
-void ScanStore(const ScanInput& input, MessageIndexer& indexer, const ScanProgress& progress,
+void ScanStore(const ScanInput& input, MessageStep& indexer, const ScanProgress& progress,
                ScanResult& found) {
   found = ScanResult();
   if (const std::string why = input.files.NoFileReason(input.storePath, nullptr); !why.empty()) {

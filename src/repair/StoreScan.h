@@ -57,7 +57,7 @@ using ScanProgress = std::function<void(const ScanResult& found)>;
 // then tells how far the scan got; a lack of memory is raised as an Exception that names the
 // message being read (its offset and the bytes read of it). The sink is left open: the caller
 // closes it.
-void ScanStore(const ScanInput& input, MessageIndexer& indexer, const ScanProgress& progress,
+void ScanStore(const ScanInput& input, MessageStep& indexer, const ScanProgress& progress,
                ScanResult& found);
 
 }  // namespace qv

@@ -25,7 +25,7 @@ class FaultyFileSystem : public platform::SystemFileSystem {
 
  public:
   // Operations listed here fail with this text ("sync", "syncdir", "replace", "move", "delete",
-  // "create", "commit", "append", "link", "chmod").
+  // "create", "commit", "append", "link", "chmod", and those of an export below).
   std::set<std::string> failing;
   // Fails single calls: asked with the operation and the path it works on (the source of a
   // rename), before the operation is carried out.
@@ -109,6 +109,20 @@ class FaultyFileSystem : public platform::SystemFileSystem {
   bool CopyPermissions(const std::string& from, const std::string& to,
                        std::string* error) override {
     return Do("chmod", to, error) && Base::CopyPermissions(from, to, error);
+  }
+  // An export's files ("mkdir", "create" and "append", "settime"): their streams count against
+  // writeLimit too.
+  bool CreateFolder(const std::string& path, std::string* error) override {
+    return Do("mkdir", path, error) && Base::CreateFolder(path, error);
+  }
+  std::unique_ptr<TStream> OpenForWriting(const std::string& path, WriteMode mode) override {
+    std::string error;
+    if (!Do(mode == WriteMode::New ? "create" : "append", path, &error))
+      throw EFCreateError(FormatMessage(kFCreateError, {path, error}));
+    return std::make_unique<Stream>(*this, path, Base::OpenForWriting(path, mode));
+  }
+  bool SetFileTime(const std::string& path, std::int64_t unixSeconds, std::string* error) override {
+    return Do("settime", path, error) && Base::SetFileTime(path, unixSeconds, error);
   }
 
  private:
