@@ -18,6 +18,7 @@
 #include "platform/CodePage.h"
 #include "platform/SystemPlatform.h"
 #include "repair/DialogController.h"
+#include "repair/Findings.h"
 
 namespace qv::cli {
 
@@ -30,6 +31,8 @@ struct RunOptions {
   bool json = false;
   bool quiet = false;
   bool backup = false;
+  bool details = false;     // check: what is damaged where
+  std::size_t listed = 20;  // check --details: findings listed of each kind
 };
 
 // The form on a terminal: a progress line while the store is scanned (redrawn in place on a
@@ -144,7 +147,53 @@ std::string NativeToUtf8(const std::string& name) {
 }
 
 // The figures, as readable lines or as one JSON object.
-void PrintFigures(const TForm1& form, const RunOptions& options, const double* seconds) {
+// The findings of check --details: each kind with its count and the findings listed, with message
+// and entry numbers from 1.
+void PrintFindings(const Findings& findings, JsonWriter* json) {
+  if (json) json->BeginObject("problems");
+  bool any = false;
+  for (std::size_t k = 0; k < kFindingKinds; ++k) {
+    const auto kind = static_cast<FindingKind>(k);
+    const char* name = FindingName(kind);
+    const char* number = kind == FindingKind::DroppedEntry ? "entry" : "message";
+    if (json) {
+      json->BeginObject(name);
+      json->Integer("count", findings.Count(kind));
+      json->BeginArray("listed");
+      for (const Finding& f : findings.Listed(kind)) {
+        json->BeginObject();
+        json->Integer("offset", f.offset);
+        json->Integer(number, f.message + 1);
+        if (f.other >= 0) json->Integer("first", f.other + 1);
+        json->String("text", f.text);
+        json->EndObject();
+      }
+      json->EndArray();
+      json->EndObject();
+      continue;
+    }
+    if (findings.Count(kind) == 0) continue;
+    if (!any) std::printf("\nproblems (offsets are bytes into the store):\n");
+    any = true;
+    const std::size_t listed = findings.Listed(kind).size();
+    std::printf("%-24s %lld%s\n", name, static_cast<long long>(findings.Count(kind)),
+                static_cast<std::int64_t>(listed) < findings.Count(kind)
+                    ? Format(" (the first %zu listed)", listed).c_str()
+                    : "");
+    for (const Finding& f : findings.Listed(kind)) {
+      std::string where = Format("  at %lld, %s %lld", static_cast<long long>(f.offset), number,
+                                 static_cast<long long>(f.message + 1));
+      if (f.other >= 0)
+        where += Format(" (first in message %lld)", static_cast<long long>(f.other + 1));
+      std::printf("%s: %s\n", where.c_str(), platform::AnsiToUtf8(f.text).c_str());
+    }
+  }
+  if (json) json->EndObject();
+  if (!json && !any) std::printf("\nproblems                 none\n");
+}
+
+void PrintFigures(const TForm1& form, const RunOptions& options, const double* seconds,
+                  const Findings* findings = nullptr) {
   const RepairFigures& f = form.Figures();
   if (options.json) {
     JsonWriter json;
@@ -173,6 +222,7 @@ void PrintFigures(const TForm1& form, const RunOptions& options, const double* s
         json.EndArray();
       }
     }
+    if (findings) PrintFindings(*findings, &json);
     json.EndObject();
     std::fputs(json.Take().c_str(), stdout);
     return;
@@ -203,7 +253,13 @@ void PrintFigures(const TForm1& form, const RunOptions& options, const double* s
     for (const std::string& b : form.Backups())
       line("backup", NativeToUtf8(b));
   }
+  if (findings) PrintFindings(*findings, nullptr);
   std::fflush(stdout);
+}
+
+// Whether an argument is a count: decimal digits, not too many.
+bool IsCount(const std::string& s) {
+  return !s.empty() && s.size() <= 9 && s.find_first_not_of("0123456789") == std::string::npos;
 }
 
 // Reads the options of repair or check; returns a usage error text, "" when they are right.
@@ -218,9 +274,13 @@ std::string ParseOptions(const Args& args, bool repair, RunOptions& options) {
       options.quiet = true;
     } else if (repair && a == "--backup") {
       options.backup = true;
+    } else if (!repair && a == "--details") {
+      options.details = true;
+    } else if (!repair && a == "--max" && i + 1 < args.size() && IsCount(args[i + 1])) {
+      options.listed = static_cast<std::size_t>(std::stoull(args[++i]));
     } else {
       return repair ? "usage: qvrepair-cli repair [--dir DIR] [--json] [--quiet] [--backup]"
-                    : "usage: qvrepair-cli check [--dir DIR] [--json]";
+                    : "usage: qvrepair-cli check [--dir DIR] [--json] [--details [--max N]]";
     }
   }
   return "";
@@ -269,6 +329,8 @@ int RunCheck(const Args& args) {
   view.SetForm(&form);
   if (!options.dir.empty()) form.SetAppDir(options.dir);
   form.SetDryRun(true);
+  Findings findings(options.listed);
+  if (options.details) form.SetFindings(&findings);
   form.FormShow();
   form.Button1Click();
   form.FormClose();
@@ -278,7 +340,7 @@ int RunCheck(const Args& args) {
     if (view.Errors() == 0) view.ShowError(f.blocked);
     return 1;
   }
-  PrintFigures(form, options, nullptr);
+  PrintFigures(form, options, nullptr, options.details ? &findings : nullptr);
   return f.indexMatchesStore ? 0 : 3;
 }
 

@@ -62,7 +62,7 @@ void OldIndex::Add(const TMailMessageItem& entry) {
     return;
   }
   const auto number = static_cast<std::uint32_t>(anonymous_.size());
-  anonymous_.push_back({folder, kNone, entry.Read()});
+  anonymous_.push_back({folder, kNone, entry.Read(), false});
   const std::string key = AnonymousKeyText(entry.Sender(), entry.Subject(), entry.Date());
   const auto keyNumber = static_cast<std::uint32_t>(keys_.size());
   const std::uint32_t stored = byKey_.Insert(key, TextKeyIndex::Hash(key), keyNumber,
@@ -104,7 +104,8 @@ bool OldIndex::MatchAnonymous(std::string_view sender, std::string_view subject,
   if (found == kNone) return false;
   AnonymousKey& k = keys_[found];
   if (k.first == kNone) return false;
-  const Anonymous& a = anonymous_[k.first];
+  Anonymous& a = anonymous_[k.first];
+  a.taken = true;
   k.first = a.next;
   ++anonymousTaken_;
   placement = {folders_[a.folder], a.read};
@@ -118,11 +119,21 @@ std::int64_t OldIndex::Unmatched() const noexcept {
   return unmatched;
 }
 
+bool OldIndex::Matched(std::string_view id, std::uint32_t anonymous) const noexcept {
+  if (id.empty()) return anonymous < anonymous_.size() && anonymous_[anonymous].taken;
+  const std::uint32_t found = byIdentifier_.Find(
+      id, TextKeyIndex::Hash(id), [this](std::uint32_t n) { return IdentifierOf(n); });
+  return found != kNone && identified_[found].matched;
+}
+
 void OldIndex::ResetMatches() noexcept {
   for (std::size_t i = 0; i < identified_.size(); ++i)
     identified_[i].matched = false;
   for (std::size_t i = 0; i < keys_.size(); ++i)
     keys_[i].first = keys_[i].head;
+  if (anonymousTaken_ > 0)
+    for (std::size_t i = 0; i < anonymous_.size(); ++i)
+      anonymous_[i].taken = false;
   anonymousTaken_ = 0;
 }
 

@@ -21,6 +21,7 @@
 #include "platform/Platform.h"
 #include "repair/Controls.h"
 #include "repair/DialogView.h"
+#include "repair/Findings.h"
 #include "repair/Merge.h"
 #include "repair/MessageIndexer.h"
 #include "repair/MessageSink.h"
@@ -127,6 +128,9 @@ class TForm1 : public TComponent {
   // Keeps the old store and index under "<name>.bak-YYYYMMDD-HHMMSS" (hard links, or synced
   // copies where the file system has none) before anything is replaced.
   void SetBackup(bool backup) { backup_ = backup; }
+  // Where the scan and merge record what they find damaged, and where (none: nothing is recorded,
+  // as by default). Set before Button1Click; it must outlive the run.
+  void SetFindings(Findings* findings) { findings_ = findings; }
   // The backups this run made.
   const std::vector<std::string>& Backups() const noexcept;
   // The figures of start-up and of the last scan and merge.
@@ -233,6 +237,7 @@ class TForm1 : public TComponent {
   std::string blocked_reason_;
   bool dry_run_ = false;
   bool backup_ = false;
+  Findings* findings_ = nullptr;
   RepairFigures figures_;
   std::int64_t scanned_bytes_ = 0;
   ScanResult scan_;
