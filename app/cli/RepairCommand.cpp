@@ -146,7 +146,6 @@ std::string NativeToUtf8(const std::string& name) {
 #endif
 }
 
-// The figures, as readable lines or as one JSON object.
 // The findings of check --details: each kind with its count and the findings listed, with message
 // and entry numbers from 1.
 void PrintFindings(const Findings& findings, JsonWriter* json) {
@@ -192,39 +191,46 @@ void PrintFindings(const Findings& findings, JsonWriter* json) {
   if (!json && !any) std::printf("\nproblems                 none\n");
 }
 
+// The figures as one JSON object.
+void PrintFiguresJson(const TForm1& form, const double* seconds, const Findings* findings) {
+  const RepairFigures& f = form.Figures();
+  JsonWriter json;
+  json.BeginObject();
+  json.String("mailbox", f.mailbox);
+  json.Integer("store_bytes", f.storeBytes);
+  json.Integer("messages", f.messages);
+  json.Integer("old_entries", f.oldEntries);
+  json.Integer("carried_over", f.carriedOver);
+  json.Integer("new_in_inbox", f.newInInbox);
+  json.Integer("dropped_entries", f.droppedEntries);
+  json.Integer("without_message_id", f.withoutMessageId);
+  json.Integer("duplicate_message_ids", f.duplicateMessageIds);
+  json.Integer("leading_bytes", f.leadingBytes);
+  json.Bool("index_matches_store", f.indexMatchesStore);
+  json.Bool("client_running", f.clientRunning);
+  json.String("blocked", f.blocked);
+  json.Bool("interrupted_replacement", f.interruptedReplacement);
+  if (seconds) {
+    json.Raw("seconds", Format("%.3f", *seconds));
+    json.Bool("replaced", form.Replaced());
+    if (!form.Backups().empty()) {
+      json.BeginArray("backups");
+      for (const std::string& b : form.Backups())
+        json.Text({}, NativeToUtf8(b));
+      json.EndArray();
+    }
+  }
+  if (findings) PrintFindings(*findings, &json);
+  json.EndObject();
+  std::fputs(json.Take().c_str(), stdout);
+}
+
+// The figures, as readable lines or as one JSON object.
 void PrintFigures(const TForm1& form, const RunOptions& options, const double* seconds,
                   const Findings* findings = nullptr) {
   const RepairFigures& f = form.Figures();
   if (options.json) {
-    JsonWriter json;
-    json.BeginObject();
-    json.String("mailbox", f.mailbox);
-    json.Integer("store_bytes", f.storeBytes);
-    json.Integer("messages", f.messages);
-    json.Integer("old_entries", f.oldEntries);
-    json.Integer("carried_over", f.carriedOver);
-    json.Integer("new_in_inbox", f.newInInbox);
-    json.Integer("dropped_entries", f.droppedEntries);
-    json.Integer("without_message_id", f.withoutMessageId);
-    json.Integer("duplicate_message_ids", f.duplicateMessageIds);
-    json.Integer("leading_bytes", f.leadingBytes);
-    json.Bool("index_matches_store", f.indexMatchesStore);
-    json.Bool("client_running", f.clientRunning);
-    json.String("blocked", f.blocked);
-    json.Bool("interrupted_replacement", f.interruptedReplacement);
-    if (seconds) {
-      json.Raw("seconds", Format("%.3f", *seconds));
-      json.Bool("replaced", form.Replaced());
-      if (!form.Backups().empty()) {
-        json.BeginArray("backups");
-        for (const std::string& b : form.Backups())
-          json.Text({}, NativeToUtf8(b));
-        json.EndArray();
-      }
-    }
-    if (findings) PrintFindings(*findings, &json);
-    json.EndObject();
-    std::fputs(json.Take().c_str(), stdout);
+    PrintFiguresJson(form, seconds, findings);
     return;
   }
   auto line = [](const char* what, const std::string& value) {
