@@ -177,7 +177,7 @@ void PrintFindings(const Findings& findings, JsonWriter* json) {
     const std::size_t listed = findings.Listed(kind).size();
     std::printf("%-24s %lld%s\n", name, static_cast<long long>(findings.Count(kind)),
                 static_cast<std::int64_t>(listed) < findings.Count(kind)
-                    ? Format(" (the first %zu listed)", listed).c_str()
+                    ? Format(" (the first %lld listed)", static_cast<long long>(listed)).c_str()
                     : "");
     for (const Finding& f : findings.Listed(kind)) {
       std::string where = Format("  at %lld, %s %lld", static_cast<long long>(f.offset), number,
