@@ -12,6 +12,7 @@
 #include "platform/CodePage.h"
 #include "platform/SystemPlatform.h"
 #include "repair/DialogController.h"
+#include "repair/Findings.h"
 
 namespace qv::cli {
 
@@ -25,6 +26,8 @@ struct RunOptions {
   bool quiet = false;
   bool backup = false;
   bool keepCurrent = false;
+  bool details = false;     // check: what is damaged where
+  std::size_t listed = 20;  // check --details: findings listed of each kind
 };
 
 // The form on a terminal: a progress line while the store is scanned (redrawn in place on a
@@ -115,8 +118,54 @@ class TerminalView : public DialogView {
 // What an export did (below), in the figures' lines or their JSON object.
 void PrintExport(const TForm1& form, JsonWriter* json);
 
+// The findings of check --details: each kind with its count and the findings listed, with message
+// and entry numbers from 1.
+void PrintFindings(const Findings& findings, JsonWriter* json) {
+  if (json) json->BeginObject("problems");
+  bool any = false;
+  for (std::size_t k = 0; k < kFindingKinds; ++k) {
+    const auto kind = static_cast<FindingKind>(k);
+    const char* name = FindingName(kind);
+    const char* number = kind == FindingKind::DroppedEntry ? "entry" : "message";
+    if (json) {
+      json->BeginObject(name);
+      json->Integer("count", findings.Count(kind));
+      json->BeginArray("listed");
+      for (const Finding& f : findings.Listed(kind)) {
+        json->BeginObject();
+        json->Integer("offset", f.offset);
+        json->Integer(number, f.message + 1);
+        if (f.other >= 0) json->Integer("first", f.other + 1);
+        json->String("text", f.text);
+        json->EndObject();
+      }
+      json->EndArray();
+      json->EndObject();
+      continue;
+    }
+    if (findings.Count(kind) == 0) continue;
+    if (!any) Print(stdout, "\nproblems (offsets are bytes into the store):\n");
+    any = true;
+    const std::size_t listed = findings.Listed(kind).size();
+    Print(stdout,
+          Format("%-24s %lld%s\n", name, static_cast<long long>(findings.Count(kind)),
+                 static_cast<std::int64_t>(listed) < findings.Count(kind)
+                     ? Format(" (the first %lld listed)", static_cast<long long>(listed)).c_str()
+                     : ""));
+    for (const Finding& f : findings.Listed(kind)) {
+      std::string where = Format("  at %lld, %s %lld", static_cast<long long>(f.offset), number,
+                                 static_cast<long long>(f.message + 1));
+      if (f.other >= 0)
+        where += Format(" (first in message %lld)", static_cast<long long>(f.other + 1));
+      Print(stdout, where + ": " + platform::AnsiToUtf8(f.text) + "\n");
+    }
+  }
+  if (json) json->EndObject();
+  if (!json && !any) Print(stdout, "\nproblems                 none\n");
+}
+
 // The figures as one JSON object.
-void PrintFiguresJson(const TForm1& form, const double* seconds) {
+void PrintFiguresJson(const TForm1& form, const double* seconds, const Findings* findings) {
   const RepairFigures& f = form.Figures();
   JsonWriter json;
   json.BeginObject();
@@ -147,6 +196,7 @@ void PrintFiguresJson(const TForm1& form, const double* seconds) {
       json.EndArray();
     }
   }
+  if (findings) PrintFindings(*findings, &json);
   json.EndObject();
   Print(stdout, json.Take());
 }
@@ -162,8 +212,9 @@ std::string Settling(const std::string& action) {
 }
 
 // The figures, as readable lines or as one JSON object (with what an export did).
-void PrintFigures(const TForm1& form, const RunOptions& options, const double* seconds) {
-  if (options.json) return PrintFiguresJson(form, seconds);
+void PrintFigures(const TForm1& form, const RunOptions& options, const double* seconds,
+                  const Findings* findings = nullptr) {
+  if (options.json) return PrintFiguresJson(form, seconds, findings);
   const RepairFigures& f = form.Figures();
   auto line = [](const char* what, const std::string& value) {
     Print(stdout, Format("%-24s %s\n", what, value.c_str()));
@@ -194,7 +245,13 @@ void PrintFigures(const TForm1& form, const RunOptions& options, const double* s
     for (const std::string& b : form.Backups())
       line("backup", b);
   }
+  if (findings) PrintFindings(*findings, nullptr);
   std::fflush(stdout);
+}
+
+// Whether an argument is a count: decimal digits, not too many.
+bool IsCount(const std::string& s) {
+  return !s.empty() && s.size() <= 9 && s.find_first_not_of("0123456789") == std::string::npos;
 }
 
 // Reads the options of repair or check; returns a usage error text, "" when they are right.
@@ -211,10 +268,14 @@ std::string ParseOptions(const Args& args, bool repair, RunOptions& options) {
       options.backup = true;
     } else if (repair && a == "--keep-current") {
       options.keepCurrent = true;
+    } else if (!repair && a == "--details") {
+      options.details = true;
+    } else if (!repair && a == "--max" && i + 1 < args.size() && IsCount(args[i + 1])) {
+      options.listed = static_cast<std::size_t>(std::stoull(args[++i]));
     } else {
       return repair ? "usage: qvrepair-cli repair [--dir DIR] [--json] [--quiet] [--backup] "
                       "[--keep-current]"
-                    : "usage: qvrepair-cli check [--dir DIR] [--json]";
+                    : "usage: qvrepair-cli check [--dir DIR] [--json] [--details [--max N]]";
     }
   }
   return "";
@@ -272,6 +333,8 @@ int RunCheck(const Args& args) {
   view.SetForm(&form);
   if (!options.dir.empty()) form.SetAppDir(options.dir);
   form.SetDryRun(true);
+  Findings findings(options.listed);
+  if (options.details) form.SetFindings(&findings);
   form.FormShow();
   form.Button1Click();
   form.FormClose();
@@ -281,7 +344,7 @@ int RunCheck(const Args& args) {
     if (view.Errors() == 0) view.ShowError(f.blocked);
     return 1;
   }
-  PrintFigures(form, options, nullptr);
+  PrintFigures(form, options, nullptr, options.details ? &findings : nullptr);
   if (f.indexMatchesStore) return 0;
   // A repair is recommended only where it would be made: else why it would not be.
   std::string refusal = f.blocked;

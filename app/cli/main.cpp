@@ -28,10 +28,13 @@ const Command kCommands[] = {
      "settle), 1 nothing was replaced or the repair left files to settle (the reason is on\n"
      "standard error), 2 bad usage.\n",
      RunRepair},
-    {"check", "[--dir DIR] [--json]",
+    {"check", "[--dir DIR] [--json] [--details [--max N]]",
      "what a repair would do, without writing anything (a dry run of the same scan and merge)",
      "  --dir DIR   the mail client's program folder\n"
      "  --json      the figures as one JSON object\n"
+     "  --details   also what is damaged where: each finding with its byte offset in the store\n"
+     "              and its message number (\"problems\" in the JSON object)\n"
+     "  --max N     list at most N findings of each kind (default 20); counts are complete\n"
      "Exit status: 0 the index matches the store, 3 a repair is recommended, 1 the check failed\n"
      "(no profile or store, files that cannot be read) or a repair would refuse now (why, on\n"
      "standard error), 2 bad usage.\n",

@@ -13,6 +13,7 @@
 #include "components/ComponentStream.h"
 #include "mailbox/qvMailbox.h"
 #include "platform/SystemPlatform.h"
+#include "repair/Findings.h"
 #include "repair/Repair.h"
 #include "repair/StoreReader.h"
 #include "support/FakePlatform.h"
@@ -110,7 +111,7 @@ void ScratchProgramFolder::Prepare(std::string_view store) {
   out.Close();
 }
 
-RepairOutcome RunRepair(const std::string& programDir, bool dryRun) {
+RepairOutcome RunRepair(const std::string& programDir, bool dryRun, Findings* findings) {
   test::FakeServices fake(RunTime());
   test::RecordingView view;
   TComponentRegistry registry;
@@ -118,6 +119,7 @@ RepairOutcome RunRepair(const std::string& programDir, bool dryRun) {
   TForm1 form(fake.services(), view, registry);
   form.SetAppDir(programDir);
   form.SetDryRun(dryRun);
+  form.SetFindings(findings);
   form.FormShow();
   form.Button1Click();
   outcome.done = form.CurrentState() == TForm1::State::Done;
@@ -125,6 +127,9 @@ RepairOutcome RunRepair(const std::string& programDir, bool dryRun) {
   outcome.errors = view.errors;
   outcome.messages = form.Figures().messages;
   outcome.fileSteps = fake.files.log.size();
+  outcome.withoutMessageId = form.Figures().withoutMessageId;
+  outcome.duplicateMessageIds = form.Figures().duplicateMessageIds;
+  outcome.droppedEntries = form.Figures().droppedEntries;
   const TCompactMessageList& entries = form.IndexEntries();
   TMailMessageItem item;
   for (std::size_t i = 0; i < entries.Count(); ++i) {
@@ -134,6 +139,36 @@ RepairOutcome RunRepair(const std::string& programDir, bool dryRun) {
     outcome.attachments.push_back(item.HasAttachment());
   }
   return outcome;
+}
+
+void CheckFindings(std::string_view store, const RepairOutcome& outcome, const Findings& findings) {
+  Check(findings.Count(FindingKind::NoMessageId) == outcome.withoutMessageId,
+        "the findings count other messages without Message-ID than the merge");
+  Check(findings.Count(FindingKind::DuplicateMessageId) == outcome.duplicateMessageIds,
+        "the findings count other duplicate Message-IDs than the merge");
+  Check(findings.Count(FindingKind::DroppedEntry) == outcome.droppedEntries,
+        "the findings count other dropped entries than the merge");
+  const auto size = static_cast<std::int64_t>(store.size());
+  for (std::size_t k = 0; k < kFindingKinds; ++k) {
+    const auto kind = static_cast<FindingKind>(k);
+    Check(findings.Count(kind) >= static_cast<std::int64_t>(findings.Listed(kind).size()),
+          "a kind of finding lists more than it counts");
+    if (kind == FindingKind::DroppedEntry) continue;  // placed where the old index said
+    for (const Finding& f : findings.Listed(kind)) {
+      Check(f.message >= 0 && f.message < outcome.messages, "a finding names no message");
+      const std::int64_t begin = findings.MessageOffset(static_cast<std::size_t>(f.message));
+      const std::int64_t end = findings.MessageOffset(static_cast<std::size_t>(f.message) + 1);
+      Check(f.offset >= begin && f.offset <= (end < 0 ? size : end) && f.offset <= size,
+            "a finding lies outside its message");
+      const char byte = kind == FindingKind::StrayCr   ? '\r'
+                        : kind == FindingKind::NulByte ? '\0'
+                                                       : '\x1a';
+      if (kind == FindingKind::StrayCr || kind == FindingKind::NulByte ||
+          kind == FindingKind::CtrlZByte)
+        Check(f.offset < size && store[static_cast<std::size_t>(f.offset)] == byte,
+              "a stray byte's finding is not at that byte");
+    }
+  }
 }
 
 void CheckRepair(std::string_view original, const RepairOutcome& outcome,

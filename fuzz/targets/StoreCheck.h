@@ -8,6 +8,10 @@
 #include <string_view>
 #include <vector>
 
+namespace qv {
+class Findings;
+}
+
 namespace qv::fuzz {
 
 // One message of a store as the scan sees it.
@@ -30,6 +34,8 @@ struct RepairOutcome {
   std::vector<bool> attachments;  // the attachment marks
   std::int64_t messages = 0;      // the messages the scan found
   std::size_t fileSteps = 0;      // what the run asked of the file layer
+  // The merge's figures that the findings count as well.
+  std::int64_t withoutMessageId = 0, duplicateMessageIds = 0, droppedEntries = 0;
 };
 
 // A program folder of its own, removed when destroyed: under /dev/shm when there is one and
@@ -53,8 +59,16 @@ class ScratchProgramFolder {
   std::string dir_;
 };
 
-// Runs the repair, or a dry run, over the program folder (FormShow, then Button1Click).
-RepairOutcome RunRepair(const std::string& programDir, bool dryRun = false);
+// Runs the repair, or a dry run, over the program folder (FormShow, then Button1Click), recording
+// what it finds damaged in `findings` when given.
+RepairOutcome RunRepair(const std::string& programDir, bool dryRun = false,
+                        Findings* findings = nullptr);
+
+// The invariants of the findings of a run over `store`: every kind counts at least what it lists;
+// the counts of messages without or with a duplicate Message-ID and of dropped entries are the
+// merge's figures; each finding in a message lies in the store, within its message, and a stray
+// byte's offset holds that byte. Throws FuzzInvariantBroken.
+void CheckFindings(std::string_view store, const RepairOutcome& outcome, const Findings& findings);
 
 // The invariants of a run over `original`, whose repaired store is `repaired` (the file now in
 // place when the run replaced the pair): a store with a separator line (or an empty one) is

@@ -6,6 +6,7 @@
 #include "base/DateTime.h"
 #include "base/Stream.h"
 #include "repair/DatePattern.h"
+#include "repair/Findings.h"
 #include "repair/Repair.h"
 #include "repair/StoreReader.h"
 #include "support/FixedClock.h"
@@ -17,8 +18,11 @@ void FuzzStoreScan(std::string_view input) {
   // One scratch folder per process, emptied for every input.
   static const auto folder = std::make_unique<ScratchProgramFolder>("scan");
   folder->Prepare(input);
-  // A dry run first: it writes nothing and finds what the repair then finds.
-  const RepairOutcome check = RunRepair(folder->Dir(), true);
+  // A dry run first, with the findings of check --details: it writes nothing and finds what the
+  // repair then finds.
+  Findings findings;
+  const RepairOutcome check = RunRepair(folder->Dir(), true, &findings);
+  CheckFindings(input, check, findings);
   Check(check.fileSteps == 0, "a dry run asked the file layer to change something");
   {
     TFileStream unchanged(folder->StorePath(), FileMode::OpenRead);

@@ -4,7 +4,11 @@
 
 #include <cstdint>
 
+#include <string>
+
 #include "mailbox/CompactMessages.h"
+#include "platform/Platform.h"
+#include "repair/Findings.h"
 #include "repair/OldIndex.h"
 
 namespace qv {
@@ -24,7 +28,15 @@ struct MergeFigures {
 // one, not yet taken, whose sender, subject and date agree, the one with its block size first; or,
 // when its message gave no date, whose sender, subject and block size agree
 // (OldIndex::MatchAnonymous). The entry `leadingEntry`, made of text before the first separator,
-// is matched by its Message-ID only.
-MergeFigures MergeEntries(TCompactMessageList& rebuilt, OldIndex& old, std::int64_t leadingEntry);
+// is matched by its Message-ID only. With `findings` (whose message offsets the scan recorded),
+// each message without Message-ID and each duplicate is recorded there too.
+MergeFigures MergeEntries(TCompactMessageList& rebuilt, OldIndex& old, std::int64_t leadingEntry,
+                          Findings* findings = nullptr);
+
+// Records each entry of the index file `indexPath` that the last merge with `old` (read from that
+// file) left unmatched: where the index placed its message, its folder, sender, subject and date.
+// The index is read again, one entry at a time; errors reach the caller.
+void FindDroppedEntries(const OldIndex& old, const std::string& indexPath,
+                        platform::FileSystem& files, Findings& findings);
 
 }  // namespace qv

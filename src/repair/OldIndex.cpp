@@ -143,6 +143,13 @@ std::int64_t OldIndex::Unmatched() const noexcept {
   return unmatched;
 }
 
+bool OldIndex::Matched(std::string_view id, std::uint32_t anonymous) const noexcept {
+  if (id.empty()) return anonymous < anonymous_.size() && anonymous_[anonymous].taken;
+  const std::uint32_t found = byIdentifier_.Find(
+      id, TextKeyIndex::Hash(id), [this](std::uint32_t n) { return IdentifierOf(n); });
+  return found != kNone && identified_[found].matched;
+}
+
 void OldIndex::ResetMatches() noexcept {
   for (std::size_t i = 0; i < identified_.size(); ++i)
     identified_[i].matched = false;

@@ -53,6 +53,10 @@ class OldIndex : public TItemSink {
                       std::int64_t blockSize, bool dated, Placement& placement);
   // The entries that no match has reached since the last ResetMatches.
   std::int64_t Unmatched() const noexcept;
+  // Whether an entry of the index, read again, was reached by a match since the last ResetMatches:
+  // `id` is its identifier; for one without, `anonymous` tells which of those it is (from 0, in
+  // file order).
+  bool Matched(std::string_view id, std::uint32_t anonymous) const noexcept;
   // Forgets every match: each entry can be taken again.
   void ResetMatches() noexcept;
 

@@ -664,7 +664,7 @@ void TForm1::ScanMailbox() {
   MessageIndexer indexer(clImportMsg, qvProfile.Accounts(), services_.clock, *RepairedStore,
                          entries_);
   const ScanInput input{services_.files, services_.clock, services_.locale.Names(), StorePath(),
-                        &old_entries_};
+                        &old_entries_, findings_};
   try {
     ScanStore(
         input, indexer,
@@ -707,7 +707,15 @@ std::string TForm1::AccountForRecipients(std::string_view recipients) const {
 }
 
 void TForm1::MergeIndex() {
-  const MergeFigures m = MergeEntries(entries_, old_entries_, scan_.leadingEntry);
+  const MergeFigures m = MergeEntries(entries_, old_entries_, scan_.leadingEntry, findings_);
+  if (findings_ && m.droppedEntries > 0) {
+    try {
+      FindDroppedEntries(old_entries_, IndexPath(), services_.files, *findings_);
+    } catch (const Exception&) {
+      // A damaged index was reported as start-up read it; its entries read before the damage
+      // are listed.
+    }
+  }
   RepairFigures& f = figures_;
   f.carriedOver = m.carriedOver;
   f.withoutMessageId = m.withoutMessageId;

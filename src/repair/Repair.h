@@ -22,6 +22,7 @@
 #include "repair/Controls.h"
 #include "repair/DialogView.h"
 #include "repair/Export.h"
+#include "repair/Findings.h"
 #include "repair/Merge.h"
 #include "repair/MessageIndexer.h"
 #include "repair/MessageSink.h"
@@ -171,6 +172,9 @@ class TForm1 : public TComponent {
   // Start-up settles an interrupted replacement by keeping the store and the index as they are
   // (KeepCurrentFiles) and offers nothing more. Set before FormShow.
   void SetKeepCurrent(bool keepCurrent) { keep_current_ = keepCurrent; }
+  // Where the scan and merge record what they find damaged, and where (none: nothing is recorded,
+  // as by default). Set before Button1Click; it must outlive the run.
+  void SetFindings(Findings* findings) { findings_ = findings; }
   // The backups this run made.
   const std::vector<std::string>& Backups() const noexcept;
   // The figures of start-up and of the last scan and merge.
@@ -322,6 +326,7 @@ class TForm1 : public TComponent {
   bool keep_current_ = false;
   FileMark index_read_;  // the old index as it was read (its stamp before the read, its checksum)
   platform::FileStamp index_stamp_;
+  Findings* findings_ = nullptr;
   RepairFigures figures_;
   std::int64_t scanned_bytes_ = 0;
   ScanResult scan_;

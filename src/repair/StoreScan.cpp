@@ -9,6 +9,7 @@
 #include "base/Errors.h"
 #include "base/Stream.h"
 #include "base/StringUtils.h"
+#include "mime/clMessageCheck.h"
 #include "repair/StoreReader.h"
 
 namespace qv {
@@ -34,6 +35,17 @@ class TLimitedStream : public TStream {
   std::int64_t left_;
 };
 
+// Whether a line that is no separator was most likely meant as one: "From ", then a time of day
+// ("10:00") somewhere after it, as separators carry, and prose starting with "From " seldom does.
+bool LooksLikeSeparator(std::string_view line) {
+  if (!line.starts_with("From ")) return false;
+  const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  for (std::size_t i = line.find(':', 6); i != std::string_view::npos && i + 2 < line.size();
+       i = line.find(':', i + 1))
+    if (digit(line[i - 1]) && digit(line[i + 1]) && digit(line[i + 2])) return true;
+  return false;
+}
+
 // One scan of an open store.
 class Scan {
  public:
@@ -51,8 +63,18 @@ class Scan {
     held_lines_.push_back(
         {static_cast<std::size_t>(line.data() - reader.Held().data()), line.size()});
   }
-  // Indexes the message whose lines were noted, within the bytes `held`.
-  void IndexHeld(std::string_view held);
+  // Indexes the message whose lines were noted, within the bytes `held`, which begin at `base` in
+  // the store; the message begins at `offset` (its separator line).
+  void IndexHeld(std::string_view held, std::int64_t base, std::int64_t offset);
+  // What is damaged in a separator line, or in a "From " line that is none.
+  void InspectSeparator(std::string_view line, std::int64_t at);
+  void NotSeparator(std::int64_t at);
+  // What is damaged in the message whose lines are in views_.
+  void InspectMessage(std::int64_t base);
+  void InspectBytes(std::int64_t base);
+  void Add(FindingKind kind, std::int64_t offset, std::string text) {
+    in_.findings->Add(kind, {offset, found_.messages, -1, std::move(text)});
+  }
   // Indexes the text before the first separator (the store's first `bytes` bytes) as a message.
   void IndexLeadingText(std::int64_t bytes);
   // Compares the block of the message just finished with the old entry of that number.
@@ -66,6 +88,7 @@ class Scan {
   bool leadingText_ = false;     // text other than blank lines before the first separator
   bool crInside_ = false;        // a line before the first separator has a CR inside it
   std::int64_t blockStart_ = 0;  // where the current message's separator line begins
+  std::int64_t heldStart_ = 0;   // where the bytes held begin
   bool indexMatches_ = true;     // every message so far has its old entry at its block
   // The lines of the message being read, as offsets into the reader's held bytes, and as views
   // once the message is complete; kept for their storage from message to message.
@@ -87,9 +110,11 @@ void Scan::Run(TStream& store) {
   try {
     while (reader.ReadLineOrSketch(line)) {
       if (IsSeparatorLine(line, in_.names, in_.clock)) {
+        if (in_.findings) InspectSeparator(line, reader.LineOffset());
         Separator(reader, reader.LineOffset());
       } else if (started_) {
         NoteLine(reader, line);
+        if (in_.findings && LooksLikeSeparator(line)) NotSeparator(reader.LineOffset());
       } else {
         if (!leadingText_) leadingText_ = line.find_first_not_of(" \t\r") != std::string_view::npos;
         // A CR inside a line (not among those that end it): lines that end in CR alone.
@@ -114,7 +139,7 @@ void Scan::Run(TStream& store) {
 void Scan::Separator(StoreReader& reader, std::int64_t at) {
   if (started_) {
     CheckOldEntry(blockStart_, at - blockStart_);
-    IndexHeld(reader.Held());
+    IndexHeld(reader.Held(), heldStart_, blockStart_);
   } else {
     found_.leadingBytes = at;
     // Text before the first separator is most often a message whose separator was damaged: it is
@@ -127,13 +152,14 @@ void Scan::Separator(StoreReader& reader, std::int64_t at) {
   if (progress_) progress_(found_);
   started_ = true;
   reader.Hold();
+  heldStart_ = reader.Offset();
   held_lines_.clear();
 }
 
 void Scan::End(StoreReader& reader) {
   if (started_) {
     CheckOldEntry(blockStart_, reader.Offset() - blockStart_);
-    IndexHeld(reader.Held());
+    IndexHeld(reader.Held(), heldStart_, blockStart_);
   } else {
     found_.leadingBytes = reader.Offset();
   }
@@ -151,10 +177,14 @@ void Scan::End(StoreReader& reader) {
   if (progress_) progress_(found_);
 }
 
-void Scan::IndexHeld(std::string_view held) {
+void Scan::IndexHeld(std::string_view held, std::int64_t base, std::int64_t offset) {
   views_.clear();
   for (const HeldLine& l : held_lines_)
     views_.emplace_back(held.data() + l.offset, l.length);
+  if (in_.findings) {
+    in_.findings->MessageOffsets().push_back(offset);
+    InspectMessage(base);
+  }
   indexer_.Index(views_);
   ++found_.messages;
 }
@@ -170,8 +200,77 @@ void Scan::IndexLeadingText(std::int64_t bytes) {
     NoteLine(reader, line);
   found_.leadingEntry = found_.messages;
   indexMatches_ = false;
-  IndexHeld(reader.Held());
+  if (in_.findings)
+    Add(FindingKind::LeadingText, 0,
+        std::to_string(bytes) + " bytes before the first separator, kept as a message");
+  IndexHeld(reader.Held(), 0, 0);
   held_lines_.clear();
+}
+
+void Scan::InspectSeparator(std::string_view line, std::int64_t at) {
+  // The separator is always written anew; what it said is lost only when its address, between
+  // "From " and the date, is none or more than one word.
+  while (!line.empty() && line.back() == '\r')
+    line.remove_suffix(1);
+  const std::string_view address =
+      TrimView(line.substr(5, line.size() > 29 ? line.size() - 29 : 0));
+  // It opens the message after the one being read (or after the text before it).
+  if (address.empty() || address.find_first_of(" \t") != std::string_view::npos)
+    in_.findings->Add(FindingKind::Separator,
+                      {at, found_.messages + (started_ || leadingText_ ? 1 : 0), -1,
+                       "separator rewritten: its address did not parse"});
+}
+
+void Scan::NotSeparator(std::int64_t at) {
+  Add(FindingKind::Separator, at,
+      "a \"From \" line whose date did not parse: kept as a line of this message");
+}
+
+void Scan::InspectMessage(std::int64_t base) {
+  const auto offsetOf = [&](std::size_t line, std::size_t column) {
+    return base + static_cast<std::int64_t>(held_lines_[line].offset + column);
+  };
+  InspectBytes(base);
+  if (!views_.empty() &&
+      std::none_of(views_.begin(), views_.end(), [](std::string_view l) { return l.empty(); }))
+    Add(FindingKind::HeaderNotEnded, offsetOf(0, 0), "no empty line ends the header");
+  FindStructureFaults(views_, [&](const StructureFault& f) {
+    const FindingKind kind = f.kind == StructureFaultKind::Encoding ? FindingKind::BadEncoding
+                                                                    : FindingKind::MimeCutShort;
+    if (in_.findings->Lists(kind)) {
+      Add(kind, offsetOf(f.line, f.column), std::string(f.what));
+    } else {
+      Add(kind, 0, {});
+    }
+  });
+}
+
+void Scan::InspectBytes(std::int64_t base) {
+  struct Stray {
+    char byte;
+    FindingKind kind;
+    const char* name;
+    std::int64_t count = 0;
+    std::int64_t first = 0;
+  };
+  Stray strays[] = {{'\r', FindingKind::StrayCr, "CR not followed by LF"},
+                    {'\0', FindingKind::NulByte, "NUL byte"},
+                    {'\x1a', FindingKind::CtrlZByte, "0x1A byte"}};
+  for (std::size_t li = 0; li < views_.size(); ++li) {
+    const std::string_view line = views_[li];
+    for (std::size_t i = 0; i < line.size(); ++i) {
+      const char c = line[i];
+      if (c != '\r' && c != '\0' && c != '\x1a') continue;
+      for (Stray& s : strays)
+        if (s.byte == c && s.count++ == 0)
+          s.first = base + static_cast<std::int64_t>(held_lines_[li].offset + i);
+    }
+  }
+  for (const Stray& s : strays)
+    if (s.count > 0)
+      Add(s.kind, s.first,
+          std::to_string(s.count) + " " + s.name + (s.count > 1 ? "s" : "") +
+              " in the message, the first here");
 }
 
 void Scan::CheckOldEntry(std::int64_t blockOffset, std::int64_t blockSize) {

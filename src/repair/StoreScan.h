@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/Platform.h"
+#include "repair/Findings.h"
 #include "repair/MessageIndexer.h"
 #include "repair/OldIndex.h"
 
@@ -42,6 +43,9 @@ struct ScanInput {
   std::string storePath;
   // The old index, whose entries' blocks are compared with the messages' (none: not compared).
   const OldIndex* old = nullptr;
+  // Where the scan records what it finds damaged, with each message's offset (none: not looked
+  // for).
+  Findings* findings = nullptr;
 };
 
 inline constexpr const char* kScanOutOfMemory =

@@ -2,10 +2,13 @@
 // result says what it found, with no form around it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <new>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "repair/Findings.h"
 #include "repair/RepairFixture.h"
 #include "repair/StoreScan.h"
 
@@ -119,6 +122,73 @@ TEST_F(StoreScanTest, RunningOutOfMemoryNamesTheMessage) {
     EXPECT_NE(e.Detail().find("the message at offset 47, 53 bytes"), std::string::npos)
         << e.Detail();
   }
+}
+
+// A store built to hold each kind of finding once, piece by piece: each finding is expected where
+// its piece begins, with its message's number (from 0).
+TEST_F(StoreScanTest, DetailsSayWhatIsDamagedWhere) {
+  using K = FindingKind;
+  using Row = std::tuple<K, std::int64_t, std::int64_t, std::int64_t>;  // offset, message, other
+  std::string store;
+  std::vector<Row> expected;
+  auto here = [&](K kind, std::int64_t message, std::int64_t other = -1) {
+    expected.emplace_back(kind, static_cast<std::int64_t>(store.size()), message, other);
+  };
+  here(K::LeadingText, 0);
+  here(K::NoMessageId, 0);
+  store += "stray text\r\n\r\n";
+  here(K::Separator, 1);  // no address
+  store += "From  Tue Dec 08 14:23:50 2026\r\nMessage-ID: <m1>\r\n";
+  store += "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\n";
+  store += "Content-Transfer-Encoding: base64\r\n\r\nQUJD";
+  here(K::BadEncoding, 1);
+  store += "!\r\n--b\r\n\r\n";
+  here(K::MimeCutShort, 1);  // no closing delimiter: at the message's last line
+  store += "text\r\n";
+  store += Sep("a@b") + "Message-ID: <d>\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\na";
+  here(K::BadEncoding, 2);
+  store += "=ZZ b";
+  here(K::StrayCr, 2);
+  store += "\r c";
+  here(K::NulByte, 2);
+  store += std::string(1, '\0');
+  here(K::CtrlZByte, 2);
+  store += "\x1a\r\n";
+  here(K::Separator, 2);  // its date does not parse: a line of message 2
+  store += "From x@y Tue Dec 08 14:23:50 2026 +0100\r\n";
+  here(K::DuplicateMessageId, 3, 2);
+  store += Sep("a@b");
+  here(K::HeaderNotEnded, 3);
+  store += "Message-ID: <d>\r\nSubject: s\r\n";
+  // Multipart parts nested one level deeper than the parser splits.
+  store +=
+      Sep("a@b") + "Message-ID: <m4>\r\nContent-Type: multipart/mixed; boundary=\"b0x\"\r\n\r\n";
+  for (int level = 1; level <= kMaxBodyNesting + 1; ++level) {
+    store += "--b" + std::to_string(level - 1) + "x\r\n";
+    if (level == kMaxBodyNesting + 1) here(K::MimeCutShort, 4);
+    store += "Content-Type: multipart/mixed; boundary=\"b" + std::to_string(level) + "x\"\r\n\r\n";
+  }
+  for (int level = kMaxBodyNesting; level >= 0; --level)
+    store += "--b" + std::to_string(level) + "x--\r\n";
+  expected.emplace_back(K::DroppedEntry, 0, 1, -1);  // the old entry of <gone>
+
+  WriteIndex({{"<d>", "Sent"}, {"<gone>", "_msTrash"}});
+  WriteFile(File("mailbox.mbx"), store);
+  auto form = Start();
+  Findings findings;
+  form->SetDryRun(true);
+  form->SetFindings(&findings);
+  form->Button1Click();
+  std::vector<Row> found;
+  for (std::size_t k = 0; k < kFindingKinds; ++k) {
+    const auto kind = static_cast<K>(k);
+    EXPECT_EQ(findings.Count(kind), std::int64_t(findings.Listed(kind).size())) << k;
+    for (const Finding& f : findings.Listed(kind))
+      found.emplace_back(kind, f.offset, f.message, f.other);
+  }
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(found, expected);
+  EXPECT_NE(findings.Listed(K::DroppedEntry).at(0).text.find("_msTrash"), std::string::npos);
 }
 
 }  // namespace
