@@ -203,6 +203,14 @@ class Replacement {
   // name first); false with the reason.
   bool PutStoreInPlace(std::string* error);
   // After the store could not be put in place: puts the old index back when it can.
+  // Syncs the repaired store and checks it and the old pair, and gives it the old store's rights:
+  // "" when the replacement may go on, else what stops it.
+  std::string CheckRepairedStore(const Request& request);
+  // The backups, the new index and the journal's second record, before the first rename. Raises
+  // the file layer's error.
+  void PrepareRenames(const Request& request);
+  // Once both renames are made: what was written to the old pair meanwhile puts it back.
+  Outcome SettleAfterRenames();
   Outcome PutOldIndexBack(std::string text);
 
   platform::FileSystem& files_;
@@ -241,6 +249,11 @@ struct RecoveryPlan {
 };
 RecoveryPlan PlanRecovery(platform::FileSystem& files, platform::Clock& clock,
                           const MailboxPaths& paths);
+// Settles what is left once both renames of a run were made, as the next start would: what was
+// written to the old files meanwhile puts the old pair back.
+Recovery RecoverAfterRun(platform::FileSystem& files, platform::Clock& clock,
+                         const MailboxPaths& paths, const ReplacementJournal& journal,
+                         RecoveryPlan& plan);
 
 // Finishes or undoes the replacement that the journal records, after a crash, or removes what it
 // made. Only the files the replacement itself made are removed. `detail` as for the plan; and for
@@ -257,6 +270,11 @@ bool KeepCurrentFiles(platform::FileSystem& files, platform::Clock& clock,
 
 // A name beside `path` for a backup made now: "<path>.bak-YYYYMMDD-HHMMSS", then "-2", "-3", ...
 // until one is free (also `alsoFree` with the same suffix when given).
+// What became of a file since it was recorded as `before`, for the second line of a report ("":
+// nothing; a change of status alone only with `statusToo`).
+std::string WhatChanged(const std::string& path, const FileMark& before,
+                        const platform::FileStamp& now, bool statusToo);
+
 std::string FreeBackupName(platform::FileSystem& files, platform::Clock& clock,
                            const std::string& path, const std::string& alsoFree = "");
 
