@@ -97,6 +97,10 @@ class Settlement {
   // Carries the decision out. `keepJournalOnLeftovers`: a file that could not be removed keeps
   // the journal (a run); otherwise it is reported and the journal goes (a start, which must not
   // be stopped by what it cannot remove).
+  // Removes what the settled state no longer needs, the journal last (kept, with
+  // `keepJournalOnLeftovers`, while anything else stays). False when a file changed meanwhile: the
+  // caller looks again.
+  bool RemoveLeftovers(RecoveryPlan& plan, bool keepJournalOnLeftovers);
   Recovery Carry(RecoveryPlan& plan, bool keepJournalOnLeftovers);
   // Keeps the store and the index as they are (KeepCurrentFiles).
   bool KeepCurrent(std::string* report);
@@ -336,6 +340,34 @@ bool Settlement::DoRenames(std::string* error) {
   return true;
 }
 
+bool Settlement::RemoveLeftovers(RecoveryPlan& plan, bool keepJournalOnLeftovers) {
+  // Every name must be on the disk before what the next start would need goes.
+  std::string error;
+  if (!SyncReplacementFolders(files_, paths_, &error)) {
+    plan.detail = error;
+    return true;
+  }
+  std::string leftovers;
+  for (const Step& step : steps_) {
+    if (!step.stillSo()) return false;
+    std::string why;
+    if (!files_.DeleteFile(step.from, &why) && files_.EntryExists(step.from))
+      leftovers += FormatMessage(" \"%s\" could not be removed: %s.", {step.from, why});
+  }
+  if (!leftovers.empty()) {
+    plan.detail += (plan.detail.empty() ? "" : "\n") +
+                   std::string("What the repair left beside the mailbox is not all gone.") +
+                   leftovers;
+    if (keepJournalOnLeftovers) return true;
+  }
+  std::string why;
+  if (!files_.DeleteFile(paths_.journal, &why) && files_.EntryExists(paths_.journal))
+    plan.detail += (plan.detail.empty() ? "" : "\n") +
+                   FormatMessage("\"%s\" could not be removed: %s.", {paths_.journal, why});
+  SyncReplacementFolders(files_, paths_, nullptr);
+  return true;
+}
+
 Recovery Settlement::Carry(RecoveryPlan& plan, bool keepJournalOnLeftovers) {
   bool renamed = false;
   RecoveryPlan first;
@@ -364,36 +396,7 @@ Recovery Settlement::Carry(RecoveryPlan& plan, bool keepJournalOnLeftovers) {
       continue;
     }
     plan = first;
-    // Every name must be on the disk before what the next start would need goes.
-    std::string error;
-    if (!SyncReplacementFolders(files_, paths_, &error)) {
-      plan.detail = error;
-      return plan.action;
-    }
-    std::string leftovers;
-    bool changedMeanwhile = false;
-    for (const Step& step : steps_) {
-      if (!step.stillSo()) {
-        changedMeanwhile = true;
-        break;
-      }
-      std::string why;
-      if (!files_.DeleteFile(step.from, &why) && files_.EntryExists(step.from))
-        leftovers += FormatMessage(" \"%s\" could not be removed: %s.", {step.from, why});
-    }
-    if (changedMeanwhile) continue;
-    if (!leftovers.empty()) {
-      plan.detail += (plan.detail.empty() ? "" : "\n") +
-                     std::string("What the repair left beside the mailbox is not all gone.") +
-                     leftovers;
-      if (keepJournalOnLeftovers) return plan.action;
-    }
-    std::string why;
-    if (!files_.DeleteFile(paths_.journal, &why) && files_.EntryExists(paths_.journal))
-      plan.detail += (plan.detail.empty() ? "" : "\n") +
-                     FormatMessage("\"%s\" could not be removed: %s.", {paths_.journal, why});
-    SyncReplacementFolders(files_, paths_, nullptr);
-    return plan.action;
+    if (RemoveLeftovers(plan, keepJournalOnLeftovers)) return plan.action;
   }
   plan = Refuse("The files kept changing while they were put together.");
   return Recovery::Failed;

@@ -284,6 +284,8 @@ class TForm1 : public TComponent {
   // For an old index whose folder tree could not be read: the tree of the newest copy of the index
   // beside it that reads without fault (a backup or the copy a repair keeps), else an Inbox alone.
   void RestoreFolderTree();
+  // Reports what settling an interrupted replacement did, and notes it for the run.
+  void ReportRecovery(Recovery outcome, const std::string& detail);
   void HandleInterruptedReplacement(bool clientRunning);
   // Settles an interrupted replacement by keeping the files in place (SetKeepCurrent).
   void KeepCurrentFiles();
