@@ -28,7 +28,13 @@ enum class JournalRead { Missing, Unreadable, Damaged, Read };
 
 JournalRead ReadJournalFile(FileSystem& files, const std::string& path, ReplacementJournal& j,
                             std::string* why) {
-  if (!files.FileExists(path)) return JournalRead::Missing;
+  if (!files.FileExists(path)) {
+    if (!files.EntryExists(path)) return JournalRead::Missing;
+    // A folder, a named pipe or a link to nothing under the journal's name: not a journal, and
+    // nothing a run could make its own journal beside.
+    *why = "it is not a file";
+    return JournalRead::Damaged;
+  }
   // A journal is a few hundred bytes: a large file is not one, and is never read into memory.
   const std::int64_t size = files.FileSize(path);
   if (size > kMaxJournalBytes) {
@@ -422,7 +428,8 @@ bool Settlement::KeepCurrent(std::string* report) {
       failed += FormatMessage(" \"%s\" could not be renamed: %s.", {path, why});
   };
   if (j_.indexTemp.SameFile(temp_) && !SameFile(temp_, index_)) remove(Name(Made::IndexTemp));
-  if (KeptIndex() != Kept::None && !SameFile(keptIndex_, index_)) remove(Name(Made::KeptIndex));
+  // (also a second name of the index in place: the index keeps its own)
+  if (KeptIndex() != Kept::None) remove(Name(Made::KeptIndex));
   const bool oldStoreKept = KeptStore() != Kept::None;
   if (oldStoreKept) {
     if (SameFile(keptStore_, store_))
@@ -569,7 +576,9 @@ Recovery RecoverReplacement(FileSystem& files, platform::Clock& clock, const Mai
   }
   Recovery outcome;
   try {
-    outcome = Settlement(files, clock, paths, journal).Carry(plan, false);
+    // The journal stays while anything the replacement made could not be removed: the next start
+    // tries again, and no run starts beside those files.
+    outcome = Settlement(files, clock, paths, journal).Carry(plan, true);
   } catch (const Exception& e) {
     plan = {Recovery::Failed, "", e.what()};  // an index that cannot be read cannot be told
     outcome = Recovery::Failed;

@@ -41,14 +41,16 @@ void TForm1::ReportRecovery(Recovery outcome, const std::string& detail) {
     case Recovery::Completed:
     case Recovery::Finished: {
       interrupted_ = Interrupted::Completed;
-      // What could not be removed is reported as an error; the journal is gone all the same, so
-      // that it does not stop every later start.
       const char* text =
           outcome == Recovery::Completed ? kReplacementCompleted : kReplacementFinished;
-      if (detail.empty())
+      if (detail.empty()) {
         view_.ShowMessage(text);
-      else
+      } else {
         ReportError(withDetail(text));
+        // What could not be removed keeps the journal, which the next start settles again; no run
+        // starts beside it.
+        if (services_.files.EntryExists(paths_.journal)) Block(withDetail(text));
+      }
       break;
     }
     case Recovery::Undone:
@@ -74,7 +76,7 @@ void TForm1::ReportRecovery(Recovery outcome, const std::string& detail) {
 void TForm1::HandleInterruptedReplacement(bool clientRunning) {
   interrupted_ = Interrupted::None;
   platform::FileSystem& files = services_.files;
-  if (!files.FileExists(paths_.journal)) {
+  if (!files.EntryExists(paths_.journal)) {
     if (keep_current_) view_.ShowMessage(kNothingToSettle);
     return;
   }

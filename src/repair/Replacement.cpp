@@ -457,6 +457,12 @@ Replacement::Outcome Replacement::SettleAfterRenames() {
   return outcome;
 }
 
+std::string Replacement::ReplacedSince(const std::string& path, const FileMark& mark) {
+  const FileStamp now = files_.Stamp(path);
+  if (mark.exists ? mark.SameFile(now) : !now.exists) return "";
+  return WhatChanged(path, mark, now, false);
+}
+
 Replacement::Outcome Replacement::Replace(const Request& request) {
   const MailboxPaths& p = paths_;
   std::string error;
@@ -479,10 +485,16 @@ Replacement::Outcome Replacement::Replace(const Request& request) {
   if (std::string changed = ChangedSinceRead(request, true); !changed.empty())
     return Abandon(std::move(changed));
 
+  // The last look before each rename: the file it replaces must be the one the run read (what was
+  // written to it meanwhile is found through its second name after the renames).
+  if (std::string replaced = ReplacedSince(p.indexTarget, journal_.oldIndex); !replaced.empty())
+    return Abandon(std::string(kIndexChanged) + "\n" + replaced);
   if (!files_.ReplaceFile(Name(Made::IndexTemp), p.indexTarget, &error))
     return Abandon(FormatMessage(kReplaceFile, {p.indexTarget, error}));
   temp_ = false;
   placed_ = true;
+  if (std::string replaced = ReplacedSince(p.storeTarget, journal_.oldStore); !replaced.empty())
+    return PutOldIndexBack(std::string(kStoreChanged) + "\n" + replaced);
   if (!PutStoreInPlace(&error))
     return PutOldIndexBack(FormatMessage(kReplaceFile, {p.storeTarget, error}));
   repairedMade_ = false;  // it is the store now

@@ -209,6 +209,9 @@ class Replacement {
   // The backups, the new index and the journal's second record, before the first rename. Raises
   // the file layer's error.
   void PrepareRenames(const Request& request);
+  // What took the place of the file at `path` since the run recorded it as `mark` ("" when it is
+  // the same file, or still none).
+  std::string ReplacedSince(const std::string& path, const FileMark& mark);
   // Once both renames are made: what was written to the old pair meanwhile puts it back.
   Outcome SettleAfterRenames();
   Outcome PutOldIndexBack(std::string text);

@@ -499,6 +499,11 @@ TEST_F(RepairStartup, EveryStateAnInterruptedRunLeavesIsSettledOrNamesItsCommand
        TForm1::Interrupted::MovedAside,
        "move-aside",
        {"mailbox.idx", aside, "mailbox.mbx"}},
+      {"a folder under the journal's name",
+       [&] { fs::create_directory(File("mailbox.idx.journal")); },
+       TForm1::Interrupted::MovedAside,
+       "move-aside",
+       {"mailbox.idx", aside, "mailbox.mbx"}},
       {"a journal of 4 GiB, never read",
        [&] {
          WriteFile(File("mailbox.idx.journal"), "");
@@ -558,6 +563,38 @@ TEST_F(RepairStartup, EveryStateAnInterruptedRunLeavesIsSettledOrNamesItsCommand
     EXPECT_FALSE(fs::exists(File("mailbox.idx.journal")));
     EXPECT_EQ(Start()->CurrentState(), State::Ready);
   }
+
+  // Keeping the pair in place after a stop before the renames leaves nothing of the run beside
+  // it: the kept index, a second name of the index in place, used to stay for ever.
+  fs::remove_all(Folder());
+  fs::create_directories(Folder());
+  WriteIndex({{"<1@x>", "_msSent", true}});
+  WriteFile(File("mailbox.mbx"), store);
+  stoppedBeforeRenames();
+  auto keep = std::make_unique<TForm1>(fake_.services(), view_, registry_);
+  keep->SetAppDir(dir_.string());
+  keep->SetKeepCurrent(true);
+  keep->FormShow();
+  EXPECT_EQ(FolderEntries(), (std::vector<std::string>{"mailbox.idx", "mailbox.mbx"}));
+}
+
+// What a settled replacement left and could not remove keeps its journal and blocks the start,
+// so that the next start removes it; it used to be reported once and then left for ever.
+TEST_F(RepairStartup, LeftoversThatCannotBeRemovedAreSettledByTheNextStart) {
+  WriteIndex({{"<1@x>", "_msSent", true}});
+  WriteFile(File("mailbox.mbx"), "From a Mon Jan 05 10:00:00 2004\nMessage-ID: <1@x>\n\nhi\n");
+  fake_.files.failWhen = [](const std::string& op, const std::string& path) {
+    return op == "delete" && path.ends_with("mailbox.idx.restore");
+  };
+  EXPECT_TRUE(Repair("From a Mon Jan 05 10:00:00 2004\nMessage-ID: <1@x>\n\nhi\n",
+                     {{"<1@x>", "_msSent", true}})
+                  ->Unsettled());
+  view_ = RecordingView();
+  EXPECT_EQ(Start()->CurrentState(), State::Blocked);
+  EXPECT_TRUE(fs::exists(File("mailbox.idx.journal")));
+  fake_.files.failWhen = nullptr;
+  EXPECT_EQ(Start()->CurrentState(), State::Ready);
+  EXPECT_EQ(FolderEntries(), (std::vector<std::string>{"mailbox.idx", "mailbox.mbx"}));
 }
 
 // A read-only index (restored from a CD) let the run report success and leave its files beside
