@@ -104,11 +104,12 @@ void LinkOrCopy(FileSystem& files, const std::string& from, const std::string& t
   }
   {
     const std::unique_ptr<TStream> in = files.OpenRead(from);
-    const std::unique_ptr<TStream> out = files.CreateFile(to);
+    std::unique_ptr<TStream> out = files.CreateFile(to);
     try {
       out->CopyFrom(*in, 0);
       out->Commit();
     } catch (...) {
+      out.reset();  // (Windows removes no file that is open)
       files.DeleteFile(to, nullptr);
       throw;
     }
