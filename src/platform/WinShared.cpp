@@ -214,4 +214,12 @@ std::unique_ptr<TStream> HandleStream(void* handle, std::string name, std::size_
                                             bufferSize);
 }
 
+Handle::~Handle() {
+  if (ok()) ::CloseHandle(h_);
+}
+
+bool Handle::ok() const {
+  return h_ != INVALID_HANDLE_VALUE && h_ != nullptr;
+}
+
 }  // namespace qv::platform::win

@@ -28,4 +28,19 @@ std::string SystemText(unsigned long code);
 // failure carries the file and the system's text. Positions are 64 bits.
 std::unique_ptr<TStream> HandleStream(void* handle, std::string name, std::size_t bufferSize);
 
+// Closes a system handle (HANDLE) when it goes; an invalid one (null or INVALID_HANDLE_VALUE) is
+// not ok().
+class Handle {
+ public:
+  explicit Handle(void* h) : h_(h) {}
+  ~Handle();
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  bool ok() const;
+  void* get() const { return h_; }
+
+ private:
+  void* h_;
+};
+
 }  // namespace qv::platform::win
