@@ -24,9 +24,15 @@ bool IsDeviceName(std::string_view name) {
 // The bytes of `utf8` up to at most `limit`, not cutting a character.
 std::string_view CutUtf8(std::string_view utf8, std::size_t limit) {
   if (utf8.size() <= limit) return utf8;
+  auto inside = [utf8](std::size_t at) {
+    return (static_cast<unsigned char>(utf8[at]) & 0xC0) == 0x80;
+  };
   std::size_t end = limit;
-  while (end > 0 && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80)
+  // A character has at most three bytes after its first; where none starts that near, the bytes
+  // are not UTF-8 and are cut where they stand (never down to nothing).
+  for (int k = 0; k < 3 && end > 0 && inside(end); ++k)
     --end;
+  if (end == 0 || inside(end)) end = limit;
   return utf8.substr(0, end);
 }
 
