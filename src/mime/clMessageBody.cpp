@@ -359,8 +359,8 @@ void TclAttachmentBody::SetFileName(const std::string& name) {
     try {
       TFileStream file(name, FileMode::OpenRead);
       SetEncoding(TclEncoder::GetPreferredEncoding(file));
-    } catch (const EFOpenError&) {
-      // No such file: the encoding stays.
+    } catch (const Exception&) {
+      // No such file, or none that reads (a folder such as "/."): the encoding stays.
     }
   }
   NotifyChanged();
