@@ -58,6 +58,13 @@ std::string ToQWordText(std::string_view encoded) {
 
 }  // namespace
 
+TclEncodeMethod TransferEncodingToMethod(std::string_view value) {
+  const std::string lower = LowerCase(value);
+  if (lower == TransferEncodingNames[cmMIMEQuotedPrintable]) return cmMIMEQuotedPrintable;
+  if (lower == TransferEncodingNames[cmMIMEBase64]) return cmMIMEBase64;
+  return cmNone;
+}
+
 TclEncodeMethod EncodingLetterToMethod(std::string_view letter) noexcept {
   if (letter.empty()) return cmNone;
   switch (AsciiUpperChar(letter[0])) {

@@ -30,6 +30,10 @@ inline constexpr std::array<std::string_view, 5> EncodedWordLetters = {"", "Q", 
 // first character counts.
 TclEncodeMethod EncodingLetterToMethod(std::string_view letter) noexcept;
 
+// The method of a Content-Transfer-Encoding value, in any case: cmMIMEQuotedPrintable,
+// cmMIMEBase64, or cmNone for any other (7bit, 8bit, binary, unknown).
+TclEncodeMethod TransferEncodingToMethod(std::string_view value);
+
 // Decodes the encoded words ("=?charset?B|Q?payload?=") of a header text, translating each from
 // its charset ("_" of a "Q" word is a space). Text between words is kept as it is. Once a "utf-8"
 // word has been met, decoded words are no longer translated. A text without any decoded word is

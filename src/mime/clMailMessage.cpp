@@ -387,11 +387,9 @@ void TclMailMessage::ReadHeaderFields(const Lines& lines, const TStringList& fie
     ReadContentType(ct, !ct.empty() || !value("mime-version").empty());
   }
   SetContentDisposition(GetHeaderParam(value("content-disposition"), ""));
-  const std::string cte = LowerCase(value("content-transfer-encoding"));
-  if (cte == "quoted-printable")
-    SetEncoding(cmMIMEQuotedPrintable);
-  else if (cte == "base64")
-    SetEncoding(cmMIMEBase64);
+  if (const TclEncodeMethod m = TransferEncodingToMethod(value("content-transfer-encoding"));
+      m != cmNone)
+    SetEncoding(m);
   SetFrom(DecodeMailAddress(value("from"), charset_));
   SplitIntoList(to_list_.List(), value("to"), ',');
   if constexpr (kWhole) {

@@ -213,12 +213,10 @@ void TclMessageBody::Clear() {
 
 void TclMessageBody::ParseBodyHeader(int, const TStringList& lines, const TStringList& fieldList) {
   SetContentType(GetHeaderParam(GetHeaderFieldValue(lines, fieldList, "content-type"), ""));
-  const std::string cte =
-      LowerCase(GetHeaderFieldValue(lines, fieldList, "content-transfer-encoding"));
-  if (cte == "quoted-printable")
-    SetEncoding(cmMIMEQuotedPrintable);
-  else if (cte == "base64")
-    SetEncoding(cmMIMEBase64);
+  if (const TclEncodeMethod m = TransferEncodingToMethod(
+          GetHeaderFieldValue(lines, fieldList, "content-transfer-encoding"));
+      m != cmNone)
+    SetEncoding(m);
   SetContentDisposition(
       GetHeaderParam(GetHeaderFieldValue(lines, fieldList, "content-disposition"), ""));
 }

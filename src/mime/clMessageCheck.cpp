@@ -26,7 +26,7 @@ class Walk {
 
  private:
   void Multipart(std::size_t bodyStart, std::size_t end, const std::string& boundary, int level);
-  void Content(std::size_t first, std::size_t end, const std::string& encoding);
+  void Content(std::size_t first, std::size_t end, TclEncodeMethod encoding);
   void Uuencoded(std::size_t first, std::size_t end);
   void Fault(StructureFaultKind kind, std::size_t line, std::size_t column, std::string_view what) {
     report_({kind, line, column, what});
@@ -42,8 +42,8 @@ void Walk::Part(std::size_t first, std::size_t headerEnd, std::size_t end, int l
   fields_.Clear();
   IndexHeaderFields(0, header, fields_);
   const std::string ct = GetHeaderFieldValue(header, fields_, "content-type");
-  const std::string encoding =
-      LowerCase(GetHeaderFieldValue(header, fields_, "content-transfer-encoding"));
+  const TclEncodeMethod encoding =
+      TransferEncodingToMethod(GetHeaderFieldValue(header, fields_, "content-transfer-encoding"));
   const std::size_t bodyStart = headerEnd < end ? headerEnd + 1 : end;
   // The message itself is split wherever its header gives a boundary; a part only when it is a
   // multipart, and not at all below kMaxBodyNesting levels (it is kept whole as an attachment).
@@ -89,12 +89,12 @@ void Walk::Multipart(std::size_t bodyStart, std::size_t end, const std::string& 
         "a multipart without its closing delimiter");
 }
 
-void Walk::Content(std::size_t first, std::size_t end, const std::string& encoding) {
+void Walk::Content(std::size_t first, std::size_t end, TclEncodeMethod encoding) {
   std::optional<EncodingFault> fault;
   const Lines content = lines_.subspan(first, end - first);
-  if (encoding == "base64")
+  if (encoding == cmMIMEBase64)
     fault = FindBase64Fault(content);
-  else if (encoding == "quoted-printable")
+  else if (encoding == cmMIMEQuotedPrintable)
     fault = FindQuotedPrintableFault(content);
   if (fault) Fault(StructureFaultKind::Encoding, first + fault->line, fault->column, fault->what);
 }
