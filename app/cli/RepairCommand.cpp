@@ -115,6 +115,11 @@ class TerminalView : public DialogView {
   const TForm1* form_ = nullptr;
 };
 
+// One line of the figures: what, then its value in a column.
+void FigureLine(const char* what, const std::string& value) {
+  Print(stdout, Format("%-24s %s\n", what, value.c_str()));
+}
+
 // What an export did (below), in the figures' lines or their JSON object.
 void PrintExport(const TForm1& form, JsonWriter* json);
 
@@ -216,34 +221,32 @@ void PrintFigures(const TForm1& form, const RunOptions& options, const double* s
                   const Findings* findings = nullptr) {
   if (options.json) return PrintFiguresJson(form, seconds, findings);
   const RepairFigures& f = form.Figures();
-  auto line = [](const char* what, const std::string& value) {
-    Print(stdout, Format("%-24s %s\n", what, value.c_str()));
-  };
   auto count = [](std::int64_t n) { return std::to_string(n); };
   const char* yes = "yes";
   const char* no = "no";
-  line("mailbox", platform::AnsiToUtf8(f.mailbox));
-  line("store", f.storeBytes < 0 ? std::string("missing") : count(f.storeBytes) + " bytes");
-  line("messages", count(f.messages));
-  line("old index entries", count(f.oldEntries));
-  line("carried over", count(f.carriedOver) + " (keep their folder and read state)");
-  line("new in the Inbox", count(f.newInInbox) + " (no old entry; unread)");
-  line("dropped entries", count(f.droppedEntries) + " (their messages are no longer in the store)");
-  line("without Message-ID", count(f.withoutMessageId));
-  line("duplicate Message-IDs", count(f.duplicateMessageIds));
-  line("text before first From", count(f.leadingBytes) + " bytes");
-  line("index matches store", f.indexMatchesStore ? yes : no);
-  line("mail client running", f.clientRunning ? yes : no);
-  line("blocked", f.blocked.empty() ? std::string(no) : platform::TextToUtf8(f.blocked));
-  line("interrupted repair",
-       f.interruptedReplacement ? "yes: " + Settling(f.interruptedAction) : no);
-  if (!f.folderTree.empty()) line("folder tree", platform::TextToUtf8(f.folderTree));
+  FigureLine("mailbox", platform::AnsiToUtf8(f.mailbox));
+  FigureLine("store", f.storeBytes < 0 ? std::string("missing") : count(f.storeBytes) + " bytes");
+  FigureLine("messages", count(f.messages));
+  FigureLine("old index entries", count(f.oldEntries));
+  FigureLine("carried over", count(f.carriedOver) + " (keep their folder and read state)");
+  FigureLine("new in the Inbox", count(f.newInInbox) + " (no old entry; unread)");
+  FigureLine("dropped entries",
+             count(f.droppedEntries) + " (their messages are no longer in the store)");
+  FigureLine("without Message-ID", count(f.withoutMessageId));
+  FigureLine("duplicate Message-IDs", count(f.duplicateMessageIds));
+  FigureLine("text before first From", count(f.leadingBytes) + " bytes");
+  FigureLine("index matches store", f.indexMatchesStore ? yes : no);
+  FigureLine("mail client running", f.clientRunning ? yes : no);
+  FigureLine("blocked", f.blocked.empty() ? std::string(no) : platform::TextToUtf8(f.blocked));
+  FigureLine("interrupted repair",
+             f.interruptedReplacement ? "yes: " + Settling(f.interruptedAction) : no);
+  if (!f.folderTree.empty()) FigureLine("folder tree", platform::TextToUtf8(f.folderTree));
   if (form.Exporting()) PrintExport(form, nullptr);
   if (seconds) {
-    line("seconds", Format("%.3f", *seconds));
-    line("replaced", form.Replaced() ? yes : no);
+    FigureLine("seconds", Format("%.3f", *seconds));
+    FigureLine("replaced", form.Replaced() ? yes : no);
     for (const std::string& b : form.Backups())
-      line("backup", b);
+      FigureLine("backup", b);
   }
   if (findings) PrintFindings(*findings, nullptr);
   std::fflush(stdout);
@@ -382,21 +385,19 @@ void PrintExport(const TForm1& form, JsonWriter* json) {
     json->EndArray();
     return;
   }
-  auto line = [](const char* what, const std::string& value) {
-    Print(stdout, Format("%-24s %s\n", what, value.c_str()));
-  };
-  line("export", e.out);
-  if (withoutIndex) line("index", "missing: every message is in the Inbox, unread");
-  line("written", std::to_string(e.written) + (e.began && e.error.empty()
-                                                   ? " messages (all)"
-                                                   : " messages complete (the export failed)"));
+  FigureLine("export", e.out);
+  if (withoutIndex) FigureLine("index", "missing: every message is in the Inbox, unread");
+  FigureLine("written",
+             std::to_string(e.written) + (e.began && e.error.empty()
+                                              ? " messages (all)"
+                                              : " messages complete (the export failed)"));
   for (std::size_t i = 0; i < e.folders.size(); ++i) {
     const ExportFolder& folder = e.folders[i];
     std::string names;
     for (const std::string& name : e.names[i])
       names += (names.empty() ? "" : " / ") + name;
-    line("folder", folder.path + "  " + std::to_string(folder.messages) + " messages, " +
-                       std::to_string(folder.read) + " read  (" + names + ")");
+    FigureLine("folder", folder.path + "  " + std::to_string(folder.messages) + " messages, " +
+                             std::to_string(folder.read) + " read  (" + names + ")");
   }
 }
 
