@@ -31,6 +31,7 @@ struct FileStamp {
 };
 
 enum class LinkOutcome { Linked, NotSupported, Failed };
+enum class ExchangeOutcome { Exchanged, NotSupported, Failed };
 
 // Held while one front end works on a program folder; released when destroyed.
 class FolderLock {
@@ -145,6 +146,15 @@ class FileSystem {
   // A second name for a file's data (a hard link); NotSupported where the file system has none.
   virtual LinkOutcome LinkFile(const std::string& from, const std::string& to,
                                std::string* error) = 0;
+  // Swaps the names of two existing entries in one step: each name then names the other's file.
+  // NotSupported, with nothing changed, where the system or the file system cannot.
+  virtual ExchangeOutcome ExchangeFiles(const std::string& a, const std::string& b,
+                                        std::string* error) {
+    (void)a;
+    (void)b;
+    if (error) *error = "Not supported";
+    return ExchangeOutcome::NotSupported;
+  }
   // The file a path finally names when its last part is a symbolic link (followed to the end);
   // the path itself otherwise.
   virtual std::string ResolveLinks(const std::string& path) = 0;

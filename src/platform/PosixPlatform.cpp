@@ -260,6 +260,24 @@ LinkOutcome PosixFileSystem::LinkFile(const std::string& from, const std::string
                                                                     : LinkOutcome::Failed;
 }
 
+ExchangeOutcome PosixFileSystem::ExchangeFiles(const std::string& a, const std::string& b,
+                                               std::string* error) {
+#ifdef RENAME_EXCHANGE
+  if (::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) == 0)
+    return ExchangeOutcome::Exchanged;
+  const int e = errno;
+  if (error) *error = std::strerror(e);
+  // Kernels and file systems without the exchange refuse with one of these.
+  return e == EINVAL || e == ENOSYS || e == EOPNOTSUPP ? ExchangeOutcome::NotSupported
+                                                       : ExchangeOutcome::Failed;
+#else
+  (void)a;
+  (void)b;
+  if (error) *error = std::strerror(ENOSYS);
+  return ExchangeOutcome::NotSupported;
+#endif
+}
+
 std::string PosixFileSystem::ResolveLinks(const std::string& path) {
   std::string current = path;
   for (int hops = 0; hops < 40; ++hops) {

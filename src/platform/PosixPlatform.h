@@ -33,6 +33,8 @@ class PosixFileSystem : public FileSystem {
   std::string ProgramPath() override;
   FileStamp Stamp(const std::string& path) override;
   LinkOutcome LinkFile(const std::string& from, const std::string& to, std::string* error) override;
+  ExchangeOutcome ExchangeFiles(const std::string& a, const std::string& b,
+                                std::string* error) override;
   std::string ResolveLinks(const std::string& path) override;
   // The owner and group where the process may set them; where the group stays another than the
   // old one, without the group's rights.

@@ -147,6 +147,27 @@ class Settlement {
     if (j_.oldIndex.SameFile(index_) && index_.modified == j_.oldIndex.modified) return false;
     return IndexHolds(files_, paths_.indexTarget, index_, j_.newIndex);
   }
+  // An old file's name at a new file's name, where a swap of the two left it (a crash before the
+  // run removed it): true while it is still that old file and its bytes are kept elsewhere too.
+  bool Displaced(const std::string& path, const FileMark& old, Made keptKind,
+                 const std::string& target) {
+    const FileStamp now = files_.Stamp(path);
+    if (path.empty() || !old.SameFile(now)) return false;
+    if (SameFile(now, StampOf(keptKind)) || SameFile(now, files_.Stamp(target))) return true;
+    return keptKind == Made::KeptIndex ? IndexHolds(files_, path, now, old) : Unchanged(now, old);
+  }
+  void RemoveDisplaced() {
+    const std::string temp = Name(Made::IndexTemp), repaired = Name(Made::Repaired);
+    if (Displaced(temp, j_.oldIndex, Made::KeptIndex, paths_.indexTarget))
+      steps_.push_back({Step::Remove, temp, "", [this, temp] {
+                          return Displaced(temp, j_.oldIndex, Made::KeptIndex, paths_.indexTarget);
+                        }});
+    if (Displaced(repaired, j_.oldStore, Made::KeptStore, paths_.storeTarget))
+      steps_.push_back({Step::Remove, repaired, "", [this, repaired] {
+                          return Displaced(repaired, j_.oldStore, Made::KeptStore,
+                                           paths_.storeTarget);
+                        }});
+  }
   RecoveryPlan AfterBothRenames();
   RecoveryPlan AfterIndexRename();
   RecoveryPlan Clear();
@@ -206,6 +227,7 @@ RecoveryPlan Settlement::AfterBothRenames() {
     // The new pair stands; the old files' second names go, each only while it is still as the
     // run left it (what is written to it meanwhile would otherwise be lost).
     plan.action = Recovery::Finished;
+    RemoveDisplaced();
     if (index == Kept::Unchanged) {
       const std::string kept = Name(Made::KeptIndex);
       steps_.push_back({Step::Remove, kept, "", [this, kept] {
@@ -301,6 +323,7 @@ RecoveryPlan Settlement::Clear() {
   };
   if (j_.repaired.SameFile(repaired_)) removeIfSame(Name(Made::Repaired), j_.repaired);
   if (j_.indexTemp.SameFile(temp_)) removeIfSame(Name(Made::IndexTemp), j_.indexTemp);
+  RemoveDisplaced();
   // The old files' second names go when the files in place are the old ones or newer: otherwise
   // they may hold what the files in place lack.
   // Once the journal says that the renames may have begun, only the old files themselves do: a
@@ -428,6 +451,11 @@ bool Settlement::KeepCurrent(std::string* report) {
       failed += FormatMessage(" \"%s\" could not be renamed: %s.", {path, why});
   };
   if (j_.indexTemp.SameFile(temp_) && !SameFile(temp_, index_)) remove(Name(Made::IndexTemp));
+  // An old file's name that a swap left: a second name where the file has another.
+  if (Displaced(Name(Made::IndexTemp), j_.oldIndex, Made::KeptIndex, paths_.indexTarget))
+    remove(Name(Made::IndexTemp));
+  if (Displaced(Name(Made::Repaired), j_.oldStore, Made::KeptStore, paths_.storeTarget))
+    remove(Name(Made::Repaired));
   // (also a second name of the index in place: the index keeps its own)
   if (KeptIndex() != Kept::None) remove(Name(Made::KeptIndex));
   const bool oldStoreKept = KeptStore() != Kept::None;

@@ -366,9 +366,8 @@ void Replacement::WriteNewIndex(const Request& request) {
 }
 
 bool Replacement::PutStoreInPlace(std::string* error) {
-  if (!journal_.storeMoved) return files_.ReplaceFile(RepairedPath(), paths_.storeTarget, error);
-  // No hard links: the old store takes its second name first, and the repaired store the free
-  // name (which nobody may have taken meanwhile).
+  // The old store takes its second name first, and the repaired store the free name (which
+  // nobody may have taken meanwhile).
   const std::string kept = Name(Made::KeptStore);
   if (!files_.MoveFile(paths_.storeTarget, kept, error)) return false;
   keptStore_ = true;
@@ -464,9 +463,48 @@ std::string Replacement::ReplacedSince(const std::string& path, const FileMark& 
   return WhatChanged(path, mark, now, false);
 }
 
-Replacement::Outcome Replacement::Replace(const Request& request) {
-  const MailboxPaths& p = paths_;
+Replacement::Swap Replacement::SwapInto(const std::string& from, const std::string& to,
+                                        const FileMark& old, std::string* text) {
+  if (std::string replaced = ReplacedSince(to, old); !replaced.empty()) {
+    *text = std::move(replaced);
+    return Swap::Taken;
+  }
+  if (!old.exists) {
+    // Nothing to replace: a file that another program makes meanwhile stops the rename.
+    if (files_.MoveFile(from, to, text)) return Swap::Swapped;
+    std::string replaced = ReplacedSince(to, old);
+    if (replaced.empty()) return Swap::Failed;
+    *text = std::move(replaced);
+    return Swap::Taken;
+  }
+  switch (files_.ExchangeFiles(from, to, text)) {
+    case platform::ExchangeOutcome::Exchanged:
+      break;
+    case platform::ExchangeOutcome::NotSupported:
+      return files_.ReplaceFile(from, to, text) ? Swap::Swapped : Swap::Failed;
+    case platform::ExchangeOutcome::Failed: {
+      std::string replaced = ReplacedSince(to, old);
+      if (replaced.empty()) return Swap::Failed;
+      *text = std::move(replaced);
+      return Swap::Taken;
+    }
+  }
+  const FileStamp displaced = files_.Stamp(from);
+  if (old.SameFile(displaced)) {
+    // The old file keeps its second name until the pair is settled; a name left here is removed
+    // by that settlement.
+    files_.DeleteFile(from, nullptr);
+    return Swap::Swapped;
+  }
+  *text = WhatChanged(to, old, displaced, false);
   std::string error;
+  if (files_.ExchangeFiles(from, to, &error) != platform::ExchangeOutcome::Exchanged)
+    *text += FormatMessage(" That file could not be put back (%s) and is kept as \"%s\".",
+                           {error, from});
+  return Swap::Taken;
+}
+
+Replacement::Outcome Replacement::Replace(const Request& request) {
   // The running-check below opens the store; the hold would count as another program's.
   hold_.reset();
   try {
@@ -485,19 +523,61 @@ Replacement::Outcome Replacement::Replace(const Request& request) {
   // Once more, just before the renames: the store and the index, the index by its bytes as well.
   if (std::string changed = ChangedSinceRead(request, true); !changed.empty())
     return Abandon(std::move(changed));
+  return RenamePair();
+}
 
-  // The last look before each rename: the file it replaces must be the one the run read (what was
-  // written to it meanwhile is found through its second name after the renames).
-  if (std::string replaced = ReplacedSince(p.indexTarget, journal_.oldIndex); !replaced.empty())
-    return Abandon(std::string(kIndexChanged) + "\n" + replaced);
-  if (!files_.ReplaceFile(Name(Made::IndexTemp), p.indexTarget, &error))
-    return Abandon(FormatMessage(kReplaceFile, {p.indexTarget, error}));
+Replacement::Outcome Replacement::RenamePair() {
+  const MailboxPaths& p = paths_;
+  std::string error;
+  // Each rename replaces only the file the run read (what was written to it meanwhile is found
+  // through its second name after the renames); another's file put there meanwhile stays.
+  switch (SwapInto(Name(Made::IndexTemp), p.indexTarget, journal_.oldIndex, &error)) {
+    case Swap::Swapped:
+      break;
+    case Swap::Failed:
+      return Abandon(FormatMessage(kReplaceFile, {p.indexTarget, error}));
+    case Swap::Taken:
+      if (journal_.indexTemp.SameFile(files_.Stamp(Name(Made::IndexTemp))))
+        return Abandon(std::string(kIndexChanged) + "\n" + error);
+      // The new index stands in place and another's file under its name: the old index goes
+      // back, and the other file stays where it is.
+      temp_ = false;
+      placed_ = true;
+      return PutOldIndexBack(std::string(kIndexChanged) + "\n" + error);
+  }
   temp_ = false;
   placed_ = true;
-  if (std::string replaced = ReplacedSince(p.storeTarget, journal_.oldStore); !replaced.empty())
-    return PutOldIndexBack(std::string(kStoreChanged) + "\n" + replaced);
-  if (!PutStoreInPlace(&error))
-    return PutOldIndexBack(FormatMessage(kReplaceFile, {p.storeTarget, error}));
+  return RenameStore();
+}
+
+Replacement::Outcome Replacement::RenameStore() {
+  const MailboxPaths& p = paths_;
+  std::string error;
+  if (journal_.storeMoved) {
+    if (std::string replaced = ReplacedSince(p.storeTarget, journal_.oldStore); !replaced.empty())
+      return PutOldIndexBack(std::string(kStoreChanged) + "\n" + replaced);
+    if (!PutStoreInPlace(&error))
+      return PutOldIndexBack(FormatMessage(kReplaceFile, {p.storeTarget, error}));
+  } else {
+    switch (SwapInto(RepairedPath(), p.storeTarget, journal_.oldStore, &error)) {
+      case Swap::Swapped:
+        break;
+      case Swap::Failed:
+        return PutOldIndexBack(FormatMessage(kReplaceFile, {p.storeTarget, error}));
+      case Swap::Taken:
+        if (!files_.Stamp(RepairedPath()).SameFile(repaired_stamp_)) {
+          // The repaired store stands in place and another's file under its name: the new pair
+          // stays, and the other file with it.
+          repairedMade_ = false;
+          Outcome outcome = SettleAfterRenames();
+          outcome.error =
+              "Another program put a file in place of the mailbox during the repair.\n" + error +
+              (outcome.error.empty() ? "" : "\n" + outcome.error);
+          return outcome;
+        }
+        return PutOldIndexBack(std::string(kStoreChanged) + "\n" + error);
+    }
+  }
   repairedMade_ = false;  // it is the store now
   return SettleAfterRenames();
 }

@@ -199,8 +199,8 @@ class Replacement {
   // Writes the new index into its file, gives it the old index's rights and syncs it. Raises the
   // file layer's error.
   void WriteNewIndex(const Request& request);
-  // Renames the repaired store over the store (or, without hard links, the store to its second
-  // name first); false with the reason.
+  // Where the file system has no hard links: renames the store to its second name, then the
+  // repaired store to the store's; false with the reason.
   bool PutStoreInPlace(std::string* error);
   // After the store could not be put in place: puts the old index back when it can.
   // Syncs the repaired store and checks it and the old pair, and gives it the old store's rights:
@@ -212,6 +212,19 @@ class Replacement {
   // What took the place of the file at `path` since the run recorded it as `mark` ("" when it is
   // the same file, or still none).
   std::string ReplacedSince(const std::string& path, const FileMark& mark);
+  // Puts the file `from` in place of the file at `to`, which must be the one `old` recorded (or
+  // still none). Where the system can, the two names are swapped in one step and the file that
+  // stood at `to` is looked at afterwards: the old file's name at `from` goes, while another
+  // program's file that took the old one's place at the last instant goes back (then `from` is
+  // this run's file again). Swapped: in place; Failed: the rename failed (`text`: the system's
+  // reason); Taken: another's file stands at `to` (`text`: what took the old file's place).
+  enum class Swap { Swapped, Failed, Taken };
+  Swap SwapInto(const std::string& from, const std::string& to, const FileMark& old,
+                std::string* text);
+  // The renames: the new index, then the repaired store (RenameStore), each in place of the file
+  // the run read; then the settlement (SettleAfterRenames).
+  Outcome RenamePair();
+  Outcome RenameStore();
   // Once both renames are made: what was written to the old pair meanwhile puts it back.
   Outcome SettleAfterRenames();
   Outcome PutOldIndexBack(std::string text);

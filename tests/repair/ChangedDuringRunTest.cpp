@@ -128,6 +128,46 @@ TEST_F(ChangedDuringRun, ChangeSeenBeforeReplacingLeavesEveryFileAsItWas) {
   }
 }
 
+TEST_F(ChangedDuringRun, AFileRenamedOverTheIndexOrStoreAtTheLastInstantIsKept) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows keeps others from renaming over the store it holds";
+#endif
+  const struct {
+    const char* target;
+    const char* renamedFrom;  // the run's rename that the other program comes just before
+    const char* text;
+  } cases[] = {{"mailbox.idx", ".idx.tmp", kIndexChanged}, {"mailbox.mbx", ".xyz", kStoreChanged}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.target);
+    fs::remove_all(Folder());
+    fs::create_directories(Folder());
+    view_ = RecordingView();
+    WriteIndex({{"<1@x>", "_msSent", true}});
+    WriteFile(File("mailbox.mbx"), Store());
+    const std::string oldIndex = ReadFile(File("mailbox.idx"));
+    bool done = false;
+    fake_.files.failWhen = [&](const std::string& op, const std::string& path) {
+      if (op == "replace" && path.ends_with(c.renamedFrom) && !done) {
+        done = true;
+        WriteFile(File("theirs"), "their file\n");
+        fs::rename(File("theirs"), File(c.target));
+      }
+      return false;
+    };
+    auto form = Start();
+    form->Button1Click();
+    ASSERT_TRUE(done);
+    ASSERT_EQ(view_.errors.size(), 1u);
+    EXPECT_EQ(view_.errors[0].rfind(std::string(c.text) + "\n", 0), 0u) << view_.errors[0];
+    EXPECT_FALSE(form->Replaced());
+    EXPECT_EQ(ReadFile(File(c.target)), "their file\n");
+    if (std::string(c.target) != "mailbox.idx")
+      EXPECT_TRUE(ReadFile(File("mailbox.idx")) == oldIndex);
+    if (std::string(c.target) != "mailbox.mbx") EXPECT_EQ(ReadFile(File("mailbox.mbx")), Store());
+    EXPECT_EQ(FolderEntries(), (std::vector<std::string>{"mailbox.idx", "mailbox.mbx"}));
+  }
+}
+
 TEST_F(ChangedDuringRun, UnchangedStoreAndNoClientReplaceAsUsual) {
   auto form = Repair(Store());
   EXPECT_TRUE(view_.errors.empty());

@@ -275,8 +275,15 @@ TEST_F(FaultSweep, FailureAtEveryFileStepLeavesAWholePair) {
     RunClean();
     const std::string folder = (Folder() / "").string();
     // Every create, commit, sync, link, rename, removal and folder sync of a run, in order (the
-    // backups are two more links).
+    // backups are two more links; where renames swap names, the old files' names at the new
+    // files' are two more removals, which the settlement after the renames makes again).
+    const std::string displacedIndex = "delete " + folder + "mailbox.idx.tmp";
+    const std::string displacedStore = "delete " + folder + "mailbox.xyz";
+#ifdef _WIN32
     ASSERT_EQ(steps_.size(), backup ? 24u : 22u);
+#else
+    ASSERT_EQ(steps_.size(), backup ? 26u : 24u);
+#endif
     std::map<std::string, int> occurrences;
     for (const bool failDeletes : {false, true}) {
       occurrences.clear();
@@ -294,7 +301,7 @@ TEST_F(FaultSweep, FailureAtEveryFileStepLeavesAWholePair) {
           ASSERT_FALSE(view_.errors.empty());
           EXPECT_EQ(view_.errors[0].rfind(std::string(kErrorCreatingBackup) + "\n", 0), 0u);
           EXPECT_TRUE(view_.closed);
-        } else if (!renamed) {
+        } else if (!renamed && step != displacedIndex) {
           ExpectSafe(*form, failDeletes);
           EXPECT_FALSE(form->Replaced());
         } else {
@@ -302,7 +309,8 @@ TEST_F(FaultSweep, FailureAtEveryFileStepLeavesAWholePair) {
           // next start. A failed folder sync, or a file of the run left behind, is worth an error
           // box (no success is reported while something is left).
           EXPECT_TRUE(form->Replaced());
-          const bool left = failDeletes || step.rfind("delete", 0) == 0;
+          const bool left = failDeletes || (step.rfind("delete", 0) == 0 &&
+                                            step != displacedIndex && step != displacedStore);
           EXPECT_EQ(view_.errors.size(), (step.rfind("syncdir", 0) == 0 && nth == 2) || left);
           EXPECT_EQ(form->Unsettled(), fs::exists(File("mailbox.idx.journal")));
           ExpectWholePair(true, true);

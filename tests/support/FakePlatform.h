@@ -59,6 +59,18 @@ class FaultyFileSystem : public platform::SystemFileSystem {
   bool ReplaceFile(const std::string& from, const std::string& to, std::string* error) override {
     return Do("replace", from, error) && Base::ReplaceFile(from, to, error);
   }
+  // A swap of two names is a "replace" step of its first.
+  platform::ExchangeOutcome ExchangeFiles(const std::string& a, const std::string& b,
+                                          std::string* error) override {
+    if (!Do("replace", a, error)) return platform::ExchangeOutcome::Failed;
+    const platform::ExchangeOutcome done = Base::ExchangeFiles(a, b, error);
+    if (done == platform::ExchangeOutcome::NotSupported) {
+      // The rename that the caller makes instead is the step.
+      calls.pop_back();
+      log.pop_back();
+    }
+    return done;
+  }
   bool SyncFile(const std::string& path, std::string* error) override {
     return Do("sync", path, error) && (!realSync || Base::SyncFile(path, error));
   }
