@@ -320,8 +320,9 @@ int RunRepair(const Args& args) {
     PrintFigures(form, options, &seconds);
   }
   form.FormClose();
-  // No success while the repair left files for the next start to settle.
-  return form.Replaced() && !form.Unsettled() ? 0 : 1;
+  // No success while the repair left files for the next start to settle, or said what went wrong
+  // (another program's index put in place of the new one at once, say).
+  return form.Replaced() && !form.Unsettled() && view.Errors() == 0 ? 0 : 1;
 }
 
 int RunCheck(const Args& args) {

@@ -25,8 +25,8 @@ const Command kCommands[] = {
      "                   index as they are; its temporary files are removed, an old or repaired\n"
      "                   store that is not the store in place is kept as <name>.bak-...\n"
      "Exit status: 0 the repaired files are in place (with --keep-current: nothing is left to\n"
-     "settle), 1 nothing was replaced or the repair left files to settle (the reason is on\n"
-     "standard error), 2 bad usage.\n",
+     "settle and no error was reported), 1 nothing was replaced, the repair left files to\n"
+     "settle, or an error was reported (the reason is on standard error), 2 bad usage.\n",
      RunRepair},
     {"check", "[--dir DIR] [--json] [--details [--max N]]",
      "what a repair would do, without writing anything (a dry run of the same scan and merge)",

@@ -376,9 +376,18 @@ bool Replacement::PutStoreInPlace(std::string* error) {
   return false;
 }
 
+namespace {
+// The text with a full stop at its end (the system's reasons come without one).
+std::string Sentence(std::string text) {
+  if (!text.empty() && text.back() != '.') text += '.';
+  return text;
+}
+}  // namespace
+
 Replacement::Outcome Replacement::PutOldIndexBack(std::string text) {
   const MailboxPaths& p = paths_;
   std::string error;
+  text = Sentence(std::move(text));
   if (journal_.storeMoved && keptStore_) {
     // The old store is under its second name and could not go back: the next start puts the
     // files together.
@@ -393,11 +402,13 @@ Replacement::Outcome Replacement::PutOldIndexBack(std::string text) {
     keptIndex_ = false;
     placed_ = false;
     SyncReplacementFolders(files_, p, nullptr);
+    if (text.find("Nothing was changed.") == std::string::npos)
+      text += " The old mailbox and its index are in place.";
     return Abandon(std::move(text));
   }
   // The new index is in place and describes the repaired store: that is kept, and the journal
   // with it, so that the next start puts the pair together.
-  text += FormatMessage(" The old index could not be put back: %s", {error});
+  text += FormatMessage(" The old index could not be put back: %s", {Sentence(error)});
   text += FormatMessage(" The repaired mailbox is kept as \"%s\".", {RepairedPath()});
   return {false, false, std::move(text)};
 }
@@ -454,6 +465,17 @@ Replacement::Outcome Replacement::SettleAfterRenames() {
     outcome.error = plan.reason.empty()   ? plan.detail
                     : plan.detail.empty() ? plan.reason
                                           : plan.reason + "\n" + plan.detail;
+  else if (!outcome.replaced)
+    outcome.error =
+        "The repaired mailbox could not be put in place. The old mailbox and its "
+        "index were put back.";
+  // Another program may have put its own index in place of the new one at once.
+  if (outcome.replaced && !journal_.newIndex.SameFile(files_.Stamp(paths_.indexTarget)))
+    outcome.error += (outcome.error.empty() ? "" : "\n") +
+                     FormatMessage(
+                         "\"%s\" was replaced by another program once the repair had "
+                         "put the new index in place: it may not match the mailbox.",
+                         {paths_.indexTarget});
   return outcome;
 }
 
@@ -463,8 +485,18 @@ std::string Replacement::ReplacedSince(const std::string& path, const FileMark& 
   return WhatChanged(path, mark, now, false);
 }
 
+bool Replacement::IsMine(const std::string& path, const FileMark& mine) {
+  // (a link to the file is another's entry)
+  return mine.SameFile(files_.Stamp(path)) && files_.ResolveLinks(path) == path;
+}
+
 Replacement::Swap Replacement::SwapInto(const std::string& from, const std::string& to,
-                                        const FileMark& old, std::string* text) {
+                                        const FileMark& old, const FileMark& mine,
+                                        std::string* text) {
+  if (!IsMine(from, mine)) {
+    *text = WhatChanged(from, mine, files_.Stamp(from), false);
+    return Swap::NotMine;
+  }
   if (std::string replaced = ReplacedSince(to, old); !replaced.empty()) {
     *text = std::move(replaced);
     return Swap::Taken;
@@ -489,19 +521,27 @@ Replacement::Swap Replacement::SwapInto(const std::string& from, const std::stri
       return Swap::Taken;
     }
   }
+  // What now stands in place must be this run's file, and what was there the old one; otherwise
+  // another program changed either name at the last instant, and the swap is undone.
   const FileStamp displaced = files_.Stamp(from);
-  if (old.SameFile(displaced)) {
+  const bool mineInPlace = IsMine(to, mine);
+  if (mineInPlace && old.SameFile(displaced) && files_.ResolveLinks(from) == from) {
     // The old file keeps its second name until the pair is settled; a name left here is removed
     // by that settlement.
     files_.DeleteFile(from, nullptr);
     return Swap::Swapped;
   }
-  *text = WhatChanged(to, old, displaced, false);
+  *text = mineInPlace ? WhatChanged(to, old, displaced, false)
+                      : FormatMessage("\"%s\" was replaced by another file.", {from});
   std::string error;
-  if (files_.ExchangeFiles(from, to, &error) != platform::ExchangeOutcome::Exchanged)
-    *text += FormatMessage(" That file could not be put back (%s) and is kept as \"%s\".",
-                           {error, from});
-  return Swap::Taken;
+  if (files_.ExchangeFiles(from, to, &error) != platform::ExchangeOutcome::Exchanged) {
+    *text += FormatMessage(
+        " \"%s\" and \"%s\" could not be put back (%s): every file was kept as it is, and the "
+        "next start of this utility settles them.",
+        {to, from, error});
+    return Swap::Stuck;
+  }
+  return mineInPlace ? Swap::Taken : Swap::NotMine;
 }
 
 Replacement::Outcome Replacement::Replace(const Request& request) {
@@ -531,19 +571,20 @@ Replacement::Outcome Replacement::RenamePair() {
   std::string error;
   // Each rename replaces only the file the run read (what was written to it meanwhile is found
   // through its second name after the renames); another's file put there meanwhile stays.
-  switch (SwapInto(Name(Made::IndexTemp), p.indexTarget, journal_.oldIndex, &error)) {
+  switch (SwapInto(Name(Made::IndexTemp), p.indexTarget, journal_.oldIndex, journal_.indexTemp,
+                   &error)) {
     case Swap::Swapped:
       break;
     case Swap::Failed:
       return Abandon(FormatMessage(kReplaceFile, {p.indexTarget, error}));
     case Swap::Taken:
-      if (journal_.indexTemp.SameFile(files_.Stamp(Name(Made::IndexTemp))))
-        return Abandon(std::string(kIndexChanged) + "\n" + error);
-      // The new index stands in place and another's file under its name: the old index goes
-      // back, and the other file stays where it is.
-      temp_ = false;
+      return Abandon(std::string(kIndexChanged) + "\n" + error);
+    case Swap::NotMine:
+      temp_ = false;  // (the name is another's now)
+      return Abandon(std::string(kNewIndexChanged) + "\n" + error);
+    case Swap::Stuck:
       placed_ = true;
-      return PutOldIndexBack(std::string(kIndexChanged) + "\n" + error);
+      return {false, false, std::string(kIndexChanged) + "\n" + error};
   }
   temp_ = false;
   placed_ = true;
@@ -559,23 +600,18 @@ Replacement::Outcome Replacement::RenameStore() {
     if (!PutStoreInPlace(&error))
       return PutOldIndexBack(FormatMessage(kReplaceFile, {p.storeTarget, error}));
   } else {
-    switch (SwapInto(RepairedPath(), p.storeTarget, journal_.oldStore, &error)) {
+    switch (SwapInto(RepairedPath(), p.storeTarget, journal_.oldStore, journal_.repaired, &error)) {
       case Swap::Swapped:
         break;
       case Swap::Failed:
         return PutOldIndexBack(FormatMessage(kReplaceFile, {p.storeTarget, error}));
       case Swap::Taken:
-        if (!files_.Stamp(RepairedPath()).SameFile(repaired_stamp_)) {
-          // The repaired store stands in place and another's file under its name: the new pair
-          // stays, and the other file with it.
-          repairedMade_ = false;
-          Outcome outcome = SettleAfterRenames();
-          outcome.error =
-              "Another program put a file in place of the mailbox during the repair.\n" + error +
-              (outcome.error.empty() ? "" : "\n" + outcome.error);
-          return outcome;
-        }
         return PutOldIndexBack(std::string(kStoreChanged) + "\n" + error);
+      case Swap::NotMine:
+        repairedMade_ = false;
+        return PutOldIndexBack(std::string(kRepairedChanged) + "\n" + error);
+      case Swap::Stuck:
+        return {false, false, std::string(kStoreChanged) + "\n" + error};
     }
   }
   repairedMade_ = false;  // it is the store now

@@ -29,6 +29,8 @@ inline constexpr const char* kIndexChangedAfter =
     "it meanwhile, were put back.";
 inline constexpr const char* kRepairedChanged =
     "The repaired mailbox was changed by another program during the repair. Nothing was changed.";
+inline constexpr const char* kNewIndexChanged =
+    "The new index was changed by another program during the repair. Nothing was changed.";
 inline constexpr const char* kKeepCurrentCommand = "qvrepair-cli repair --keep-current";
 
 // What a replacement makes beside the old pair. Each is made under the first free name of its
@@ -212,15 +214,18 @@ class Replacement {
   // What took the place of the file at `path` since the run recorded it as `mark` ("" when it is
   // the same file, or still none).
   std::string ReplacedSince(const std::string& path, const FileMark& mark);
-  // Puts the file `from` in place of the file at `to`, which must be the one `old` recorded (or
-  // still none). Where the system can, the two names are swapped in one step and the file that
-  // stood at `to` is looked at afterwards: the old file's name at `from` goes, while another
-  // program's file that took the old one's place at the last instant goes back (then `from` is
-  // this run's file again). Swapped: in place; Failed: the rename failed (`text`: the system's
-  // reason); Taken: another's file stands at `to` (`text`: what took the old file's place).
-  enum class Swap { Swapped, Failed, Taken };
+  // Whether `path` names this run's file `mine` itself (not a link to it).
+  bool IsMine(const std::string& path, const FileMark& mine);
+  // Puts this run's file `mine` at `from` in place of the file at `to`, which must be the one
+  // `old` recorded (or still none). Where the system can, the two names are swapped in one step
+  // and both are looked at afterwards: the old file's name at `from` goes; when another program
+  // changed either name at the last instant, the swap is undone, so that its file is never lost.
+  // Swapped: in place. Failed: the rename failed (`text`: the system's reason). Taken: another's
+  // file stands at `to`; NotMine: `from` is not this run's file (`text`: what changed). Stuck: a
+  // swap could not be undone (`text` says so; every file stays).
+  enum class Swap { Swapped, Failed, Taken, NotMine, Stuck };
   Swap SwapInto(const std::string& from, const std::string& to, const FileMark& old,
-                std::string* text);
+                const FileMark& mine, std::string* text);
   // The renames: the new index, then the repaired store (RenameStore), each in place of the file
   // the run read; then the settlement (SettleAfterRenames).
   Outcome RenamePair();

@@ -128,17 +128,23 @@ TEST_F(ChangedDuringRun, ChangeSeenBeforeReplacingLeavesEveryFileAsItWas) {
   }
 }
 
-TEST_F(ChangedDuringRun, AFileRenamedOverTheIndexOrStoreAtTheLastInstantIsKept) {
+TEST_F(ChangedDuringRun, ANameTakenByAnotherAtTheLastInstantKeepsItsFileAndTheOldPair) {
 #ifdef _WIN32
   GTEST_SKIP() << "Windows keeps others from renaming over the store it holds";
 #endif
+  // Just before the run's rename (of the new index or of the repaired store), another program
+  // puts its own file, or a link, under one of the two names.
   const struct {
-    const char* target;
-    const char* renamedFrom;  // the run's rename that the other program comes just before
+    const char* renamedFrom;
+    const char* name;
+    bool link;  // a link to the old store's second name, else a file of its own
     const char* text;
-  } cases[] = {{"mailbox.idx", ".idx.tmp", kIndexChanged}, {"mailbox.mbx", ".xyz", kStoreChanged}};
+  } cases[] = {{".idx.tmp", "mailbox.idx", false, kIndexChanged},
+               {".xyz", "mailbox.mbx", false, kStoreChanged},
+               {".idx.tmp", "mailbox.idx.tmp", false, kNewIndexChanged},
+               {".xyz", "mailbox.xyz", true, kRepairedChanged}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.target);
+    SCOPED_TRACE(c.name);
     fs::remove_all(Folder());
     fs::create_directories(Folder());
     view_ = RecordingView();
@@ -149,8 +155,13 @@ TEST_F(ChangedDuringRun, AFileRenamedOverTheIndexOrStoreAtTheLastInstantIsKept) 
     fake_.files.failWhen = [&](const std::string& op, const std::string& path) {
       if (op == "replace" && path.ends_with(c.renamedFrom) && !done) {
         done = true;
-        WriteFile(File("theirs"), "their file\n");
-        fs::rename(File("theirs"), File(c.target));
+        if (c.link) {
+          fs::remove(File(c.name));
+          fs::create_symlink("mailbox.mbx.restore", File(c.name));
+        } else {
+          WriteFile(File("theirs"), "their file\n");
+          fs::rename(File("theirs"), File(c.name));
+        }
       }
       return false;
     };
@@ -160,13 +171,41 @@ TEST_F(ChangedDuringRun, AFileRenamedOverTheIndexOrStoreAtTheLastInstantIsKept) 
     ASSERT_EQ(view_.errors.size(), 1u);
     EXPECT_EQ(view_.errors[0].rfind(std::string(c.text) + "\n", 0), 0u) << view_.errors[0];
     EXPECT_FALSE(form->Replaced());
-    EXPECT_EQ(ReadFile(File(c.target)), "their file\n");
-    // The other file of the pair is the old one.
-    const bool index = std::string(c.target) == "mailbox.idx";
-    EXPECT_TRUE(index || ReadFile(File("mailbox.idx")) == oldIndex);
-    EXPECT_TRUE(!index || ReadFile(File("mailbox.mbx")) == Store());
-    EXPECT_EQ(FolderEntries(), (std::vector<std::string>{"mailbox.idx", "mailbox.mbx"}));
+    EXPECT_TRUE(c.link ? fs::is_symlink(File(c.name)) : ReadFile(File(c.name)) == "their file\n");
+    // The rest of the pair is the old one.
+    const std::string name = c.name;
+    EXPECT_TRUE(name == "mailbox.idx" || ReadFile(File("mailbox.idx")) == oldIndex);
+    EXPECT_TRUE(name == "mailbox.mbx" || ReadFile(File("mailbox.mbx")) == Store());
+    std::vector<std::string> left = {"mailbox.idx", "mailbox.mbx"};
+    if (name != "mailbox.idx" && name != "mailbox.mbx") left.push_back(name);
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(FolderEntries(), left);
   }
+}
+
+TEST_F(ChangedDuringRun, AnIndexPutInPlaceOfTheNewOneAtOnceIsReported) {
+  WriteIndex({{"<1@x>", "_msSent", true}});
+  WriteFile(File("mailbox.mbx"), Store());
+  // Just after the new index took its place (at the next file step).
+  bool placed = false, done = false;
+  fake_.files.failWhen = [&](const std::string& op, const std::string& path) {
+    if (placed && !done) {
+      done = true;
+      WriteFile(File("theirs"), "their index\n");
+      fs::rename(File("theirs"), File("mailbox.idx"));
+    }
+    placed = placed || (op == "replace" && path.ends_with(".idx.tmp"));
+    return false;
+  };
+  auto form = Start();
+  form->Button1Click();
+  ASSERT_TRUE(done);
+  EXPECT_EQ(ReadFile(File("mailbox.idx")), "their index\n");
+  ASSERT_EQ(view_.errors.size(), 1u);
+  EXPECT_NE(view_.errors[0].find("was replaced by another program once the repair had put the new "
+                                 "index in place"),
+            std::string::npos)
+      << view_.errors[0];
 }
 
 TEST_F(ChangedDuringRun, UnchangedStoreAndNoClientReplaceAsUsual) {
