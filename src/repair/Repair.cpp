@@ -196,6 +196,7 @@ bool TForm1::TakeFolderLock() {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
   }
+  other_run_ = heldByOther && !folder_lock_;
   if (folder_lock_) return true;
   if (heldByOther) {
     BlockWithError(kRepairRunning);

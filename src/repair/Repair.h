@@ -318,6 +318,7 @@ class TForm1 : public TComponent {
   std::string mailbox_file_;  // MailboxName in the file system's encoding
   MailboxPaths paths_;
   std::unique_ptr<platform::FolderLock> folder_lock_;
+  bool other_run_ = false;  // another run holds the folder (a journal is then its own)
   platform::InstanceProbe::FileHolder client_holder_;  // what the last ClientRunning found
   std::vector<std::string> leftovers_;
   Interrupted interrupted_ = Interrupted::None;

@@ -80,6 +80,8 @@ void TForm1::HandleInterruptedReplacement(bool clientRunning) {
     if (keep_current_) view_.ShowMessage(kNothingToSettle);
     return;
   }
+  // (a dry run beside a run in progress: the journal is that run's, not an interrupted one)
+  if (other_run_) return;
   figures_.interruptedReplacement = true;
   if (dry_run_) {
     // Reported as what the next start would do; a state it cannot settle blocks a repair.

@@ -136,6 +136,11 @@ TEST_F(Crash, ASecondRepairIsRefusedWhileTheFirstIsHeldAtAnyFileStep) {
     const std::string err = (base_ / "err").string();
     EXPECT_EQ(RunProgram({QV_CLI_PATH, "repair", "--dir", app.string()}, "", err), 1);
     EXPECT_EQ(ReadFile(err), std::string("Error: ") + kRepairRunning + "\n");
+    // A check beside it does not take the run's journal for an interrupted one.
+    const std::string out = (base_ / "out").string();
+    RunProgram({QV_CLI_PATH, "check", "--json", "--dir", app.string()}, out, err);
+    EXPECT_NE(ReadFile(out).find("\"interrupted_replacement\": false"), std::string::npos)
+        << ReadFile(out);
     std::vector<std::pair<std::string, std::uintmax_t>> after;
     for (const auto& e : fs::directory_iterator(Folder(app)))
       after.emplace_back(e.path().filename().string(), fs::file_size(e.path()));
