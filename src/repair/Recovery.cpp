@@ -383,6 +383,18 @@ bool Settlement::RemoveLeftovers(RecoveryPlan& plan, bool keepJournalOnLeftovers
     if (!files_.DeleteFile(step.from, &why) && files_.EntryExists(step.from))
       leftovers += FormatMessage(" \"%s\" could not be removed: %s.", {step.from, why});
   }
+  // Another program's file under a name the run made (put there while the run was stopped
+  // between two steps) is left to it, and named.
+  for (const Made kind : {Made::IndexTemp, Made::Repaired}) {
+    const std::string path = Name(kind);
+    const FileMark& mine = kind == Made::IndexTemp ? j_.indexTemp : j_.repaired;
+    if (!path.empty() && files_.EntryExists(path) && !mine.SameFile(files_.Stamp(path)))
+      plan.detail += (plan.detail.empty() ? "" : "\n") +
+                     FormatMessage(
+                         "\"%s\" holds a file that the repair did not make; it was "
+                         "left as it is.",
+                         {path});
+  }
   if (!leftovers.empty()) {
     plan.detail += (plan.detail.empty() ? "" : "\n") +
                    std::string("What the repair left beside the mailbox is not all gone.") +

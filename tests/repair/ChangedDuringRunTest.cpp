@@ -183,6 +183,42 @@ TEST_F(ChangedDuringRun, ANameTakenByAnotherAtTheLastInstantKeepsItsFileAndTheOl
   }
 }
 
+TEST_F(ChangedDuringRun, AFileThatASwapCouldNotPutBackIsKeptAndNamedByTheNextStart) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows has no swap of two names";
+#endif
+  WriteIndex({{"<1@x>", "_msSent", true}});
+  WriteFile(File("mailbox.mbx"), Store());
+  // Another program renames its index into place at the swap, and the swap back fails.
+  int swaps = 0;
+  fake_.files.failWhen = [&](const std::string& op, const std::string& path) {
+    if (op != "replace" || !path.ends_with(".idx.tmp")) return false;
+    if (++swaps == 1) {
+      WriteFile(File("theirs"), "their index\n");
+      fs::rename(File("theirs"), File("mailbox.idx"));
+    }
+    return swaps == 2;
+  };
+  auto form = Start();
+  form->Button1Click();
+  ASSERT_EQ(view_.errors.size(), 1u);
+  EXPECT_NE(view_.errors[0].find("could not be put back"), std::string::npos) << view_.errors[0];
+  EXPECT_FALSE(form->Replaced());
+  EXPECT_TRUE(form->Unsettled());
+  EXPECT_EQ(ReadFile(File("mailbox.idx.tmp")), "their index\n");
+  form.reset();
+  // The next start completes the pair and names the other program's file, which stays.
+  fake_.files.failWhen = nullptr;
+  view_ = RecordingView();
+  form = Start();
+  ASSERT_EQ(view_.errors.size(), 1u);
+  EXPECT_NE(view_.errors[0].find("mailbox.idx.tmp\" holds a file that the repair did not make"),
+            std::string::npos)
+      << view_.errors[0];
+  EXPECT_EQ(ReadFile(File("mailbox.idx.tmp")), "their index\n");
+  EXPECT_FALSE(fs::exists(File("mailbox.idx.journal")));
+}
+
 TEST_F(ChangedDuringRun, AnIndexPutInPlaceOfTheNewOneAtOnceIsReported) {
   WriteIndex({{"<1@x>", "_msSent", true}});
   WriteFile(File("mailbox.mbx"), Store());
