@@ -476,6 +476,15 @@ Replacement::Outcome Replacement::SettleAfterRenames() {
                          "\"%s\" was replaced by another program once the repair had "
                          "put the new index in place: it may not match the mailbox.",
                          {paths_.indexTarget});
+  // ... or made the mailbox's names (links) lead elsewhere.
+  for (const auto& [name, target] : {std::pair(&paths_.store, &paths_.storeTarget),
+                                     std::pair(&paths_.index, &paths_.indexTarget)})
+    if (outcome.replaced && files_.ResolveLinks(*name) != *target)
+      outcome.error += (outcome.error.empty() ? "" : "\n") +
+                       FormatMessage(
+                           "\"%s\" no longer leads to \"%s\", where the repaired file "
+                           "was put: another program changed it during the repair.",
+                           {*name, *target});
   return outcome;
 }
 

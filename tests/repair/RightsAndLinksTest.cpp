@@ -61,6 +61,23 @@ TEST_F(RightsAndLinks, LinkedStoreAndIndexAreReplacedAtTheirTargets) {
   std::sort(there.begin(), there.end());
   EXPECT_EQ(there, (std::vector<std::string>{"real.idx", "real.mbx"}));
   EXPECT_EQ(FolderEntries(), (std::vector<std::string>{"mailbox.idx", "mailbox.mbx"}));
+
+  // A link that another program makes lead elsewhere while the store is put in place: the run
+  // says so instead of reporting success.
+  view_ = RecordingView();
+  form = Start();
+  fake_.files.failWhen = [&](const std::string& op, const std::string& path) {
+    if (op == "replace" && path.ends_with(".xyz") && fs::is_symlink(File("mailbox.mbx"))) {
+      fs::remove(File("mailbox.mbx"));
+      WriteFile(File("mailbox.mbx"), "their file\n");
+    }
+    return false;
+  };
+  form->Button1Click();
+  ASSERT_EQ(view_.errors.size(), 1u);
+  EXPECT_NE(view_.errors[0].find("mailbox.mbx\" no longer leads to"), std::string::npos)
+      << view_.errors[0];
+  EXPECT_EQ(ReadFile(File("mailbox.mbx")), "their file\n");
 #endif
 }
 
