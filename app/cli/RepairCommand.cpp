@@ -321,8 +321,8 @@ int RunRepair(const Args& args) {
   }
   form.FormClose();
   // No success while the repair left files for the next start to settle, or said what went wrong
-  // (another program's index put in place of the new one at once, say).
-  return form.Replaced() && !form.Unsettled() && view.Errors() == 0 ? 0 : 1;
+  // as it replaced them (another program's index put in place of the new one at once, say).
+  return form.Replaced() && !form.Unsettled() && !form.ReplacedWithError() ? 0 : 1;
 }
 
 int RunCheck(const Args& args) {

@@ -25,8 +25,9 @@ const Command kCommands[] = {
      "                   index as they are; its temporary files are removed, an old or repaired\n"
      "                   store that is not the store in place is kept as <name>.bak-...\n"
      "Exit status: 0 the repaired files are in place (with --keep-current: nothing is left to\n"
-     "settle and no error was reported), 1 nothing was replaced, the repair left files to\n"
-     "settle, or an error was reported (the reason is on standard error), 2 bad usage.\n",
+     "settle and nothing went wrong as they were put in place), 1 nothing was replaced, the\n"
+     "repair left files to settle, or it reported what went wrong as it put them in place (the\n"
+     "reason is on standard error), 2 bad usage.\n",
      RunRepair},
     {"check", "[--dir DIR] [--json] [--details [--max N]]",
      "what a repair would do, without writing anything (a dry run of the same scan and merge)",

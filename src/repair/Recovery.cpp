@@ -331,7 +331,10 @@ RecoveryPlan Settlement::Clear() {
   if (KeptIndex() != Kept::None) {
     const bool settles = j_.oldIndex.SameFile(index_) ||
                          (!j_.ready && index_.exists && index_.modified >= j_.oldIndex.modified);
-    if (!settles) return Refuse("The index is older than the one the repair kept, or gone.");
+    if (!settles)
+      return Refuse(
+          "The index is not the one the repair kept: it is gone, or another program put another "
+          "file in its place.");
     const std::string kept = Name(Made::KeptIndex);
     steps_.push_back({Step::Remove, kept, "", [this, kept] {
                         const FileStamp now = files_.Stamp(kept);
@@ -342,7 +345,10 @@ RecoveryPlan Settlement::Clear() {
   if (KeptStore() != Kept::None) {
     const bool settles = j_.oldStore.SameFile(store_) ||
                          (!j_.ready && store_.exists && store_.modified >= j_.oldStore.modified);
-    if (!settles) return Refuse("The mailbox is older than the one the repair kept, or gone.");
+    if (!settles)
+      return Refuse(
+          "The mailbox is not the one the repair kept: it is gone, or another program put another "
+          "file in its place.");
     const std::string kept = Name(Made::KeptStore);
     steps_.push_back({Step::Remove, kept, "", [this, kept] {
                         const FileStamp now = files_.Stamp(kept);

@@ -285,6 +285,7 @@ void TForm1::Button1Click() {
   SetState(State::Running);
   replaced_ = false;
   unsettled_ = false;
+  replaced_with_error_ = false;
   try {
     qvMailBox.MailItems().Clear();
     entries_.Clear();
@@ -499,6 +500,7 @@ bool TForm1::ReplaceFiles() {
       {scan_.store, MailBox, &entries, backup_, [this] { return ClientRunning(); }});
   if (!outcome.error.empty()) ReportError(outcome.error);
   unsettled_ = !outcome.settled;
+  replaced_with_error_ = outcome.replaced && !outcome.error.empty();
   return outcome.replaced;
 }
 

@@ -208,6 +208,9 @@ class TForm1 : public TComponent {
   bool Replaced() const noexcept { return replaced_; }
   // Whether the last run left files (and their journal) for the next start to settle.
   bool Unsettled() const noexcept { return unsettled_; }
+  // Whether the last run replaced the files but reported what went wrong around it (a folder not
+  // synced, another program's index put in place of the new one at once).
+  bool ReplacedWithError() const noexcept { return replaced_with_error_; }
   // Files of an earlier run that did not finish (the repaired store, the temporary index, the
   // index kept to be put back), as found at start-up. They are never read: a run replaces them.
   const std::vector<std::string>& Leftovers() const noexcept { return leftovers_; }
@@ -314,6 +317,7 @@ class TForm1 : public TComponent {
   State state_ = State::Ready;
   bool replaced_ = false;
   bool unsettled_ = false;
+  bool replaced_with_error_ = false;
   bool app_dir_set_ = false;
   std::string mailbox_file_;  // MailboxName in the file system's encoding
   MailboxPaths paths_;

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "base/Errors.h"
@@ -278,8 +279,25 @@ void Replacement::Discard() {
     else
       all = false;
   };
-  remove(keptStore_, Name(Made::KeptStore));
-  remove(keptIndex_, Name(Made::KeptIndex));
+  // A second name of an old file goes only while the file is still in place; otherwise (another
+  // program put its own file there) the old file is kept as a backup.
+  auto keep = [&](bool& made, Made kind, const std::string& target, const std::string& name) {
+    if (!made) return;
+    const std::string path = Name(kind);
+    const FileMark& old = kind == Made::KeptStore ? journal_.oldStore : journal_.oldIndex;
+    const FileStamp inPlace = files_.Stamp(target);
+    if (old.SameFile(inPlace) || files_.Stamp(path).SameFile(inPlace)) return remove(made, path);
+    const std::string backup = FreeBackupName(files_, clock_, name);
+    std::string why;
+    if (files_.MoveFile(path, backup, &why)) {
+      made = false;
+      backups_kept_ += FormatMessage(" The old file \"%s\" is kept as \"%s\".", {target, backup});
+    } else {
+      all = false;
+    }
+  };
+  keep(keptStore_, Made::KeptStore, paths_.storeTarget, paths_.store);
+  keep(keptIndex_, Made::KeptIndex, paths_.indexTarget, paths_.index);
   remove(temp_, Name(Made::IndexTemp));
   remove(repairedMade_, RepairedPath());
   RemoveBackups();
@@ -289,6 +307,7 @@ void Replacement::Discard() {
 
 Replacement::Outcome Replacement::Abandon(std::string text) {
   Discard();
+  text += std::exchange(backups_kept_, {});
   return {false, !journaled_, std::move(text)};
 }
 
@@ -339,9 +358,13 @@ void Replacement::MakeBackups() {
 }
 
 void Replacement::RemoveBackups() {
-  // Backups of a pair that stays in place are of no use.
+  // Backups of a pair that stays in place are of no use; those of a pair that another program
+  // replaced meanwhile stay.
+  const bool inPlace =
+      journal_.oldStore.SameFile(files_.Stamp(paths_.storeTarget)) &&
+      (!journal_.oldIndex.exists || journal_.oldIndex.SameFile(files_.Stamp(paths_.indexTarget)));
   for (const std::string& backup : backups_)
-    files_.DeleteFile(backup, nullptr);
+    if (inPlace) files_.DeleteFile(backup, nullptr);
   backups_.clear();
 }
 
@@ -479,7 +502,7 @@ Replacement::Outcome Replacement::SettleAfterRenames() {
   // ... or made the mailbox's names (links) lead elsewhere.
   for (const auto& [name, target] : {std::pair(&paths_.store, &paths_.storeTarget),
                                      std::pair(&paths_.index, &paths_.indexTarget)})
-    if (outcome.replaced && files_.ResolveLinks(*name) != *target)
+    if (outcome.replaced && !files_.Stamp(*name).SameFile(files_.Stamp(*target)))
       outcome.error += (outcome.error.empty() ? "" : "\n") +
                        FormatMessage(
                            "\"%s\" no longer leads to \"%s\", where the repaired file "
@@ -530,23 +553,25 @@ Replacement::Swap Replacement::SwapInto(const std::string& from, const std::stri
       return Swap::Taken;
     }
   }
-  // What now stands in place must be this run's file, and what was there the old one; otherwise
-  // another program changed either name at the last instant, and the swap is undone.
-  const FileStamp displaced = files_.Stamp(from);
+  // What now stands in place must be this run's file, and what was there the old one: then the old
+  // file's name here goes (it keeps its second name until the pair is settled; a name left here
+  // is removed by that settlement). Otherwise another program changed one of the two names at the
+  // same moment, and the swap is undone; an old file that is then no longer in place is kept as
+  // a backup (Discard).
   const bool mineInPlace = IsMine(to, mine);
-  if (mineInPlace && old.SameFile(displaced) && files_.ResolveLinks(from) == from) {
-    // The old file keeps its second name until the pair is settled; a name left here is removed
-    // by that settlement.
+  if (mineInPlace && old.SameFile(files_.Stamp(from)) && files_.ResolveLinks(from) == from) {
     files_.DeleteFile(from, nullptr);
     return Swap::Swapped;
   }
-  *text = mineInPlace ? WhatChanged(to, old, displaced, false)
-                      : FormatMessage("\"%s\" was replaced by another file.", {from});
+  *text = FormatMessage(
+      "\"%s\" or \"%s\" was changed by another program at the same moment; what it put there "
+      "is now \"%s\".",
+      {to, from, mineInPlace ? to : from});
   std::string error;
   if (files_.ExchangeFiles(from, to, &error) != platform::ExchangeOutcome::Exchanged) {
-    *text += FormatMessage(
-        " \"%s\" and \"%s\" could not be put back (%s): every file was kept as it is, and the "
-        "next start of this utility settles them.",
+    *text = FormatMessage(
+        "\"%s\" or \"%s\" was changed by another program at the same moment, "
+        "and the swap could not be undone: %s.",
         {to, from, error});
     return Swap::Stuck;
   }
@@ -593,7 +618,7 @@ Replacement::Outcome Replacement::RenamePair() {
       return Abandon(std::string(kNewIndexChanged) + "\n" + error);
     case Swap::Stuck:
       placed_ = true;
-      return {false, false, std::string(kIndexChanged) + "\n" + error};
+      return {false, false, std::string(kSwapStuck) + "\n" + error};
   }
   temp_ = false;
   placed_ = true;
@@ -620,7 +645,7 @@ Replacement::Outcome Replacement::RenameStore() {
         repairedMade_ = false;
         return PutOldIndexBack(std::string(kRepairedChanged) + "\n" + error);
       case Swap::Stuck:
-        return {false, false, std::string(kStoreChanged) + "\n" + error};
+        return {false, false, std::string(kSwapStuck) + "\n" + error};
     }
   }
   repairedMade_ = false;  // it is the store now

@@ -31,6 +31,9 @@ inline constexpr const char* kRepairedChanged =
     "The repaired mailbox was changed by another program during the repair. Nothing was changed.";
 inline constexpr const char* kNewIndexChanged =
     "The new index was changed by another program during the repair. Nothing was changed.";
+inline constexpr const char* kSwapStuck =
+    "Another program changed the mailbox's files while the repair put them in place. Every file "
+    "was kept as it is.";
 inline constexpr const char* kKeepCurrentCommand = "qvrepair-cli repair --keep-current";
 
 // What a replacement makes beside the old pair. Each is made under the first free name of its
@@ -219,7 +222,7 @@ class Replacement {
   // Puts this run's file `mine` at `from` in place of the file at `to`, which must be the one
   // `old` recorded (or still none). Where the system can, the two names are swapped in one step
   // and both are looked at afterwards: the old file's name at `from` goes; when another program
-  // changed either name at the last instant, the swap is undone, so that its file is never lost.
+  // changed either name at the same moment, the swap is undone, so that its file is never lost.
   // Swapped: in place. Failed: the rename failed (`text`: the system's reason). Taken: another's
   // file stands at `to`; NotMine: `from` is not this run's file (`text`: what changed). Stuck: a
   // swap could not be undone (`text` says so; every file stays).
@@ -248,6 +251,7 @@ class Replacement {
   bool keptIndex_ = false, keptStore_ = false, temp_ = false, repairedMade_ = false;
   bool placed_ = false;  // the index was renamed: what is left is settled as a recovery would
   std::vector<std::string> backups_;
+  std::string backups_kept_;  // what Discard kept as backups, as a text to report
 };
 
 enum class Recovery {

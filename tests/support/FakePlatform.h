@@ -59,11 +59,14 @@ class FaultyFileSystem : public platform::SystemFileSystem {
   bool ReplaceFile(const std::string& from, const std::string& to, std::string* error) override {
     return Do("replace", from, error) && Base::ReplaceFile(from, to, error);
   }
+  // Called with the first name once two names were swapped (what another program does at once).
+  std::function<void(const std::string& a)> afterExchange;
   // A swap of two names is a "replace" step of its first.
   platform::ExchangeOutcome ExchangeFiles(const std::string& a, const std::string& b,
                                           std::string* error) override {
     if (!Do("replace", a, error)) return platform::ExchangeOutcome::Failed;
     const platform::ExchangeOutcome done = Base::ExchangeFiles(a, b, error);
+    if (afterExchange && done == platform::ExchangeOutcome::Exchanged) afterExchange(a);
     if (done == platform::ExchangeOutcome::NotSupported) {
       // The rename that the caller makes instead is the step.
       calls.pop_back();
