@@ -77,6 +77,11 @@ bool PosixFileSystem::MoveFile(const std::string& from, const std::string& to, s
     return true;
   }
   if (errno == EEXIST) return Fail(error);
+#ifdef RENAME_NOREPLACE
+  // A rename that refuses an existing target in one step, where the file system has it.
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return Fail(error);
+#endif
   struct stat st;
   if (::lstat(to.c_str(), &st) == 0) {
     errno = EEXIST;

@@ -71,6 +71,11 @@ std::vector<std::string> MailboxPaths::Folders(const FileSystem& files) const {
 // --- the steps before the first rename ---------------------------------------------------------
 
 namespace {
+// The text with a full stop at its end (the system's reasons come without one).
+std::string Sentence(std::string text) {
+  if (!text.empty() && text.back() != '.') text += '.';
+  return text;
+}
 [[noreturn]] void Raise(const char* pattern, const std::string& path, const std::string& error) {
   throw EWriteError(FormatMessage(pattern, {path, error}));
 }
@@ -284,9 +289,8 @@ void Replacement::Discard() {
   auto keep = [&](bool& made, Made kind, const std::string& target, const std::string& name) {
     if (!made) return;
     const std::string path = Name(kind);
-    const FileMark& old = kind == Made::KeptStore ? journal_.oldStore : journal_.oldIndex;
-    const FileStamp inPlace = files_.Stamp(target);
-    if (old.SameFile(inPlace) || files_.Stamp(path).SameFile(inPlace)) return remove(made, path);
+    if (IsMine(target, kind == Made::KeptStore ? journal_.oldStore : journal_.oldIndex))
+      return remove(made, path);
     const std::string backup = FreeBackupName(files_, clock_, name);
     std::string why;
     if (files_.MoveFile(path, backup, &why)) {
@@ -294,6 +298,8 @@ void Replacement::Discard() {
       backups_kept_ += FormatMessage(" The old file \"%s\" is kept as \"%s\".", {target, backup});
     } else {
       all = false;
+      backups_kept_ += FormatMessage(" The old file \"%s\" is kept as \"%s\" (%s).",
+                                     {target, path, Sentence(why)});
     }
   };
   keep(keptStore_, Made::KeptStore, paths_.storeTarget, paths_.store);
@@ -307,7 +313,12 @@ void Replacement::Discard() {
 
 Replacement::Outcome Replacement::Abandon(std::string text) {
   Discard();
-  text += std::exchange(backups_kept_, {});
+  if (!backups_kept_.empty()) {
+    // (another program's file now stands where the old one did)
+    if (const std::size_t at = text.find(" Nothing was changed."); at != std::string::npos)
+      text.erase(at, 21);
+    text = Sentence(std::move(text)) + std::exchange(backups_kept_, {});
+  }
   return {false, !journaled_, std::move(text)};
 }
 
@@ -360,11 +371,14 @@ void Replacement::MakeBackups() {
 void Replacement::RemoveBackups() {
   // Backups of a pair that stays in place are of no use; those of a pair that another program
   // replaced meanwhile stay.
-  const bool inPlace =
-      journal_.oldStore.SameFile(files_.Stamp(paths_.storeTarget)) &&
-      (!journal_.oldIndex.exists || journal_.oldIndex.SameFile(files_.Stamp(paths_.indexTarget)));
-  for (const std::string& backup : backups_)
-    if (inPlace) files_.DeleteFile(backup, nullptr);
+  const bool inPlace = IsMine(paths_.storeTarget, journal_.oldStore) &&
+                       (!journal_.oldIndex.exists || IsMine(paths_.indexTarget, journal_.oldIndex));
+  for (const std::string& backup : backups_) {
+    if (inPlace)
+      files_.DeleteFile(backup, nullptr);
+    else
+      backups_kept_ += FormatMessage(" The backup \"%s\" is kept.", {backup});
+  }
   backups_.clear();
 }
 
@@ -399,14 +413,6 @@ bool Replacement::PutStoreInPlace(std::string* error) {
   return false;
 }
 
-namespace {
-// The text with a full stop at its end (the system's reasons come without one).
-std::string Sentence(std::string text) {
-  if (!text.empty() && text.back() != '.') text += '.';
-  return text;
-}
-}  // namespace
-
 Replacement::Outcome Replacement::PutOldIndexBack(std::string text) {
   const MailboxPaths& p = paths_;
   std::string error;
@@ -417,6 +423,14 @@ Replacement::Outcome Replacement::PutOldIndexBack(std::string text) {
     text += FormatMessage(" The mailbox is kept as \"%s\", the repaired mailbox as \"%s\".",
                           {Name(Made::KeptStore), RepairedPath()});
     return {false, false, std::move(text)};
+  }
+  if (!IsMine(p.indexTarget, journal_.indexTemp)) {
+    // Another program put its own index in place of the new one: it stays, and the old index is
+    // kept as a backup (Discard).
+    placed_ = false;
+    return Abandon(text + FormatMessage(" \"%s\" was replaced by another program meanwhile and "
+                                        "was left as it is.",
+                                        {p.indexTarget}));
   }
   const bool back = journal_.oldIndex.exists
                         ? files_.ReplaceFile(Name(Made::KeptIndex), p.indexTarget, &error)

@@ -33,7 +33,7 @@ inline constexpr const char* kNewIndexChanged =
     "The new index was changed by another program during the repair. Nothing was changed.";
 inline constexpr const char* kSwapStuck =
     "Another program changed the mailbox's files while the repair put them in place. Every file "
-    "was kept as it is.";
+    "was kept as it is; the next start of this utility settles them, or says what to do.";
 inline constexpr const char* kKeepCurrentCommand = "qvrepair-cli repair --keep-current";
 
 // What a replacement makes beside the old pair. Each is made under the first free name of its

@@ -19,6 +19,13 @@ std::string Store() {
   return s;
 }
 
+// The first sentence of a report's first line (the run drops "Nothing was changed." when it kept an
+// old file as a backup).
+std::string Lead(const std::string& text) {
+  const std::size_t at = text.find(". ");
+  return at == std::string::npos ? text : text.substr(0, at + 1);
+}
+
 class ChangedDuringRun : public RepairFixture {
  public:
   using RepairFixture::fake_;
@@ -110,8 +117,7 @@ TEST_F(ChangedDuringRun, ChangeSeenBeforeReplacingLeavesEveryFileAsItWas) {
 
     // What changed, and in which file, goes on the second line.
     ASSERT_EQ(view_.errors.size(), 1u);
-    EXPECT_EQ(view_.errors[0].rfind(std::string(c.index ? kIndexChanged : kStoreChanged) + "\n", 0),
-              0u)
+    EXPECT_EQ(view_.errors[0].rfind(Lead(c.index ? kIndexChanged : kStoreChanged), 0), 0u)
         << view_.errors[0];
     EXPECT_EQ(view_.beepsAtErrors, 1);
     EXPECT_FALSE(form->Replaced());
@@ -145,10 +151,14 @@ TEST_F(ChangedDuringRun, ANameTakenByAnotherAtTheLastInstantKeepsItsFileAndTheOl
     const char* name;
     bool link;  // a link to the old store's second name, else a file of its own
     const char* text;
+    bool fail = false;  // and the run's rename fails
   } cases[] = {{".idx.tmp", "mailbox.idx", false, kIndexChanged},
                {".xyz", "mailbox.mbx", false, kStoreChanged},
                {".idx.tmp", "mailbox.idx.tmp", false, kNewIndexChanged},
-               {".xyz", "mailbox.xyz", true, kRepairedChanged}};
+               {".xyz", "mailbox.xyz", true, kRepairedChanged},
+               {".xyz", "mailbox.mbx", true, kStoreChanged},
+               // (the old index must not go back over the other program's)
+               {".xyz", "mailbox.idx", false, "Cannot replace file", true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     fs::remove_all(Folder());
@@ -168,6 +178,7 @@ TEST_F(ChangedDuringRun, ANameTakenByAnotherAtTheLastInstantKeepsItsFileAndTheOl
           WriteFile(File("theirs"), "their file\n");
           fs::rename(File("theirs"), File(c.name));
         }
+        return c.fail;
       }
       return false;
     };
@@ -175,7 +186,7 @@ TEST_F(ChangedDuringRun, ANameTakenByAnotherAtTheLastInstantKeepsItsFileAndTheOl
     form->Button1Click();
     ASSERT_TRUE(done);
     ASSERT_EQ(view_.errors.size(), 1u);
-    EXPECT_EQ(view_.errors[0].rfind(std::string(c.text) + "\n", 0), 0u) << view_.errors[0];
+    EXPECT_EQ(view_.errors[0].rfind(Lead(c.text), 0), 0u) << view_.errors[0];
     EXPECT_FALSE(form->Replaced());
     EXPECT_TRUE(c.link ? fs::is_symlink(File(c.name)) : ReadFile(File(c.name)) == "their file\n");
     // The rest of the pair is the old one.
