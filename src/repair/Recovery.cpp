@@ -517,16 +517,7 @@ std::vector<std::string> PossibleLeftovers(FileSystem& files, const MailboxPaths
 }
 
 std::string DamagedName(FileSystem& files, platform::Clock& clock, const MailboxPaths& paths) {
-  const TDateTime now = clock.Now();
-  const DateParts d = DecodeDate(now);
-  const TimeParts t = DecodeTime(now);
-  const std::string stamp =
-      Format(".damaged-%04d%02d%02d-%02d%02d%02d", d.year, d.month, d.day, t.hour, t.min, t.sec);
-  for (int n = 1;; ++n) {
-    const std::string name =
-        files.SiblingPath(paths.journal, n > 1 ? stamp + "-" + std::to_string(n) : stamp);
-    if (n >= kMaxNameNumber || !files.EntryExists(name)) return name;
-  }
+  return FreeDatedName(files, clock, paths.journal, "damaged");
 }
 
 // What to do with a journal that cannot be read: it is moved aside when nothing a replacement

@@ -136,13 +136,13 @@ bool SyncReplacementFolders(FileSystem& files, const MailboxPaths& paths, std::s
   return true;
 }
 
-std::string FreeBackupName(FileSystem& files, platform::Clock& clock, const std::string& path,
-                           const std::string& alsoFree) {
+std::string FreeDatedName(FileSystem& files, platform::Clock& clock, const std::string& path,
+                          const char* tag, const std::string& alsoFree) {
   const TDateTime now = clock.Now();
   const DateParts d = DecodeDate(now);
   const TimeParts t = DecodeTime(now);
   const std::string stamp =
-      Format(".bak-%04d%02d%02d-%02d%02d%02d", d.year, d.month, d.day, t.hour, t.min, t.sec);
+      Format(".%s-%04d%02d%02d-%02d%02d%02d", tag, d.year, d.month, d.day, t.hour, t.min, t.sec);
   // An earlier backup of the same second (or of the hour a clock change repeats) keeps its name.
   for (int n = 1;; ++n) {
     const std::string suffix = n > 1 ? stamp + "-" + std::to_string(n) : stamp;
@@ -153,6 +153,11 @@ std::string FreeBackupName(FileSystem& files, platform::Clock& clock, const std:
       continue;
     return name;
   }
+}
+
+std::string FreeBackupName(FileSystem& files, platform::Clock& clock, const std::string& path,
+                           const std::string& alsoFree) {
+  return FreeDatedName(files, clock, path, "bak", alsoFree);
 }
 
 // --- the replacement ---------------------------------------------------------------------------

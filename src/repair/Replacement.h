@@ -293,13 +293,17 @@ Recovery RecoverReplacement(platform::FileSystem& files, platform::Clock& clock,
 bool KeepCurrentFiles(platform::FileSystem& files, platform::Clock& clock,
                       const MailboxPaths& paths, std::string* report);
 
-// A name beside `path` for a backup made now: "<path>.bak-YYYYMMDD-HHMMSS", then "-2", "-3", ...
-// until one is free (also `alsoFree` with the same suffix when given).
 // What became of a file since it was recorded as `before`, for the second line of a report ("":
 // nothing; a change of status alone only with `statusToo`).
 std::string WhatChanged(const std::string& path, const FileMark& before,
                         const platform::FileStamp& now, bool statusToo);
 
+// A name beside `path` dated now: "<path>.<tag>-YYYYMMDD-HHMMSS", then "-2", "-3", ... until one
+// is free (also `alsoFree` with the same suffix when given).
+std::string FreeDatedName(platform::FileSystem& files, platform::Clock& clock,
+                          const std::string& path, const char* tag,
+                          const std::string& alsoFree = "");
+// The name of a backup made now ("bak").
 std::string FreeBackupName(platform::FileSystem& files, platform::Clock& clock,
                            const std::string& path, const std::string& alsoFree = "");
 
