@@ -133,13 +133,7 @@ class Export : public RepairFixture {
  protected:
   void SetUp() override {
     RepairFixture::SetUp();
-    // Hundreds of runs: in memory where the system offers a memory file system.
-    if (fs::is_directory("/dev/shm")) {
-      fs::remove_all(dir_);
-      dir_ = "/dev/shm" / dir_.filename();
-      fs::remove_all(dir_);
-      fs::create_directories(Folder());
-    }
+    UseMemoryFolder();  // (hundreds of runs)
     fake_.files.realSync = false;
     out_ = dir_.parent_path() / (dir_.filename().string() + "-out");
     fs::remove_all(out_);
@@ -150,29 +144,6 @@ class Export : public RepairFixture {
   void TearDown() override {
     fs::remove_all(out_);
     RepairFixture::TearDown();
-  }
-
-  struct TreeItem {
-    std::string status, text;
-    int level = 0;
-  };
-  void WriteIndexWith(const std::vector<TreeItem>& tree, const std::vector<OldEntry>& entries) {
-    TqvMailBox box(nullptr);
-    box.SetName("MailBox");
-    for (const TreeItem& f : tree) {
-      TMailTreeItem& item = box.TreeItems().NewItem();
-      item.SetStatus(f.status);
-      item.SetText(f.text);
-      item.SetLevel(f.level);
-    }
-    for (const OldEntry& e : entries) {
-      TMailMessageItem& item = box.MailItems().NewItem();
-      item.SetMessageId(e.id);
-      item.SetFolderKey(e.folder);
-      item.SetRead(e.read);
-    }
-    platform::SystemFileSystem files;
-    box.SaveToFile(File("mailbox.idx").string(), files);
   }
 
   std::unique_ptr<TForm1> Run(ExportFormat format) {

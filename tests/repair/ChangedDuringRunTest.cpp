@@ -30,6 +30,16 @@ class ChangedDuringRun : public RepairFixture {
  public:
   using RepairFixture::fake_;
   using RepairFixture::File;
+
+  // A fresh folder with these tests' index and store, and a fresh view; returns the index's bytes.
+  std::string FreshPair() {
+    fs::remove_all(Folder());
+    fs::create_directories(Folder());
+    view_ = RecordingView();
+    WriteIndex({{"<1@x>", "_msSent", true}});
+    WriteFile(File("mailbox.mbx"), Store());
+    return ReadFile(File("mailbox.idx"));
+  }
 };
 
 struct Change {
@@ -94,16 +104,11 @@ TEST_F(ChangedDuringRun, ChangeSeenBeforeReplacingLeavesEveryFileAsItWas) {
   };
   for (const auto& c : changes) {
     SCOPED_TRACE(c.what);
-    fs::remove_all(Folder());
-    fs::create_directories(Folder());
     fake_.probe.running.clear();
     fake_.probe.inUse.clear();
-    view_ = RecordingView();
+    const std::string oldIndex = FreshPair();
     view_.beeper = &fake_.beeper;
     fake_.beeper.beeps = 0;
-    WriteIndex({{"<1@x>", "_msSent", true}});
-    WriteFile(File("mailbox.mbx"), Store());
-    const std::string oldIndex = ReadFile(File("mailbox.idx"));
     auto form = Start();
     ASSERT_EQ(form->CurrentState(), TForm1::State::Ready);
     // The change happens at the second message, while the scan is under way.
@@ -161,12 +166,7 @@ TEST_F(ChangedDuringRun, ANameTakenByAnotherAtTheLastInstantKeepsItsFileAndTheOl
                {".xyz", "mailbox.idx", false, "Cannot replace file", true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    fs::remove_all(Folder());
-    fs::create_directories(Folder());
-    view_ = RecordingView();
-    WriteIndex({{"<1@x>", "_msSent", true}});
-    WriteFile(File("mailbox.mbx"), Store());
-    const std::string oldIndex = ReadFile(File("mailbox.idx"));
+    const std::string oldIndex = FreshPair();
     bool done = false;
     fake_.files.failWhen = [&](const std::string& op, const std::string& path) {
       if (op == "replace" && path.ends_with(c.renamedFrom) && !done) {
@@ -213,12 +213,7 @@ TEST_F(ChangedDuringRun, AFilePutUnderTheRunsNameJustAfterASwapLosesNoMail) {
   // put there then must not cost the old file its last name.
   for (const char* name : {"mailbox.idx.tmp", "mailbox.xyz"}) {
     SCOPED_TRACE(name);
-    fs::remove_all(Folder());
-    fs::create_directories(Folder());
-    view_ = RecordingView();
-    WriteIndex({{"<1@x>", "_msSent", true}});
-    WriteFile(File("mailbox.mbx"), Store());
-    const std::string oldIndex = ReadFile(File("mailbox.idx"));
+    const std::string oldIndex = FreshPair();
     fake_.files.afterExchange = [&](const std::string& a) {
       if (!a.ends_with(name)) return;
       fake_.files.afterExchange = nullptr;
@@ -320,11 +315,7 @@ TEST_F(ChangedDuringRun, LeftoversNoJournalNamesAreNotedNeverReadNorRemoved) {
   const std::string newIndex = ReadFile(File("mailbox.idx"));
   clean.reset();
 
-  fs::remove_all(Folder());
-  fs::create_directories(Folder());
-  view_ = RecordingView();
-  WriteIndex({{"<1@x>", "_msSent", true}});
-  WriteFile(File("mailbox.mbx"), Store());
+  FreshPair();
   // Files under the names a run uses, each holding what looks like data, a folder, and a link
   // that leads outside: no journal says that a run made them, so they may be anyone's.
   const std::string stale = "From z@z.z Mon Jan 05 12:00:00 2004\nSubject: stale\n\nstale\n";

@@ -78,13 +78,7 @@ class FaultSweep : public RepairFixture {
 
   void SetUp() override {
     RepairFixture::SetUp();
-    // Thousands of runs: in memory where the system offers a memory file system.
-    if (fs::is_directory("/dev/shm")) {
-      fs::remove_all(dir_);
-      dir_ = "/dev/shm" / dir_.filename();
-      fs::remove_all(dir_);
-      fs::create_directories(Folder());
-    }
+    UseMemoryFolder();  // (thousands of runs)
     fake_.files.realSync = false;
     WriteIndex({{"<1@x>", "_msSent", true}, {"<3@x>", "_msSent", false}});
     old_ = {kSample, ReadFile(File("mailbox.idx"))};

@@ -55,12 +55,34 @@ class RepairFixture : public ::testing::Test {
   fs::path Folder() const { return (dir_ / "profile" / "default").make_preferred(); }
   fs::path File(const std::string& name) const { return Folder() / name; }
 
+  // Many runs: the folder in memory where the system offers a memory file system.
+  void UseMemoryFolder() {
+    if (!fs::is_directory("/dev/shm")) return;
+    fs::remove_all(dir_);
+    dir_ = "/dev/shm" / dir_.filename();
+    fs::remove_all(dir_);
+    fs::create_directories(Folder());
+  }
+
   // An index with two folders and the given old entries.
   void WriteIndex(const std::vector<OldEntry>& entries, const std::string& name = "mailbox") {
+    WriteIndexWith({{"", "Inbox"}, {"", "Sent"}}, entries, name);
+  }
+  // An index with these folders (a status and a level where given) and old entries.
+  struct TreeItem {
+    std::string status, text;
+    int level = 0;
+  };
+  void WriteIndexWith(const std::vector<TreeItem>& tree, const std::vector<OldEntry>& entries,
+                      const std::string& name = "mailbox") {
     TqvMailBox box(nullptr);
     box.SetName("MailBox");
-    box.TreeItems().NewItem().SetText("Inbox");
-    box.TreeItems().NewItem().SetText("Sent");
+    for (const TreeItem& f : tree) {
+      TMailTreeItem& item = box.TreeItems().NewItem();
+      if (!f.status.empty()) item.SetStatus(f.status);
+      item.SetText(f.text);
+      if (f.level != 0) item.SetLevel(f.level);
+    }
     for (const auto& e : entries) {
       auto& item = box.MailItems().NewItem();
       item.SetMessageId(e.id);
